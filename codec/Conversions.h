@@ -1,0 +1,26 @@
+// Conversions between message hex text, packed BCD and bytes, shared by every command.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+/// Writes (n+1)/2 bytes; a non-hex character reads as F, an odd last digit gets F as low nibble.
+void HexToBytes(const char* text, std::size_t n, std::uint8_t* out);
+/// Writes 2n upper-case hex characters and a terminating zero byte.
+void BytesToHex(const std::uint8_t* in, std::size_t n, char* out);
+/// Writes exactly 8 upper-case hex characters for 4 bytes, no terminator.
+void Word32ToHex(const std::uint8_t* in, char* out);
+/// Reads packed BCD; nibbles above 9 count with their face value (0x1A gives 20).
+void BcdToInt(const std::uint8_t* in, std::size_t n, std::int32_t* result);
+/// Writes v (0..9999) as four BCD digits in 2 bytes; a null output does nothing.
+void IntToBcd2(std::uint8_t* out, std::int32_t v);
+/// Copies in to out leaving out TAB, LF, VT, FF, CR and space; terminates out. In place allowed.
+void StripWhiteSpace(char* out, const char* in);
+
+/// The white-space rule of StripWhiteSpace: character codes 9 to 13 and 32.
+constexpr bool IsHexTextSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+/// The C library's decimal text-to-integer rule (atoi) on a bounded text: leading white space,
+/// one optional sign, digits up to the first other character or zero byte; 0 when no digit.
+/// Saturates instead of overflowing.
+std::int32_t DecimalTextToInt(const char* text, std::size_t n);

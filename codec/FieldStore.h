@@ -1,0 +1,85 @@
+// Field attribute and value records, and the field store shared by every table-driven codec object.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+/// One row of a field table. maxLen 0: the table does not define the field.
+struct FieldAttr {
+    std::uint8_t fixed = 0;      // 1: fixed length; 0: a length prefix stands before the data
+    std::int32_t maxLen = 0;     // digits for format 'N', bytes otherwise
+    std::int32_t lenBytes = 0;   // bytes of the length prefix (variable fields)
+    char format = 0;             // 'N' packed BCD, 'A' text, 'B' binary
+    char lenFormat = 0;          // 'N' packed BCD prefix, otherwise ASCII digits
+    std::uint8_t inMac = 0;      // 1: the 128-field MAC input takes the field
+};
+
+/// One stored field: its wire bytes, length prefix included, followed by a zero byte.
+struct FieldValue {
+    std::int32_t length = 0;         // stored bytes; 0: the field is absent
+    std::span<std::uint8_t> data;    // the field's buffer (capacity data.size()); empty: none yet
+};
+
+/// Largest encoded size of a field: the bytes of a fixed field, prefix + maxLen for a variable
+/// one (maxLen not halved for 'N'); 0 for an undefined field.
+[[nodiscard]] std::int32_t MaxEncodedSize(const FieldAttr& a);
+
+/// Buffer capacity for a largest encoded size s; always leaves room for the terminator.
+[[nodiscard]] constexpr std::int32_t BufferCapacity(std::int32_t s) { return 8 * ((s + 1) / 8) + 8; }
+
+/// Owns the field buffers of one codec object: one allocation for the whole table, plus single
+/// buffers for fields defined after construction.
+class FieldBufferArena {
+public:
+    FieldBufferArena() = default;
+    FieldBufferArena(const FieldBufferArena&) = delete;
+    FieldBufferArena& operator=(const FieldBufferArena&) = delete;
+
+    /// Gives every defined field its buffer, the first s+1 bytes zeroed; undefined ones get none.
+    void Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values);
+    /// A zero-filled buffer of the given capacity for a field that has none yet.
+    [[nodiscard]] std::span<std::uint8_t> ReserveOne(std::int32_t capacity);
+
+private:
+    std::unique_ptr<std::uint8_t[]> m_block;
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_extra;
+};
+
+/// The field store: takes one field from source into value by its attribute record.
+/// Returns the bytes taken (prefix included), or -1 when the table does not define the field.
+/// A null source only reserves the buffer and returns the largest encoded size.
+/// Only `readable` bytes are read from source; the bytes after them count as zero, which is what a
+/// message in a zero-filled buffer gives for a field that runs past the message end.
+[[nodiscard]] std::int32_t UnpackFieldValue(const FieldAttr& a, FieldValue& value,
+                                            FieldBufferArena& arena, const std::uint8_t* source,
+                                            std::size_t readable);
+
+/// The 65-entry tables of the 64-bit-bitmap objects (CPosPack and the trade codec).
+struct Table64 {
+    std::span<const FieldAttr, 65> attr;
+    std::span<std::uint8_t, 65> fieldList;
+    std::span<FieldValue, 65> value;
+    FieldBufferArena& arena;
+};
+
+/// Entry k of list = k+1 when bit k+1 of the 8-byte bitmap is set, else 0 (k 0..63).
+void ExpandBitmap64(const std::uint8_t* bitmap, std::uint8_t* list);
+
+/// Message type, bitmap and present fields; bytes consumed or -1. Before each present field the
+/// offset must not exceed len; a field starting inside the message is read whole.
+[[nodiscard]] std::int32_t UnpackMessage64(Table64 t, const std::uint8_t* data, std::int32_t len,
+                                           std::size_t readable);
+
+/// Message type, the primary bitmap rebuilt from the stored lengths, fields 2..63; bytes written,
+/// 0 for a null out, -1 when the message type is 1024 bytes or longer. out must have room for
+/// MaxPackedSize64 bytes.
+[[nodiscard]] std::int32_t PackMessage64(Table64 t, std::uint8_t* out, std::int32_t* outLen);
+
+/// Upper bound of what PackMessage64 writes for a table.
+[[nodiscard]] std::int32_t MaxPackedSize64(std::span<const FieldAttr, 65> attr);
+
+/// Sets every stored length to 0; buffers stay.
+void ClearValues(std::span<FieldValue> values);

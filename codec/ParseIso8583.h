@@ -1,0 +1,16 @@
+// The ISO 8583 parse command: message text and interface type in, rows or an error out.
+#pragma once
+
+#include <string_view>
+
+#include "codec/CommandResult.h"
+
+/// Interface types of the dialog's combo box.
+enum InterfaceType : int { kInterfaceAuto = 0, kInterface64 = 1, kInterface128 = 2 };
+
+/// Decodes a message text (hex, white space allowed) as a 64-field or 128-field message.
+/// Ok with rows; Failed with "报文为空!" or "iso8583报文解析出错!"; NoLengthMatch in automatic mode
+/// when neither length form fits.
+[[nodiscard]] CommandResult ParseIso8583Text(std::string_view text, int interfaceType);
+/// The same into a result that is reset first and whose capacity is reused (batch work).
+void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& result);

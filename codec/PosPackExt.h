@@ -1,0 +1,76 @@
+// The 128-field pack objects: CPosPackExt and CCupPosPackExt with the UnionPay 128-field table.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "codec/FieldStore.h"
+
+/// The 46-byte message header, byte for byte as on the wire.
+struct ExtHeader {
+    std::uint8_t headerField1[1];   // header length, 0x2E
+    std::uint8_t headerField2[1];
+    std::uint8_t headerField3[4];   // total length, 4 ASCII digits
+    std::uint8_t headerField4[11];
+    std::uint8_t headerField5[11];
+    std::uint8_t headerField6[3];
+    std::uint8_t headerField7[1];
+    std::uint8_t headerField8[8];
+    std::uint8_t headerField9[1];
+    std::uint8_t headerField10[5];
+};
+static_assert(sizeof(ExtHeader) == 46);
+
+class CPosPackExt {
+public:
+    CPosPackExt();
+    CPosPackExt(const CPosPackExt&) = delete;
+    CPosPackExt& operator=(const CPosPackExt&) = delete;
+    virtual ~CPosPackExt();
+
+    virtual bool Reserved1(std::int32_t, std::int32_t, std::int32_t) { return true; }
+    virtual std::int32_t Reserved2(std::int32_t, std::int32_t) { return 0; }
+    [[nodiscard]] virtual std::int32_t Unpack(const std::uint8_t* data, std::int32_t len);
+    [[nodiscard]] virtual std::int32_t Pack(std::uint8_t* out, std::int32_t* outLen);
+    /// The MAC input text; its length without terminator, 0 when no field qualifies.
+    virtual std::int32_t BuildMacInput(std::uint8_t* out);
+    virtual void Clear();
+
+    std::int32_t UnpackField(const std::uint8_t* source, std::int32_t f,
+                             std::size_t readable = SIZE_MAX);
+    /// Lists the set bits as field numbers; the number of entries.
+    std::int32_t BitmapToFieldList(std::int32_t bits, const std::uint8_t* bitmap,
+                                   std::uint8_t* list);
+    /// Sets the bits of the listed fields; 0, or -1 for a bit count other than 64 or 128.
+    std::int32_t FieldListToBitmap(const std::uint8_t* list, std::uint8_t* bitmap,
+                                   std::int32_t bits);
+
+    [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
+                                            std::size_t readable);
+    [[nodiscard]] virtual std::int32_t MaxPackedSize() const;
+
+    std::array<FieldAttr, 129> m_attr{};
+    std::array<std::uint8_t, 129> m_fieldList{};
+    std::array<FieldValue, 129> m_value{};
+
+protected:
+    FieldBufferArena m_arena;
+};
+
+class CCupPosPackExt : public CPosPackExt {
+public:
+    CCupPosPackExt();
+
+    [[nodiscard]] std::int32_t Unpack(const std::uint8_t* data, std::int32_t len) override;
+    [[nodiscard]] std::int32_t Pack(std::uint8_t* out, std::int32_t* outLen) override;
+    void Clear() override;
+
+    [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
+                                            std::size_t readable);
+    [[nodiscard]] std::int32_t MaxPackedSize() const override;
+
+    std::uint8_t m_hasHeader = 0;
+    std::uint8_t m_hasLengthPrefix = 1;
+    ExtHeader m_header{};
+    std::array<std::array<char, 17>, 3> m_reservedText{};
+};

@@ -1,0 +1,20 @@
+// Rows of decoded 64-field and 128-field messages.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/FieldRow.h"
+
+class CCupPosPack;
+class CCupPosPackExt;
+
+/// Appends "TPDU", "Header", "Type", "Bit 1" and one "Bit %d" row per present field; returns 0.
+std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack);
+/// Appends the header rows, "MsgType", "Bit 1" and one "Bit %d" row per present field; returns 0.
+std::int32_t BuildRows(FieldRowList& rows, const CCupPosPackExt& pack);
+
+/// Writes the value text: the hex of bytes, then, when text is not empty, " -> " and text.
+/// Cut to the 1023 characters a row holds: hex of at most 511 bytes; the text part as far as it
+/// fits, never ending in half of a double-byte character.
+void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
+                 const std::uint8_t* text = nullptr, std::size_t textLen = 0);

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the workbench and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_TESTS=OFF \
+    -DTARNWICK_BENCH=OFF >/dev/null
+cmake --build build/release -j "$(nproc)"
+if [ -x build/release/ui/tarnwick ]; then
+    exec build/release/ui/tarnwick "$@"
+fi
+# Without the window, decode a sample message with the command-line tool.
+exec build/release/cli/tarnwick-cli parse-iso8583 \
+    "0035600007000060220000000002007020048000C0801116622588001234567890000000000000000100000012345639393939393939393030303030303030303030303030"

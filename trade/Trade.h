@@ -1,0 +1,55 @@
+// The orbo8583 trade codec, its trade frame and its rows.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "codec/FieldRow.h"
+#include "codec/FieldStore.h"
+
+/// The largest payload a trade frame carries (command byte included).
+inline constexpr std::int32_t kMaxTradePayload = 2048;
+
+class CtradeBase {
+public:
+    CtradeBase();
+    CtradeBase(const CtradeBase&) = delete;
+    CtradeBase& operator=(const CtradeBase&) = delete;
+    virtual ~CtradeBase();
+
+    virtual std::int32_t Reserved2(std::int32_t, std::int32_t) { return 0; }
+    /// Payload bytes consumed, or -1.
+    [[nodiscard]] virtual std::int32_t Unpack(const std::uint8_t* data, std::int32_t len);
+    /// Payload bytes written; 0 for a null out; -1 on failure. out needs MaxPackedSize() bytes.
+    [[nodiscard]] virtual std::int32_t Pack(std::uint8_t* out, std::int32_t* outLen);
+    virtual void Clear();
+
+    std::int32_t UnpackField(const std::uint8_t* source, std::int32_t f,
+                             std::size_t readable = SIZE_MAX);
+    void ExpandBitmap(const std::uint8_t* bitmap, std::uint8_t* list);
+    [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
+                                            std::size_t readable);
+    [[nodiscard]] std::int32_t MaxPackedSize() const;
+
+    std::array<FieldAttr, 65> m_attr{};
+    std::array<std::uint8_t, 65> m_fieldList{};
+    std::array<FieldValue, 65> m_value{};
+
+protected:
+    Table64 Table() { return {m_attr, m_fieldList, m_value, m_arena}; }
+    FieldBufferArena m_arena;
+};
+
+class CWebTrade : public CtradeBase {
+public:
+    CWebTrade();
+};
+
+/// Wraps a payload of at most kMaxTradePayload bytes: length (payload + 7, low byte first), F1,
+/// three zero bytes, payload, XOR check byte. frame needs payloadLen + 7 bytes. Returns false
+/// (and writes nothing) for a longer payload.
+bool BuildTradeFrame(const std::uint8_t* payload, std::int32_t payloadLen, std::uint8_t* frame,
+                     std::int32_t* frameLen);
+
+/// Appends "CMD", "Bit 1" and one "Bit %d" row per present field (data bytes as hex); returns 0.
+std::int32_t BuildTradeRows(FieldRowList& rows, const CtradeBase& trade);

@@ -1,0 +1,25 @@
+// The trade parse command and the two build commands (XML trade message, JSON packet).
+#pragma once
+
+#include <string_view>
+
+#include "codec/CommandResult.h"
+
+/// Decodes a framed trade message text. Ok with rows; Failed with "报文为空!" or
+/// "orbo8583报文解析出错!".
+[[nodiscard]] CommandResult ParseTradeText(std::string_view text);
+void ParseTradeText(std::string_view text, CommandResult& result);
+
+/// Builds a trade message from an XML build configuration file. Ok: message holds the frame's
+/// hex text and rows the rows of parsing it again. Failed with "没有指定对应的配置文件!" (empty
+/// path), "解析配置文件出错!", "<orbo8583-build-config>节点不存在!" or "orbo8583报文组包出错!".
+[[nodiscard]] CommandResult BuildTradeFromXmlFile(std::string_view path);
+/// The same from the XML text itself.
+[[nodiscard]] CommandResult BuildTradeFromXmlText(std::string_view xml);
+
+/// Builds a JSON packet from a JSON configuration file. Ok: rows of its members (UTF-8-or-936)
+/// and message = 12 hex characters of frame head, the JSON text's own bytes, 2 hex characters of
+/// check byte. Failed with "没有指定对应的配置文件!", "解析配置文件出错!" or "orbojson报文组包出错!"
+/// (then the member rows stay in rows).
+[[nodiscard]] CommandResult BuildJsonFromFile(std::string_view path);
+[[nodiscard]] CommandResult BuildJsonFromText(std::string_view json);

@@ -1,0 +1,28 @@
+// CWebJson: the JSON packet being built, a json-c object.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+struct json_object;
+
+struct JsonObjectDeleter {
+    void operator()(json_object* o) const;
+};
+using JsonObjectPtr = std::unique_ptr<json_object, JsonObjectDeleter>;
+
+class CWebJson {
+public:
+    CWebJson();
+    CWebJson(const CWebJson&) = delete;
+    CWebJson& operator=(const CWebJson&) = delete;
+    virtual ~CWebJson();
+
+    bool AddString(const char* key, const char* text);
+    bool AddInt(const char* key, std::int32_t value);
+    /// Serialised text (spaced form) copied to out without terminator; its byte count,
+    /// 0 for a null out, -1 when json-c gives no text or it exceeds capacity.
+    std::int32_t ToText(char* out, std::int32_t* outLen, std::int32_t capacity = 2048);
+
+    JsonObjectPtr m_object;
+};
