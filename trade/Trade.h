@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/FieldRow.h"
@@ -10,6 +11,7 @@
 /// The largest payload a trade frame carries (command byte included).
 inline constexpr std::int32_t kMaxTradePayload = 2048;
 
+/// The table-driven trade codec; it shares its field store and pack algorithms with CPosPack.
 class CtradeBase {
 public:
     CtradeBase();
@@ -18,17 +20,22 @@ public:
     virtual ~CtradeBase();
 
     virtual std::int32_t Reserved2(std::int32_t, std::int32_t) { return 0; }
-    /// Payload bytes consumed, or -1.
+    /// Payload bytes consumed, or -1. Reads no byte past len.
     [[nodiscard]] virtual std::int32_t Unpack(const std::uint8_t* data, std::int32_t len);
     /// Payload bytes written; 0 for a null out; -1 on failure. out needs MaxPackedSize() bytes.
     [[nodiscard]] virtual std::int32_t Pack(std::uint8_t* out, std::int32_t* outLen);
     virtual void Clear();
 
+    /// Bytes taken for field f, or -1 when the table does not define it (or f is not 0..64); a
+    /// null source only reserves the buffer. Reads at most `readable` bytes; the rest count as 0.
     std::int32_t UnpackField(const std::uint8_t* source, std::int32_t f,
                              std::size_t readable = SIZE_MAX);
     void ExpandBitmap(const std::uint8_t* bitmap, std::uint8_t* list);
+    /// Unpack that reads at most `readable` bytes of data; what follows counts as zero, as in the
+    /// zero-filled buffer of the parse command. Payload bytes consumed (may exceed len), or -1.
     [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
                                             std::size_t readable);
+    /// Upper bound of the bytes Pack writes.
     [[nodiscard]] std::int32_t MaxPackedSize() const;
 
     std::array<FieldAttr, 65> m_attr{};
@@ -40,6 +47,7 @@ protected:
     FieldBufferArena m_arena;
 };
 
+/// The trade codec with the trade field table: fields 2..44 defined, 45..64 not.
 class CWebTrade : public CtradeBase {
 public:
     CWebTrade();
