@@ -1,0 +1,514 @@
+// tarnwick-cli: one table of subcommands, each a thin call of a core command.
+#include "cli/Cli.h"
+
+#include <array>
+#include <charconv>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cli/EachLine.h"
+#include "cli/Output.h"
+#include "codec/ParseIso8583.h"
+#include "codec/Texts.h"
+#include "net/SendCommand.h"
+#include "trade/TradeCommands.h"
+
+namespace {
+
+constexpr std::string_view kProgram = "tarnwick-cli";
+
+struct OptionSpec {
+    std::string_view name;  // "--mode"
+    bool takesValue;
+};
+
+/// The arguments after the subcommand name.
+struct Arguments {
+    std::vector<std::pair<std::string_view, std::string_view>> options;  // last one wins
+    std::vector<std::string_view> positional;
+    bool help = false;
+
+    [[nodiscard]] std::optional<std::string_view> Get(std::string_view name) const {
+        std::optional<std::string_view> found;
+        for (const auto& [n, v] : options) {
+            if (n == name) found = v;
+        }
+        return found;
+    }
+    [[nodiscard]] bool Has(std::string_view name) const { return Get(name).has_value(); }
+};
+
+struct Subcommand;
+
+/// Context of one subcommand run.
+struct Run {
+    const Subcommand& command;
+    const Arguments& args;
+    const CliStreams& io;
+};
+
+struct Subcommand {
+    std::string_view name;
+    std::string_view summary;
+    std::string_view synopsis;
+    std::string_view help;
+    std::span<const OptionSpec> options;
+    int (*run)(const Run&);
+};
+
+void Write(std::FILE* f, std::string_view text) { std::fwrite(text.data(), 1, text.size(), f); }
+
+int UsageError(const Run& r, std::string_view problem) {
+    std::string text;
+    text.append(kProgram).append(" ").append(r.command.name).append(": ").append(problem);
+    text.append("\nusage: ").append(r.command.synopsis);
+    text.append("\nRun '").append(kProgram).append(" ").append(r.command.name);
+    text.append(" --help' for details.\n");
+    Write(r.io.err, text);
+    return kExitUsage;
+}
+
+/// The system's message text first, then the detail line, if any.
+int Failure(const CliStreams& io, std::string_view error, std::string_view detail) {
+    std::string text(error);
+    text += '\n';
+    if (!detail.empty()) text.append(detail).append("\n");
+    Write(io.err, text);
+    return kExitFailed;
+}
+
+int WriteOut(const CliStreams& io, std::string_view text) {
+    if (std::fwrite(text.data(), 1, text.size(), io.out) != text.size() ||
+        std::fflush(io.out) != 0) {
+        Write(io.err, "tarnwick-cli: write error on standard output\n");
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+std::optional<std::string> ReadAll(std::FILE* in) {
+    std::string text;
+    std::array<char, 1 << 16> block;
+    for (;;) {
+        const std::size_t n = std::fread(block.data(), 1, block.size(), in);
+        text.append(block.data(), n);
+        if (n < block.size()) break;
+    }
+    if (std::ferror(in)) return std::nullopt;
+    return text;
+}
+
+/// The message text: TEXT, or standard input when TEXT is omitted or "-". Of standard input one
+/// final line break goes (the one that echo and the builders' text output end with), so that
+/// `build-json | send` sends the packet text exactly as built.
+std::optional<std::string> MessageText(const Run& r) {
+    if (!r.args.positional.empty() && r.args.positional[0] != "-") {
+        return std::string(r.args.positional[0]);
+    }
+    auto text = ReadAll(r.io.in);
+    if (!text) {
+        Write(r.io.err, "tarnwick-cli: read error on standard input\n");
+        return std::nullopt;
+    }
+    if (!text->empty() && text->back() == '\n') {
+        text->pop_back();
+        if (!text->empty() && text->back() == '\r') text->pop_back();
+    }
+    return text;
+}
+
+/// Checks --format against the allowed values; the first is the default.
+std::optional<std::string_view> FormatOption(const Run& r,
+                                             std::initializer_list<std::string_view> allowed) {
+    const std::string_view format = r.args.Get("--format").value_or(*allowed.begin());
+    for (std::string_view a : allowed) {
+        if (format == a) return format;
+    }
+    return std::nullopt;
+}
+
+int TooManyArguments(const Run& r) { return UsageError(r, "too many arguments"); }
+
+// ---- parse-iso8583 and parse-trade
+
+void ParseTradeLine(std::string_view text, int, CommandResult& result) {
+    ParseTradeText(text, result);
+}
+
+int RunParse(const Run& r, LineCommand command, int mode) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    const auto format = FormatOption(r, {"table", "json"});
+    if (!format) return UsageError(r, "--format must be table or json");
+    if (r.args.Has("--each-line")) {
+        if (r.args.Has("--format") && *format != "json") {
+            return UsageError(r, "--each-line writes JSON lines; --format table does not apply");
+        }
+        if (!r.args.positional.empty() && r.args.positional[0] != "-") {
+            EachLineJson batch(command, mode);
+            std::string out;
+            batch.Feed(r.args.positional[0], out);
+            batch.Finish(out);
+            return WriteOut(r.io, out);
+        }
+        return RunEachLine(r.io.in, r.io.out, command, mode);
+    }
+    const auto text = MessageText(r);
+    if (!text) return kExitFailed;
+    CommandResult result;
+    command(*text, mode, result);
+    switch (result.outcome) {
+        case Outcome::Failed:
+            return Failure(r.io, result.error, result.detail);
+        case Outcome::NoLengthMatch:
+            Write(r.io.err,
+                  "no length form fits the message (neither a 4-digit ASCII nor a 2-byte binary "
+                  "length): choose --mode 64 or --mode 128\n");
+            return kExitNoLengthMatch;
+        case Outcome::Ok:
+            break;
+    }
+    if (*format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
+    std::string out = R"({"rows":)";
+    std::string scratch;
+    AppendRowsJson(out, result.rows, result.rowEncoding, scratch);
+    out.append("}\n");
+    return WriteOut(r.io, out);
+}
+
+int RunParseIso8583(const Run& r) {
+    const std::string_view mode = r.args.Get("--mode").value_or("auto");
+    int interfaceType;
+    if (mode == "auto") {
+        interfaceType = kInterfaceAuto;
+    } else if (mode == "64") {
+        interfaceType = kInterface64;
+    } else if (mode == "128") {
+        interfaceType = kInterface128;
+    } else {
+        return UsageError(r, "--mode must be auto, 64 or 128");
+    }
+    return RunParse(
+        r,
+        [](std::string_view text, int m, CommandResult& result) {
+            ParseIso8583Text(text, m, result);
+        },
+        interfaceType);
+}
+
+int RunParseTrade(const Run& r) { return RunParse(r, ParseTradeLine, 0); }
+
+// ---- build-trade and build-json
+
+int RunBuild(const Run& r, CommandResult (*build)(std::string_view path)) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    const auto format = FormatOption(r, {"text", "json"});
+    if (!format) return UsageError(r, "--format must be text or json");
+    // Without FILE the command reports it like a cancelled file choice.
+    const std::string_view path = r.args.positional.empty() ? "" : r.args.positional[0];
+    const CommandResult result = build(path);
+    std::string out;
+    if (*format == "json" && (result.Ok() || !result.rows.empty())) {
+        std::string scratch;
+        out.append(R"({"message":)");
+        if (result.Ok()) {
+            AppendJsonText(out, result.message, result.messageEncoding, scratch);
+        } else {
+            out.append("null");  // serialisation failed; the member rows stand all the same
+        }
+        out.append(R"(,"rows":)");
+        AppendRowsJson(out, result.rows, result.rowEncoding, scratch);
+        out.append("}\n");
+    } else if (result.Ok()) {
+        out.append(result.message).append("\n");  // exact bytes, so a packet's check byte holds
+    }
+    const int written = out.empty() ? kExitOk : WriteOut(r.io, out);
+    if (!result.Ok()) return Failure(r.io, result.error, result.detail);
+    return written;
+}
+
+int RunBuildTrade(const Run& r) { return RunBuild(r, BuildTradeFromXmlFile); }
+int RunBuildJson(const Run& r) { return RunBuild(r, BuildJsonFromFile); }
+
+// ---- send
+
+/// Reads "A.B.C.D" into the four fields of the IP control; an empty field reads 0 and marks
+/// nothing. blank is set when all four are empty. False when the text is no such address.
+bool ParseIpText(std::string_view text, std::array<int, 4>& fields, bool& blank) {
+    blank = true;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::size_t dot = text.find('.');
+        if ((i < 3) != (dot != std::string_view::npos)) return false;
+        const std::string_view field = text.substr(0, dot);
+        fields[i] = 0;
+        if (!field.empty()) {
+            if (field.size() > 3) return false;
+            int value = 0;
+            const auto [end, ec] =
+                std::from_chars(field.data(), field.data() + field.size(), value);
+            if (ec != std::errc() || end != field.data() + field.size() || value > 255)
+                return false;
+            fields[i] = value;
+            blank = false;
+        }
+        text = i < 3 ? text.substr(dot + 1) : std::string_view{};
+    }
+    return true;
+}
+
+int RunSend(const Run& r) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    const auto format = FormatOption(r, {"text", "json"});
+    if (!format) return UsageError(r, "--format must be text or json");
+    SendRequest request;
+    const std::string_view ip = r.args.Get("--ip").value_or("");
+    if (!ParseIpText(ip.empty() ? "..." : ip, request.ipFields, request.ipBlank)) {
+        return UsageError(r, "--ip must be an IPv4 address A.B.C.D (fields 0..255)");
+    }
+    if (const auto timeout = r.args.Get("--timeout-ms")) {
+        int ms = -1;
+        const auto [end, ec] =
+            std::from_chars(timeout->data(), timeout->data() + timeout->size(), ms);
+        if (ec != std::errc() || end != timeout->data() + timeout->size() || ms < 0) {
+            return UsageError(r, "--timeout-ms must be a number of milliseconds, 0 or more");
+        }
+        request.replyTimeoutMs = ms;
+    }
+    const std::string port(r.args.Get("--port").value_or(""));
+    request.portText = port;
+    // The checks keep the dialog's order: IP, port, then the message text.
+    std::string text;
+    if (!request.ipBlank && !port.empty()) {
+        auto read = MessageText(r);
+        if (!read) return kExitFailed;
+        text = std::move(*read);
+    }
+    request.messageText = text;
+    const SendResult result = SendMessageText(request);
+    if (!result.Ok()) return Failure(r.io, result.error, result.detail);
+    if (!result.detail.empty()) {
+        Write(r.io.err, std::string(kProgram) + ": " + result.detail + "\n");
+    }
+    std::string out;
+    if (*format == "json") {
+        out.append(R"({"sent":)").append(std::to_string(result.sent)).append(R"(,"reply":")");
+        AppendHex(out, result.reply);
+        out.append("\"}\n");
+    } else if (!result.reply.empty()) {
+        AppendHex(out, result.reply);
+        out += '\n';
+    }
+    return out.empty() ? kExitOk : WriteOut(r.io, out);
+}
+
+// ---- the table
+
+constexpr OptionSpec kParseIsoOptions[] = {
+    {"--mode", true}, {"--format", true}, {"--each-line", false}};
+constexpr OptionSpec kParseTradeOptions[] = {{"--format", true}, {"--each-line", false}};
+constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
+constexpr OptionSpec kSendOptions[] = {
+    {"--ip", true}, {"--port", true}, {"--timeout-ms", true}, {"--format", true}};
+
+constexpr std::string_view kRowsHelp =
+    "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
+    "  --format json   {\"rows\":[{\"name\":\"…\",\"length\":\"…\",\"value\":\"…\"},…]}\n"
+    "  --each-line     batch mode: every non-empty line of the input (TEXT or standard input)\n"
+    "                  is one message text (a trailing CR is dropped); one JSON object per\n"
+    "                  line on standard output: {\"rows\":[…]}, {\"error\":\"<message text>\"}\n"
+    "                  or {\"error\":null,\"status\":3} (no length form fits); exit status 0\n"
+    "Row texts are code page 936 (GBK) bytes, written as UTF-8; a byte sequence that does not\n"
+    "decode shows as U+FFFD. In the table, control characters show as '.'.\n";
+
+constexpr std::string_view kTextHelp =
+    "TEXT is the message as hex digits, upper or lower case, white space anywhere; omitted or\n"
+    "'-': standard input, read whole (one final line break is dropped).\n";
+
+const std::string kParseIsoHelp =
+    std::string(
+        "Decodes an ISO 8583 message text (64-field UnionPay terminal message, or 128-field "
+        "message\n"
+        "with its 46-byte header) into rows.\n"
+        "  --mode auto     (default) a 4-digit ASCII length that fits the message means 128 "
+        "fields,\n"
+        "                  a 2-byte binary length that fits means 64 fields (length skipped);\n"
+        "                  when neither fits: a hint on standard error and exit status 3\n"
+        "  --mode 64       64 fields, the message starts without a length (TPDU or type first);\n"
+        "                  a 4-digit ASCII length that fits still means 128 fields\n"
+        "  --mode 128      128 fields, the message starts without a length (header or type "
+        "first)\n") +
+    std::string(kRowsHelp) + std::string(kTextHelp) +
+    "Failures (exit status 1): \"报文为空!\", \"iso8583报文解析出错!\" (also for a text over "
+    "10239\n"
+    "characters).\n";
+
+const std::string kParseTradeHelp =
+    std::string(
+        "Decodes a framed orbo8583 trade message text (length, F1, three zero bytes, command,\n"
+        "bitmap, fields, check byte) into rows.\n") +
+    std::string(kRowsHelp) + std::string(kTextHelp) +
+    "Failures (exit status 1): \"报文为空!\", \"orbo8583报文解析出错!\".\n";
+
+constexpr std::string_view kBuildTradeHelp =
+    "Builds an orbo8583 trade message from an XML build configuration: root element\n"
+    "<orbo8583-build-config>, child elements <bit number=\"N\" value=\"HEX\"/> (0 = command code,\n"
+    "2..44 = data fields).\n"
+    "  --format text   (default) the message text (hex of the trade frame), then a line break\n"
+    "  --format json   {\"message\":\"…\",\"rows\":[…]}: the message text and the rows of parsing "
+    "it\n"
+    "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\",\n"
+    "\"<orbo8583-build-config>节点不存在!\", \"orbo8583报文组包出错!\".\n";
+
+constexpr std::string_view kBuildJsonHelp =
+    "Builds a JSON packet from a JSON configuration (an object whose integer and string members\n"
+    "become the packet).\n"
+    "  --format text   (default) the packet text's exact bytes: 12 hex characters of frame head,\n"
+    "                  the JSON text as it stands, 2 hex characters of check byte; then a line\n"
+    "                  break. It can be piped to 'tarnwick-cli send'.\n"
+    "  --format json   {\"message\":\"…\",\"rows\":[…]}: the packet text and the member rows; "
+    "texts\n"
+    "                  are read as UTF-8 when they are valid UTF-8, else as code page 936\n"
+    "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\",\n"
+    "\"orbojson报文组包出错!\". When serialisation fails, --format json still prints the member\n"
+    "rows, with \"message\":null.\n";
+
+constexpr std::string_view kSendHelp =
+    "Sends the bytes of a message text to a host over one TCP connection and prints the reply.\n"
+    "  --ip A.B.C.D    IPv4 address; an empty field reads 0 (192.168..1 is 192.168.0.1)\n"
+    "  --port PORT     read like C atoi (\"8000a\" is 8000), low 16 bits used (\"70000\" is 4464)\n"
+    "  --timeout-ms N  wait at most N ms for the reply (default 3000; 0: do not wait)\n"
+    "  --format text   (default) the reply as upper-case hex and a line break; nothing when no\n"
+    "                  reply came\n"
+    "  --format json   {\"sent\":N,\"reply\":\"…\"}\n"
+    "TEXT: hex digits, white space anywhere (a lone last digit is not sent, a non-hex character\n"
+    "counts as F); or a JSON packet text as build-json writes it (13th character '{'): 12 hex\n"
+    "characters of frame head, the JSON text sent as it stands, 2 hex characters of check byte.\n"
+    "Omitted or '-': standard input, read whole (one final line break is dropped).\n"
+    "The reply is read until the host closes the connection, the reply is complete by its own\n"
+    "length (2-byte binary, 4-digit ASCII, or the trade frame's length), or the time-out passes.\n"
+    "Failures (exit status 1), checked in this order: \"IP为空!\" (--ip missing or all fields\n"
+    "empty), \"Port为空!\", \"Send数据为空!\", \"Send数据过长!\" (over 10239 characters),\n"
+    "\"Send数据格式错误!\" (a JSON packet text under 14 characters), \"建立socket连接异常!\" "
+    "(refused,\n"
+    "unreachable, or no connection within 3 s), \"发送数据失败!\".\n";
+
+const Subcommand kSubcommands[] = {
+    {"parse-iso8583", "decode an ISO 8583 message text (64 or 128 fields) into rows",
+     "tarnwick-cli parse-iso8583 [--mode auto|64|128] [--format table|json] [--each-line] [TEXT]",
+     kParseIsoHelp, kParseIsoOptions, RunParseIso8583},
+    {"parse-trade", "decode an orbo8583 trade message text into rows",
+     "tarnwick-cli parse-trade [--format table|json] [--each-line] [TEXT]", kParseTradeHelp,
+     kParseTradeOptions, RunParseTrade},
+    {"build-trade", "build an orbo8583 trade message from an XML build configuration",
+     "tarnwick-cli build-trade [--format text|json] FILE.xml", kBuildTradeHelp, kBuildOptions,
+     RunBuildTrade},
+    {"build-json", "build a JSON packet from a JSON configuration",
+     "tarnwick-cli build-json [--format text|json] FILE.json", kBuildJsonHelp, kBuildOptions,
+     RunBuildJson},
+    {"send", "send a message text to a host over TCP and print the reply",
+     "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [TEXT]",
+     kSendHelp, kSendOptions, RunSend},
+};
+
+std::string GlobalUsage() {
+    std::string text = "usage: tarnwick-cli COMMAND [OPTIONS] [ARGUMENT]\n\nCommands:\n";
+    for (const auto& c : kSubcommands) {
+        text.append("  ").append(c.name);
+        text.append(15 - c.name.size(), ' ');
+        text.append(c.summary).append("\n");
+    }
+    text.append(
+        "\nRun 'tarnwick-cli COMMAND --help' for a command's options.\n"
+        "Exit status: 0 success; 1 the command failed (the system's message text is the first\n"
+        "line on standard error, a detail line may follow); 2 usage error; 3 parse-iso8583\n"
+        "--mode auto found no length form that fits.\n");
+    return text;
+}
+
+std::string CommandHelp(const Subcommand& c) {
+    return "usage: " + std::string(c.synopsis) + "\n\n" + std::string(c.help);
+}
+
+const Subcommand* FindSubcommand(std::string_view name) {
+    for (const auto& c : kSubcommands) {
+        if (c.name == name) return &c;
+    }
+    return nullptr;
+}
+
+/// Splits the arguments by the subcommand's options; "--name value", "--name=value", "--"
+/// ends the options. Returns the problem text on a usage error.
+std::optional<std::string> ParseArguments(const Subcommand& c, int argc, const char* const* argv,
+                                          Arguments& args) {
+    bool optionsEnd = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (optionsEnd || a == "-" || !a.starts_with("--")) {
+            if (!optionsEnd && a.size() > 1 && a[0] == '-' && a != "-") {
+                return "unknown option '" + std::string(a) + "'";
+            }
+            args.positional.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        if (a == "--help") {
+            args.help = true;
+            continue;
+        }
+        const std::size_t eq = a.find('=');
+        const std::string_view name = a.substr(0, eq);
+        const OptionSpec* spec = nullptr;
+        for (const auto& o : c.options) {
+            if (o.name == name) spec = &o;
+        }
+        if (spec == nullptr) return "unknown option '" + std::string(name) + "'";
+        if (!spec->takesValue) {
+            if (eq != std::string_view::npos) return std::string(name) + " takes no value";
+            args.options.emplace_back(name, "");
+        } else if (eq != std::string_view::npos) {
+            args.options.emplace_back(name, a.substr(eq + 1));
+        } else if (i + 1 < argc) {
+            args.options.emplace_back(name, argv[++i]);
+        } else {
+            return std::string(name) + " needs a value";
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, const CliStreams& io) {
+    if (argc < 2) {
+        Write(io.err, GlobalUsage());
+        return kExitUsage;
+    }
+    const std::string_view first = argv[1];
+    if (first == "--help" || first == "-h" || first == "help") {
+        const Subcommand* c = argc > 2 ? FindSubcommand(argv[2]) : nullptr;
+        Write(io.out, c != nullptr ? CommandHelp(*c) : GlobalUsage());
+        return kExitOk;
+    }
+    const Subcommand* c = FindSubcommand(first);
+    if (c == nullptr) {
+        Write(io.err, std::string(kProgram) + ": unknown command '" + std::string(first) + "'\n" +
+                          GlobalUsage());
+        return kExitUsage;
+    }
+    Arguments args;
+    const Run run{*c, args, io};
+    if (const auto problem = ParseArguments(*c, argc, argv, args)) {
+        return UsageError(run, *problem);
+    }
+    if (args.help) {
+        Write(io.out, CommandHelp(*c));
+        return kExitOk;
+    }
+    return c->run(run);
+}

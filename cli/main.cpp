@@ -1,0 +1,4 @@
+// tarnwick-cli entry point.
+#include "cli/Cli.h"
+
+int main(int argc, char** argv) { return RunCli(argc, argv); }
