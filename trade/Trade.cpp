@@ -17,15 +17,15 @@ struct TradeTableRow {
 
 // Every data field carries a two-byte BCD byte count before its bytes.
 constexpr TradeTableRow kTradeTable[] = {
-    {0, 0, {1, 2, 0, 'N', 'N', 0}},        // 0: command code, two BCD digits in one byte
-    {1, 1, {1, 8, 0, 'B', 'N', 0}},        // 1: primary bitmap
-    {2, 4, {0, 100, 2, 'A', 'N', 0}},      // 2-4: data
-    {5, 6, {0, 260, 2, 'A', 'N', 0}},      // 5-6: data
-    {7, 15, {0, 100, 2, 'A', 'N', 0}},     // 7-15: data
-    {16, 16, {0, 1024, 2, 'A', 'N', 0}},   // 16: data
-    {17, 40, {0, 100, 2, 'A', 'N', 0}},    // 17-40: data
-    {41, 42, {0, 1024, 2, 'A', 'N', 0}},   // 41-42: data
-    {43, 44, {0, 100, 2, 'A', 'N', 0}},    // 43-44: data; 45-64 stay undefined
+    {0, 0, {1, 2, 0, 'N', 'N', 0}},       // 0: command code, two BCD digits in one byte
+    {1, 1, {1, 8, 0, 'B', 'N', 0}},       // 1: primary bitmap
+    {2, 4, {0, 100, 2, 'A', 'N', 0}},     // 2-4: data
+    {5, 6, {0, 260, 2, 'A', 'N', 0}},     // 5-6: data
+    {7, 15, {0, 100, 2, 'A', 'N', 0}},    // 7-15: data
+    {16, 16, {0, 1024, 2, 'A', 'N', 0}},  // 16: data
+    {17, 40, {0, 100, 2, 'A', 'N', 0}},   // 17-40: data
+    {41, 42, {0, 1024, 2, 'A', 'N', 0}},  // 41-42: data
+    {43, 44, {0, 100, 2, 'A', 'N', 0}},   // 43-44: data; 45-64 stay undefined
 };
 
 // The most bytes whose hex fits a row's 1023-character value text.

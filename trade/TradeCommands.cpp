@@ -3,6 +3,7 @@
 
 #include <json-c/json.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +11,8 @@
 #include <string>
 
 #include "codec/Conversions.h"
-#include "codec/Texts.h"
 #include "codec/TextDecode.h"
+#include "codec/Texts.h"
 #include "trade/Trade.h"
 #include "trade/WebJson.h"
 
@@ -28,9 +29,10 @@ constexpr std::size_t kMaxJsonMembers = 8192;
 
 std::string_view UpToZero(std::string_view text) {
     const void* zero = std::memchr(text.data(), 0, text.size());
-    return zero == nullptr ? text
-                           : text.substr(0, static_cast<std::size_t>(
-                                                static_cast<const char*>(zero) - text.data()));
+    return zero == nullptr
+               ? text
+               : text.substr(
+                     0, static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()));
 }
 
 }  // namespace
@@ -110,8 +112,8 @@ CommandResult BuildTradeFromRoot(const pugi::xml_node& root) {
             return result;
         }
         if (number < 0 || number > 44) {
-            FailConfig(result, where + ": field number " + std::to_string(number) +
-                                   " outside 0..44");
+            FailConfig(result,
+                       where + ": field number " + std::to_string(number) + " outside 0..44");
             return result;
         }
         // The bitmap is always computed from the fields present.
@@ -150,8 +152,7 @@ CommandResult BuildTradeFromRoot(const pugi::xml_node& root) {
     for (int f = 2; f <= 63; ++f) payloadLen += trade.m_value[static_cast<std::size_t>(f)].length;
     if (payloadLen > kMaxTradePayload) {
         result.Fail(kTextTradeBuildError, "payload of " + std::to_string(payloadLen) +
-                                              " bytes exceeds " +
-                                              std::to_string(kMaxTradePayload));
+                                              " bytes exceeds " + std::to_string(kMaxTradePayload));
         return result;
     }
     std::array<std::uint8_t, kMaxTradePayload> payload{};
@@ -251,13 +252,14 @@ CommandResult BuildJsonFromObject(json_object* config) {
     result.rowEncoding = TextEncoding::Utf8OrGbk;
     result.messageEncoding = TextEncoding::Utf8OrGbk;
     if (config == nullptr || !json_object_is_type(config, json_type_object)) {
-        FailConfig(result, config == nullptr ? "not valid JSON" : "the top-level value is not an object");
+        FailConfig(result,
+                   config == nullptr ? "not valid JSON" : "the top-level value is not an object");
         return result;
     }
     const std::size_t members = static_cast<std::size_t>(json_object_object_length(config));
     if (members > kMaxJsonMembers) {
-        FailConfig(result, std::to_string(members) + " members exceed " +
-                               std::to_string(kMaxJsonMembers));
+        FailConfig(result,
+                   std::to_string(members) + " members exceed " + std::to_string(kMaxJsonMembers));
         return result;
     }
     result.rows.reserve(members);
@@ -265,7 +267,8 @@ CommandResult BuildJsonFromObject(json_object* config) {
     json_object_object_foreach(config, key, value) {
         if (value == nullptr) continue;
         if (json_object_is_type(value, json_type_int)) {
-            // The row shows json-c's own text of the number; the packet takes it clamped to 32 bits.
+            // The row shows json-c's own text of the number; the packet takes it clamped to 32
+            // bits.
             std::size_t n = 0;
             const char* s = json_object_to_json_string_length(value, JSON_C_TO_STRING_PLAIN, &n);
             if (s == nullptr) continue;
@@ -283,8 +286,8 @@ CommandResult BuildJsonFromObject(json_object* config) {
     std::int32_t n = 0;
     if (packet.ToText(text.data(), &n, kMaxTradePayload) == -1) {
         // The rows stay: the list shows them, then the error.
-        const char* whole = json_object_to_json_string_ext(packet.m_object.get(),
-                                                           JSON_C_TO_STRING_SPACED);
+        const char* whole =
+            json_object_to_json_string_ext(packet.m_object.get(), JSON_C_TO_STRING_SPACED);
         result.Fail(kTextJsonBuildError,
                     whole == nullptr ? std::string("json-c gives no text")
                                      : "JSON text of " + std::to_string(std::strlen(whole)) +
@@ -350,6 +353,7 @@ CommandResult BuildJsonFromText(std::string_view json) {
     // at json-c's default nesting depth.
     const std::unique_ptr<json_tokener, TokenerDeleter> tok(json_tokener_new());
     JsonObjectPtr config;
-    if (tok) config.reset(json_tokener_parse_ex(tok.get(), json.data(), static_cast<int>(json.size())));
+    if (tok)
+        config.reset(json_tokener_parse_ex(tok.get(), json.data(), static_cast<int>(json.size())));
     return BuildJsonFromObject(config.get());
 }

@@ -19,7 +19,7 @@ void ParseTradeText(std::string_view text, CommandResult& result);
 
 /// Builds a JSON packet from a JSON configuration file. Ok: rows of its members (UTF-8-or-936)
 /// and message = 12 hex characters of frame head, the JSON text's own bytes, 2 hex characters of
-/// check byte. Failed with "没有指定对应的配置文件!", "解析配置文件出错!" or "orbojson报文组包出错!"
-/// (then the member rows stay in rows).
+/// check byte. Failed with "没有指定对应的配置文件!", "解析配置文件出错!" or
+/// "orbojson报文组包出错!" (then the member rows stay in rows).
 [[nodiscard]] CommandResult BuildJsonFromFile(std::string_view path);
 [[nodiscard]] CommandResult BuildJsonFromText(std::string_view json);

@@ -60,13 +60,14 @@ TEST(BuildJson, RowsAndPacket) {
         RowTexts rows;
         std::string json;  // the packet's JSON text
     };
+    // clang-format off
     const Case cases[] = {
         {"one integer", R"({"a": 1})", {{"a", "1", "1"}}, R"({ "a": 1 })"},
         {"empty object", "{}", {}, "{ }"},
         {"integer and string in order", R"({"amt": 100, "term": "T01"})",
          {{"amt", "3", "100"}, {"term", "3", "T01"}}, R"({ "amt": 100, "term": "T01" })"},
-        {"zero integer shown, not packed", R"({"z": 0, "a": 2})", {{"z", "1", "0"}, {"a", "1", "2"}},
-         R"({ "a": 2 })"},
+        {"zero integer shown, not packed", R"({"z": 0, "a": 2})",
+         {{"z", "1", "0"}, {"a", "1", "2"}}, R"({ "a": 2 })"},
         {"clamped high", R"({"n": 9999999999})", {{"n", "10", "9999999999"}},
          R"({ "n": 2147483647 })"},
         {"clamped low", R"({"n": -9999999999})", {{"n", "11", "-9999999999"}},
@@ -82,11 +83,12 @@ TEST(BuildJson, RowsAndPacket) {
         {"UTF-8 text", "{\"名\": \"值\"}", {{"名", "3", "值"}}, "{ \"名\": \"值\" }"},
         {"empty string", R"({"e": ""})", {{"e", "0", ""}}, R"({ "e": "" })"},
         {"nested 20 levels skipped",
-         "{\"x\": " + std::string(20, '[') + std::string(20, ']') + ", \"a\": 1}", {{"a", "1", "1"}},
-         R"({ "a": 1 })"},
+         "{\"x\": " + std::string(20, '[') + std::string(20, ']') + ", \"a\": 1}",
+         {{"a", "1", "1"}}, R"({ "a": 1 })"},
         {"JSON text of exactly 2048 bytes", R"({"s": ")" + std::string(2037, 'x') + "\"}",
          {{"s", "2037", std::string(1023, 'x')}}, R"({ "s": ")" + std::string(2037, 'x') + "\" }"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const CommandResult r = BuildJsonFromText(c.config);
@@ -117,10 +119,11 @@ TEST(BuildJson, StringWithZeroByteKeepsItsBytes) {
 TEST(BuildJson, RowTextsCutOnCharacterBoundaries) {
     std::string utf8 = "a";
     for (int i = 0; i < 400; ++i) utf8 += "值";  // 1201 bytes, 3 per character after the first
-    const CommandResult r = BuildJsonFromText("{\"" + std::string(6, 'k') + "名名名\": \"" + utf8 + "\"}");
+    const CommandResult r =
+        BuildJsonFromText("{\"" + std::string(6, 'k') + "名名名\": \"" + utf8 + "\"}");
     ASSERT_TRUE(r.Ok()) << r.detail;
-    EXPECT_EQ(r.rows[0].Name(), "kkkkkk名名名");            // 15 bytes fit
-    EXPECT_EQ(r.rows[0].Value().size(), 1021u);  // "a" and 340 whole characters
+    EXPECT_EQ(r.rows[0].Name(), "kkkkkk名名名");  // 15 bytes fit
+    EXPECT_EQ(r.rows[0].Value().size(), 1021u);   // "a" and 340 whole characters
     EXPECT_TRUE(r.rows[0].Value() == utf8.substr(0, 1021));
     EXPECT_EQ(r.rows[0].Length(), "1201");
 }
@@ -135,6 +138,7 @@ TEST(BuildJson, Failures) {
     std::string manyMembers = "{";
     for (int i = 0; i <= 8192; ++i) manyMembers += "\"k" + std::to_string(i) + "\": 0,";
     manyMembers.back() = '}';
+    // clang-format off
     const Case cases[] = {
         {"empty", "", kTextConfigParseError, 0},
         {"white space", " \n", kTextConfigParseError, 0},
@@ -152,9 +156,11 @@ TEST(BuildJson, Failures) {
         {"too many members", manyMembers, kTextConfigParseError, 0},
         {"JSON text of 2049 bytes", R"({"s": ")" + std::string(2038, 'x') + "\"}",
          kTextJsonBuildError, 1},
-        {"long packet keeps every row", R"({"a": 5, "s": ")" + std::string(3000, 'y') + R"(", "z": 0})",
+        {"long packet keeps every row",
+         R"({"a": 5, "s": ")" + std::string(3000, 'y') + R"(", "z": 0})",
          kTextJsonBuildError, 3},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const CommandResult r = BuildJsonFromText(c.config);
@@ -167,13 +173,15 @@ TEST(BuildJson, Failures) {
 
 TEST(BuildJson, FileWrapper) {
     const auto dir = std::filesystem::temp_directory_path() /
-                     ("tarnwick_trade_json_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+                     ("tarnwick_trade_json_" +
+                      std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     std::filesystem::create_directories(dir);
     auto write = [&](const std::string& name, const std::string& content) {
         std::ofstream(dir / name, std::ios::binary) << content;
         return (dir / name).string();
     };
-    EXPECT_EQ(BuildJsonFromFile(write("a.json", R"({"a": 1})")).message, "1100F1000000{ \"a\": 1 }AC");
+    EXPECT_EQ(BuildJsonFromFile(write("a.json", R"({"a": 1})")).message,
+              "1100F1000000{ \"a\": 1 }AC");
     EXPECT_EQ(BuildJsonFromFile(write("empty.json", "")).error, kTextConfigParseError);
     EXPECT_EQ(BuildJsonFromFile(write("array.json", "[]")).error, kTextConfigParseError);
     EXPECT_EQ(BuildJsonFromFile((dir / "missing.json").string()).error, kTextConfigParseError);

@@ -32,7 +32,8 @@ std::string Frame(const std::string& payloadHex) {
     const unsigned total = static_cast<unsigned>(payloadHex.size() / 2 + 7);
     bytes = {total & 0xFF, total >> 8, 0xF1, 0, 0, 0};
     for (std::size_t i = 0; i < payloadHex.size(); i += 2) {
-        bytes.push_back(static_cast<unsigned>(nibble(payloadHex[i]) * 16 + nibble(payloadHex[i + 1])));
+        bytes.push_back(
+            static_cast<unsigned>(nibble(payloadHex[i]) * 16 + nibble(payloadHex[i + 1])));
     }
     unsigned check = 0;
     for (const unsigned b : bytes) check ^= b;
@@ -54,6 +55,7 @@ TEST(BuildTradeXml, BitRules) {
         std::string xml;
         std::string message;
     };
+    // clang-format off
     const Case cases[] = {
         {"golden", Config(Bit("0", "01") + Bit("3", "414243")), kGolden},
         {"opposite order", Config(Bit("3", "414243") + Bit("0", "01")), kGolden},
@@ -77,7 +79,8 @@ TEST(BuildTradeXml, BitRules) {
         {"white-space-only command value keeps the byte", Config(Bit("0", "01") + Bit("0", "  ")),
          Frame("01" "0000000000000000")},
         {"empty value skipped", Config(Bit("5", "")), "1000F1000000000000000000000000E1"},
-        {"missing value skipped", Config("<bit number=\"5\"/>"), "1000F1000000000000000000000000E1"},
+        {"missing value skipped", Config("<bit number=\"5\"/>"),
+         "1000F1000000000000000000000000E1"},
         {"skipped element keeps an earlier value", Config(Bit("3", "41") + Bit("3", "")),
          Frame("00" "2000000000000000" "0001" "41")},
         {"number 1 has no effect", Config(Bit("1", "FFFFFFFFFFFFFFFF") + Bit("1", "")),
@@ -102,6 +105,7 @@ TEST(BuildTradeXml, BitRules) {
         {"value text of 10239 characters", Config(Bit("3", Repeat(" ", 10237) + "41")),
          Frame("00" "2000000000000000" "0001" "41")},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const CommandResult r = BuildTradeFromXmlText(c.xml);
@@ -133,6 +137,7 @@ TEST(BuildTradeXml, Failures) {
         std::string xml;
         std::string_view error;
     };
+    // clang-format off
     const Case cases[] = {
         {"not well-formed", "<orbo8583-build-config><bit", kTextConfigParseError},
         {"mismatched tags", "<orbo8583-build-config></other>", kTextConfigParseError},
@@ -156,6 +161,7 @@ TEST(BuildTradeXml, Failures) {
          Config(Bit("16", Repeat("11", 1024)) + Bit("41", Repeat("22", 1012))),
          kTextTradeBuildError},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const CommandResult r = BuildTradeFromXmlText(c.xml);
@@ -201,8 +207,9 @@ class BuildTradeXmlFile : public ::testing::Test {
 protected:
     void SetUp() override {
         m_dir = std::filesystem::temp_directory_path() /
-                ("tarnwick_trade_xml_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                ("tarnwick_trade_xml_" +
+                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(m_dir);
     }
     void TearDown() override { std::filesystem::remove_all(m_dir); }
@@ -220,13 +227,16 @@ TEST_F(BuildTradeXmlFile, WrapperReadsFilesLikeTexts) {
         std::string content;
         std::string_view error;  // empty: Ok with the golden message
     };
+    // clang-format off
     const Case cases[] = {
-        {"golden.xml", "<?xml version=\"1.0\"?>\n" + Config(Bit("0", "01") + Bit("3", "414243")), {}},
+        {"golden.xml",
+         "<?xml version=\"1.0\"?>\n" + Config(Bit("0", "01") + Bit("3", "414243")), {}},
         {"empty.xml", "", kTextNoBuildConfigRoot},
         {"blank.xml", "  \n\n\t", kTextNoBuildConfigRoot},
         {"broken.xml", "<orbo8583-build-config>", kTextConfigParseError},
         {"binary.xml", std::string("<\x01\xFF\x00\xFE", 5), kTextConfigParseError},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const CommandResult r = BuildTradeFromXmlFile(Write(c.name, c.content));

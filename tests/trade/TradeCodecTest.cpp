@@ -31,11 +31,13 @@ TEST(TradeFrame, LayoutLengthMarkerAndCheckByte) {
     };
     std::string payload300;
     for (int i = 0; i < 300; ++i) payload300 += "00";
+    // clang-format off
     const Case cases[] = {
         {"empty payload", "", "0700F1000000", 0xF6},
         {"one byte", "41", "0800F1000000", 0x08 ^ 0xF1 ^ 0x41},
         {"300 bytes, little-endian length", payload300, "3301F1000000", 0x33 ^ 0x01 ^ 0xF1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto payload = Bytes(c.payloadHex);
@@ -102,6 +104,7 @@ TEST(TradeCodec, UnpackCases) {
     };
     std::string hundred;
     for (int i = 0; i < 100; ++i) hundred += "41";
+    // clang-format off
     const Case cases[] = {
         {"command and empty bitmap", "010000000000000000", 9, {}},
         {"fields 3 and 11", "01" "2020000000000000" "0003414243" "0001FF", 17,
@@ -114,6 +117,7 @@ TEST(TradeCodec, UnpackCases) {
         {"bitmap marks undefined field 50", "00" "0000000000004000" "0000", -1, {}},
         {"field starts past len", "00" "20000000000000", -1, {}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto payload = Bytes(c.payloadHex);
@@ -128,7 +132,10 @@ TEST(TradeCodec, UnpackCases) {
 
 TEST(TradeCodec, LastFieldRunningPastLenReadsZeros) {
     // Field 3 states 4 bytes, but only 2 follow; the missing bytes count as zero.
-    const auto payload = Bytes("00" "2000000000000000" "0004AABB");
+    const auto payload = Bytes(
+        "00"
+        "2000000000000000"
+        "0004AABB");
     CWebTrade t;
     EXPECT_EQ(t.Unpack(payload.data(), static_cast<std::int32_t>(payload.size())), 15);
     EXPECT_EQ(Hex(t.m_value[3].data.data(), 6), "0004AABB0000");
@@ -149,7 +156,9 @@ TEST(TradeCodec, PackWritesBitmapAndFieldsInOrder) {
     std::int32_t n = 0;
     ASSERT_EQ(t.Pack(out.data(), &n), 16);
     EXPECT_EQ(n, 16);
-    EXPECT_EQ(Hex(out.data(), 16), "20200000000000000003414243" "0001FF");
+    EXPECT_EQ(Hex(out.data(), 16),
+              "20200000000000000003414243"
+              "0001FF");
     EXPECT_EQ(t.Pack(nullptr, &n), 0);
 
     // A field of 1024 bytes and more is carried whole, never a bitmap bit without its bytes.
@@ -170,7 +179,11 @@ TEST(TradeCodec, PackWritesBitmapAndFieldsInOrder) {
 }
 
 TEST(TradeRows, DataBytesOnlyWithoutPrefixOrText) {
-    const auto payload = Bytes("01" "2020000000000000" "0003414243" "0001FF");
+    const auto payload = Bytes(
+        "01"
+        "2020000000000000"
+        "0003414243"
+        "0001FF");
     CWebTrade t;
     ASSERT_GT(t.Unpack(payload.data(), static_cast<std::int32_t>(payload.size())), 0);
     FieldRowList rows;
@@ -191,7 +204,10 @@ TEST(TradeRows, DataBytesOnlyWithoutPrefixOrText) {
 }
 
 TEST(TradeRows, LongFieldValueCutToHexOf511Bytes) {
-    std::string hex = "00" "0001000000000000" "0600";
+    std::string hex =
+        "00"
+        "0001000000000000"
+        "0600";
     for (int i = 0; i < 600; ++i) hex += "AB";
     const auto payload = Bytes(hex);  // field 16 with 600 bytes
     CWebTrade t;
