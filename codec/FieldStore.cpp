@@ -106,9 +106,14 @@ std::int32_t UnpackMessage64(Table64 t, const std::uint8_t* data, std::int32_t l
         return off >= static_cast<std::int64_t>(readable) ? std::size_t{0}
                                                           : readable - static_cast<std::size_t>(off);
     };
+    // A field may start past the readable bytes (it then reads zeros): point at their end instead
+    // of forming a pointer outside the caller's buffer.
+    auto at = [&](std::int64_t off) {
+        return data + std::min(static_cast<std::size_t>(off), readable);
+    };
     std::int64_t off = UnpackFieldValue(t.attr[0], t.value[0], t.arena, data, readable);
     if (off < 0) return -1;
-    const std::int32_t r1 = UnpackFieldValue(t.attr[1], t.value[1], t.arena, data + off, rest(off));
+    const std::int32_t r1 = UnpackFieldValue(t.attr[1], t.value[1], t.arena, at(off), rest(off));
     if (r1 < 0) return -1;
     off += r1;
     std::uint8_t bitmap[8] = {};
@@ -117,7 +122,7 @@ std::int32_t UnpackMessage64(Table64 t, const std::uint8_t* data, std::int32_t l
     for (const std::uint8_t e : t.fieldList) {
         if (e < 2) continue;
         if (off > len) return -1;
-        const std::int32_t r = UnpackFieldValue(t.attr[e], t.value[e], t.arena, data + off, rest(off));
+        const std::int32_t r = UnpackFieldValue(t.attr[e], t.value[e], t.arena, at(off), rest(off));
         if (r == -1) return -1;
         off += r;
     }

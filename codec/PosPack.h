@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "codec/FieldStore.h"
@@ -15,7 +16,7 @@ public:
 
     virtual bool Reserved1(std::int32_t, std::int32_t, std::int32_t) { return true; }
     virtual std::int32_t Reserved2(std::int32_t, std::int32_t) { return 0; }
-    /// Bytes consumed (may exceed len: a last field is read whole), or -1.
+    /// Bytes consumed (may exceed len: a last field is read whole, bytes past len as zero), or -1.
     [[nodiscard]] virtual std::int32_t Unpack(const std::uint8_t* data, std::int32_t len);
     /// Bytes written; 0 when out is null; -1 on failure. out needs MaxPackedSize() bytes.
     [[nodiscard]] virtual std::int32_t Pack(std::uint8_t* out, std::int32_t* outLen);
@@ -27,7 +28,7 @@ public:
                              std::size_t readable = SIZE_MAX);
     void ExpandBitmap(const std::uint8_t* bitmap, std::uint8_t* list);
 
-    /// Unpack that reads at most `readable` bytes of data (>= len); what follows counts as zero.
+    /// Unpack that reads at most `readable` bytes of data; what follows counts as zero.
     [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
                                             std::size_t readable);
     /// Upper bound of the bytes Pack writes.
@@ -63,3 +64,6 @@ public:
     std::array<std::uint8_t, 6> m_tpdu{};    // 5 bytes and a terminator
     std::array<std::array<char, 17>, 3> m_reservedText{};
 };
+
+/// The UnionPay 64-field table that CCupPosPack uses.
+[[nodiscard]] const std::array<FieldAttr, 65>& UnionPay64Table();

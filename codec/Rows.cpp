@@ -1,0 +1,162 @@
+// Rows of decoded 64-field and 128-field messages.
+#include "codec/Rows.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "codec/Conversions.h"
+#include "codec/PosPack.h"
+#include "codec/PosPackExt.h"
+
+namespace {
+
+constexpr std::size_t kValueChars = sizeof(FieldRow::value) - 1;  // 1023 and the terminator
+constexpr char kArrow[] = " -> ";
+constexpr std::size_t kArrowChars = sizeof kArrow - 1;
+
+bool IsGbkLead(std::uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+
+// How many of the first `room` bytes of text may be shown without splitting a double-byte
+// character: a lead byte whose trail byte lies past the cut is left out with it.
+std::size_t KeepWholeCharacters(const std::uint8_t* text, std::size_t textLen, std::size_t room) {
+    if (textLen <= room) return textLen;
+    std::size_t i = 0;
+    while (i < room) {
+        if (IsGbkLead(text[i])) {
+            if (i + 1 >= room) break;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    return std::min(i, room);
+}
+
+// "%d" for the small non-negative numbers of row texts.
+template <std::size_t N>
+void SetNumber(char (&dst)[N], std::int32_t v) {
+    char tmp[12];
+    std::size_t n = 0;
+    auto u = static_cast<std::uint32_t>(v < 0 ? -static_cast<std::int64_t>(v) : v);
+    do {
+        tmp[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    std::size_t w = 0;
+    if (v < 0) dst[w++] = '-';
+    while (n > 0) dst[w++] = tmp[--n];
+    dst[w] = '\0';
+}
+
+// "Bit %d".
+void SetBitName(FieldRow& row, std::int32_t field) {
+    std::memcpy(row.name, "Bit ", 4);
+    char number[12];
+    SetNumber(number, field);
+    std::strcpy(row.name + 4, number);
+}
+
+FieldRow& NewRow(FieldRowList& rows) { return rows.emplace_back(); }
+
+// The first n bytes of a value's buffer, zero where the buffer is shorter.
+template <std::size_t N>
+const std::uint8_t* FirstBytes(const FieldValue& v, std::uint8_t (&tmp)[N]) {
+    static_assert(N <= 16);
+    std::memset(tmp, 0, N);
+    std::memcpy(tmp, v.data.data(), std::min(N, v.data.size()));
+    return tmp;
+}
+
+std::size_t StoredBytes(const FieldValue& v) {
+    if (v.length <= 0) return 0;
+    return std::min(static_cast<std::size_t>(v.length), v.data.size());
+}
+
+void AppendFixedRow(FieldRowList& rows, const char* name, std::int32_t length,
+                    const std::uint8_t* bytes, std::size_t n, bool withText) {
+    FieldRow& row = NewRow(rows);
+    SetRowText(row.name, name);
+    SetNumber(row.length, length);
+    SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
+}
+
+}  // namespace
+
+void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n, const std::uint8_t* text,
+                 std::size_t textLen) {
+    const std::size_t hexBytes = std::min(n, kValueChars / 2);
+    BytesToHex(bytes, hexBytes, row.value);
+    std::size_t pos = 2 * hexBytes;
+    if (text == nullptr || pos + kArrowChars > kValueChars) return;
+    std::memcpy(row.value + pos, kArrow, kArrowChars);
+    pos += kArrowChars;
+    const std::size_t keep = KeepWholeCharacters(text, textLen, kValueChars - pos);
+    if (keep > 0) std::memcpy(row.value + pos, text, keep);
+    row.value[pos + keep] = '\0';
+}
+
+std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack) {
+    if (pack.m_hasTpdu == 1) {
+        AppendFixedRow(rows, "TPDU", 5, pack.m_tpdu.data(), 5, false);
+        AppendFixedRow(rows, "Header", 6, pack.m_header.data(), 6, false);
+    }
+    std::uint8_t tmp[8];
+    // The message type shows as its four digits, so its length is a digit count.
+    AppendFixedRow(rows, "Type", 4, FirstBytes(pack.m_value[0], tmp), 2, false);
+    AppendFixedRow(rows, "Bit 1", 8, FirstBytes(pack.m_value[1], tmp), 8, false);
+
+    for (const std::uint8_t e : pack.m_fieldList) {
+        if (e < 2) continue;
+        const FieldValue& v = pack.m_value[e];
+        if (v.length == 0) continue;
+        const FieldAttr& a = pack.m_attr[e];
+        const std::uint8_t* s = v.data.data();
+        const std::size_t n = StoredBytes(v);
+        FieldRow& row = NewRow(rows);
+        SetBitName(row, e);
+        if (a.fixed == 1) {
+            SetNumber(row.length, v.length);
+            SetHexValue(row, s, n, a.format == 'A' ? s : nullptr, n);
+        } else {
+            // The length counts the data bytes; the hex shows the prefix too.
+            SetNumber(row.length, v.length - a.lenBytes);
+            const std::size_t p = std::min(n, static_cast<std::size_t>(std::max(a.lenBytes, 0)));
+            SetHexValue(row, s, n, a.format == 'A' ? s + p : nullptr, n - p);
+        }
+    }
+    return 0;
+}
+
+std::int32_t BuildRows(FieldRowList& rows, const CCupPosPackExt& pack) {
+    if (pack.m_hasHeader == 1) {
+        const ExtHeader& h = pack.m_header;
+        AppendFixedRow(rows, "field 1", 1, h.headerField1, 1, false);
+        AppendFixedRow(rows, "field 2", 1, h.headerField2, 1, false);
+        AppendFixedRow(rows, "field 3", 4, h.headerField3, 4, true);
+        AppendFixedRow(rows, "field 4", 11, h.headerField4, 11, true);
+        AppendFixedRow(rows, "field 5", 11, h.headerField5, 11, true);
+        AppendFixedRow(rows, "field 6", 3, h.headerField6, 3, false);
+        AppendFixedRow(rows, "field 7", 1, h.headerField7, 1, false);
+        AppendFixedRow(rows, "field 8", 8, h.headerField8, 8, true);
+        AppendFixedRow(rows, "field 9", 1, h.headerField9, 1, false);
+        AppendFixedRow(rows, "field 10", 5, h.headerField10, 5, true);
+    }
+    std::uint8_t tmp[16];
+    AppendFixedRow(rows, "MsgType", 4, FirstBytes(pack.m_value[0], tmp), 4, true);
+    // The bitmap row's length is 1, not its byte count: that is how the list has always shown it.
+    AppendFixedRow(rows, "Bit 1", 1, FirstBytes(pack.m_value[1], tmp), 16, false);
+
+    for (const std::uint8_t e : pack.m_fieldList) {
+        if (e < 2) continue;
+        const FieldValue& v = pack.m_value[e];
+        if (v.length == 0) continue;
+        const FieldAttr& a = pack.m_attr[e];
+        const std::size_t n = StoredBytes(v);
+        FieldRow& row = NewRow(rows);
+        SetBitName(row, e);
+        SetNumber(row.length, a.fixed == 1 ? v.length : v.length - a.lenBytes);
+        // Every field shows its text part, length digits included, whatever its format.
+        SetHexValue(row, v.data.data(), n, v.data.data(), n);
+    }
+    return 0;
+}

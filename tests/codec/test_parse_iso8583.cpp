@@ -1,0 +1,200 @@
+// The ISO 8583 parse command: object choice in the three modes, errors and golden messages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "codec/ParseIso8583.h"
+#include "codec/Texts.h"
+#include "tests/codec/HexText.h"
+
+namespace {
+
+std::string FirstName(const CommandResult& r) {
+    return r.rows.empty() ? std::string() : std::string(r.rows.front().Name());
+}
+
+std::string ValueOf(const CommandResult& r, std::string_view name) {
+    for (const FieldRow& row : r.rows) {
+        if (row.Name() == name) return std::string(row.Value());
+    }
+    return "<no row " + std::string(name) + ">";
+}
+
+const std::string kZeros36(72, '0');
+
+struct ChoiceCase {
+    const char* name;
+    std::string text;
+    int mode;
+    Outcome outcome;
+    std::string firstRow;   // name of the first row when Ok
+    std::string typeValue;  // value of the "Type" or "MsgType" row when Ok
+};
+
+TEST(ParseIso8583, ObjectChoiceInAllThreeModes) {
+    // 00 2E and 46 bytes: the binary length matches.
+    const std::string bin =
+        "002E"
+        "0000"
+        "0000000000000000" +
+        kZeros36;
+    // "0123" and 123 bytes: the ASCII length matches.
+    const std::string ascii =
+        "30313233"
+        "00000000" +
+        std::string(32, '0') + std::string(206, '0');
+    const std::string noLength = GoldenText("typical64_nolength.txt");
+    const ChoiceCase cases[] = {
+        {"binary length, auto", bin, 0, Outcome::Ok, "Type", "0000"},
+        {"binary length, 64: length read as type", bin, 1, Outcome::Ok, "Type", "002E"},
+        {"binary length, 128", bin, 2, Outcome::Ok, "MsgType", "002E0000 -> "},
+        {"ascii length, auto", ascii, 0, Outcome::Ok, "MsgType", "00000000 -> "},
+        {"ascii length wins over 64", ascii, 1, Outcome::Ok, "MsgType", "00000000 -> "},
+        {"ascii length, 128: not skipped", ascii, 2, Outcome::Ok, "MsgType", "30313233 -> 0123"},
+        {"no length, auto: nothing", noLength, 0, Outcome::NoLengthMatch, "", ""},
+        {"no length, 64", noLength, 1, Outcome::Ok, "TPDU", "0200"},
+        {"white space, auto", " \r\n\t ", 0, Outcome::NoLengthMatch, "", ""},
+        {"white space, 64", " \r\n\t ", 1, Outcome::Failed, "", ""},
+        {"white space, 128", " \r\n\t ", 2, Outcome::Failed, "", ""},
+        {"unknown mode acts as auto", noLength, 7, Outcome::NoLengthMatch, "", ""},
+    };
+    for (const ChoiceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CommandResult r = ParseIso8583Text(c.text, c.mode);
+        ASSERT_EQ(r.outcome, c.outcome) << r.detail;
+        if (c.outcome == Outcome::Failed) {
+            EXPECT_EQ(r.error, kTextIsoParseError);
+        }
+        if (c.outcome != Outcome::Ok) {
+            EXPECT_TRUE(r.rows.empty());
+            continue;
+        }
+        EXPECT_EQ(FirstName(r), c.firstRow);
+        EXPECT_EQ(ValueOf(r, c.firstRow == "MsgType" ? "MsgType" : "Type"), c.typeValue);
+    }
+}
+
+TEST(ParseIso8583, EmptyAndOverlongTexts) {
+    const CommandResult empty = ParseIso8583Text("", 1);
+    EXPECT_EQ(empty.outcome, Outcome::Failed);
+    EXPECT_EQ(empty.error, kTextMessageEmpty);
+
+    // 10239 characters are taken (white space here, so automatic mode finds no length) ...
+    EXPECT_EQ(ParseIso8583Text(std::string(kMaxMessageText, ' '), 0).outcome,
+              Outcome::NoLengthMatch);
+    // ... one more is refused, whatever the mode.
+    for (int mode : {0, 1, 2}) {
+        const CommandResult r = ParseIso8583Text(std::string(kMaxMessageText + 1, '0'), mode);
+        EXPECT_EQ(r.outcome, Outcome::Failed);
+        EXPECT_EQ(r.error, kTextIsoParseError);
+        EXPECT_NE(r.detail.find("10239"), std::string::npos);
+    }
+}
+
+TEST(ParseIso8583, GoldenMessagesDecodeInAutomaticMode) {
+    const CommandResult r64 = ParseIso8583Text(GoldenText("typical64.txt"), 0);
+    ASSERT_EQ(r64.outcome, Outcome::Ok) << r64.detail;
+    ASSERT_EQ(r64.rows.size(), 4u + 12u);
+    EXPECT_EQ(ValueOf(r64, "TPDU"), "6000030000");
+    EXPECT_EQ(ValueOf(r64, "Bit 41"), "3132333435363738 -> 12345678");
+    EXPECT_EQ(ValueOf(r64, "Bit 35"), "286225880123456789D28122010000");
+    EXPECT_EQ(ValueOf(r64, "Bit 64"), "3A4F9C0D12E5B776");
+
+    const CommandResult r128 = ParseIso8583Text(GoldenText("typical128.txt"), 0);
+    ASSERT_EQ(r128.outcome, Outcome::Ok) << r128.detail;
+    EXPECT_EQ(r128.rows.size(), 10u + 2u + 21u);
+    EXPECT_EQ(FirstName(r128), "field 1");
+    EXPECT_EQ(ValueOf(r128, "Bit 43"),
+              "5441524E5749434B2054455354204D45524348414E54205348414E47484149202020434E20202020"
+              " -> TARNWICK TEST MERCHANT SHANGHAI   CN    ");
+}
+
+TEST(ParseIso8583, LowerCaseLineBreaksAndOddDigitParseTheSame) {
+    for (const char* file : {"typical64.txt", "typical128.txt"}) {
+        SCOPED_TRACE(file);
+        const std::string text = GoldenText(file);
+        std::string pasted;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            pasted += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+            if (i % 32 == 31) pasted += "\r\n";
+            if (i % 7 == 6) pasted += ' ';
+        }
+        const CommandResult a = ParseIso8583Text(text, 0);
+        const CommandResult b = ParseIso8583Text(pasted, 0);
+        const CommandResult c = ParseIso8583Text(text + "7", 0);  // the odd digit is not counted
+        ASSERT_EQ(a.outcome, Outcome::Ok);
+        for (const CommandResult* other : {&b, &c}) {
+            ASSERT_EQ(other->outcome, Outcome::Ok);
+            ASSERT_EQ(other->rows.size(), a.rows.size());
+            for (std::size_t i = 0; i < a.rows.size(); ++i) {
+                EXPECT_EQ(other->rows[i].Name(), a.rows[i].Name());
+                EXPECT_EQ(other->rows[i].Length(), a.rows[i].Length());
+                EXPECT_EQ(other->rows[i].Value(), a.rows[i].Value());
+            }
+        }
+    }
+}
+
+TEST(ParseIso8583, LastFieldRunsIntoTheOddHalfByteThenZeros) {
+    // 13 counted bytes; field 41 starts at 10 and runs on into the odd digit's byte 4F, then zeros.
+    const CommandResult r = ParseIso8583Text("0200 0000000000800000 313233 4", 1);
+    ASSERT_EQ(r.outcome, Outcome::Ok) << r.detail;
+    EXPECT_EQ(ValueOf(r, "Bit 41"), "3132334F00000000 -> 123O");
+}
+
+TEST(ParseIso8583, DecodeFailuresSayWhere) {
+    const std::string full = GoldenText("typical64.txt");
+    // Cut after field 4, with the binary length fixed up: field 11 starts at the end and is read
+    // from zeros; field 22 is then due past the end.
+    const std::string head = full.substr(4, 2 * (11 + 2 + 8 + 9 + 3 + 6));
+    ASSERT_EQ(head.size() / 2, 39u);
+    const CommandResult cut = ParseIso8583Text("0027" + head, 0);
+    ASSERT_EQ(cut.outcome, Outcome::Failed);
+    EXPECT_EQ(cut.error, kTextIsoParseError);
+    EXPECT_EQ(cut.detail, "field 22 would start at byte 44, past the end of the 41-byte message")
+        << cut.detail;
+
+    const CommandResult undefinedField = ParseIso8583Text("0200 0800000000000000 000000", 1);
+    ASSERT_EQ(undefinedField.outcome, Outcome::Failed);
+    EXPECT_EQ(undefinedField.detail, "field 5 is marked in the bitmap but not defined");
+
+    const CommandResult shortOne = ParseIso8583Text("0200000000000000000000", 2);
+    ASSERT_EQ(shortOne.outcome, Outcome::Failed);
+    EXPECT_EQ(shortOne.detail, "message of 11 bytes is shorter than 13 bytes");
+}
+
+TEST(ParseIso8583, GarbageNeverCrashesAndReuseResetsTheResult) {
+    const std::string inputs[] = {
+        "zz",
+        "\xB1\xA8\xCE\xC4\xCE\xAA\xBF\xD5",  // Chinese text
+        std::string(5000, 'F'),
+        "0200FFFFFFFFFFFFFFFF" + std::string(400, '9'),
+        "30303130"
+        "2E" +
+            std::string(300, 'F'),
+        std::string("0200\0"
+                    "0000000000000000",
+                    21),
+        "FFFF" + std::string(2000, 'F'),
+    };
+    CommandResult reused;
+    for (const std::string& in : inputs) {
+        for (int mode : {0, 1, 2}) {
+            SCOPED_TRACE(in.substr(0, 16) + " mode " + std::to_string(mode));
+            const CommandResult fresh = ParseIso8583Text(in, mode);
+            ParseIso8583Text(in, mode, reused);
+            ASSERT_EQ(reused.outcome, fresh.outcome);
+            ASSERT_EQ(reused.rows.size(), fresh.rows.size());
+            ASSERT_EQ(reused.detail, fresh.detail);
+            for (const FieldRow& row : fresh.rows) {
+                EXPECT_LE(row.Value().size(), 1023u);
+                EXPECT_LE(row.Name().size(), 15u);
+            }
+        }
+    }
+}
+
+}  // namespace
