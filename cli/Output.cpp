@@ -7,11 +7,6 @@
 
 namespace {
 
-bool IsAscii(std::string_view bytes) {
-    return std::all_of(bytes.begin(), bytes.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 /// Decodes the next code point of valid UTF-8 (as produced by the decoder) at s[i].
 char32_t NextCodePoint(std::string_view s, std::size_t& i) {
     const auto c = static_cast<unsigned char>(s[i]);
@@ -74,8 +69,16 @@ void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
 
 void AppendJsonText(std::string& out, std::string_view bytes, TextEncoding encoding,
                     std::string& scratch) {
-    if (IsAscii(bytes)) {
-        AppendJsonString(out, bytes);
+    // One pass for the common case of ASCII text without characters to escape; anything else
+    // goes through the decoder and the escaping of AppendJsonString.
+    const auto plain = [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
+    };
+    if (std::all_of(bytes.begin(), bytes.end(), plain)) {
+        out += '"';
+        out.append(bytes);
+        out += '"';
         return;
     }
     scratch.clear();
