@@ -2,8 +2,9 @@
 #include "trade/Trade.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "codec/Conversions.h"
 
@@ -35,9 +36,12 @@ void SetRowHex(char (&dst)[1024], const std::uint8_t* bytes, std::size_t n) {
     BytesToHex(bytes, std::min(n, kMaxRowHexBytes), dst);
 }
 
+// Writes prefix and the decimal text of v, terminated (rows are built often: no printf here).
 template <std::size_t N>
-void SetRowNumber(char (&dst)[N], std::int32_t v) {
-    std::snprintf(dst, N, "%d", static_cast<int>(v));
+void SetRowNumber(char (&dst)[N], std::string_view prefix, std::int32_t v) {
+    std::memcpy(dst, prefix.data(), prefix.size());
+    char* end = std::to_chars(dst + prefix.size(), dst + N - 1, v).ptr;
+    *end = '\0';
 }
 
 }  // namespace
@@ -131,8 +135,8 @@ std::int32_t BuildTradeRows(FieldRowList& rows, const CtradeBase& trade) {
         const std::int32_t skip = a.fixed == 1 ? 0 : std::min(a.lenBytes, v.length);
         const std::int32_t n = v.length - skip;
         FieldRow& row = rows.emplace_back();
-        std::snprintf(row.name, sizeof row.name, "Bit %d", static_cast<int>(f));
-        SetRowNumber(row.length, n);
+        SetRowNumber(row.name, "Bit ", f);
+        SetRowNumber(row.length, "", n);
         SetRowHex(row.value, v.data.data() + skip, static_cast<std::size_t>(n));
     }
     return 0;

@@ -103,17 +103,19 @@ CommandResult BuildTradeFromRoot(const pugi::xml_node& root) {
         // The emptiness test looks at the attribute text before white space is removed, so a
         // value of white space only is not skipped.
         if (number != 1 && value[0] == '\0') continue;
-        const std::string where = "element " + std::to_string(index) + " (bit number \"" +
-                                  std::string(numberText) + "\")";
+        auto where = [&] {
+            return "element " + std::to_string(index) + " (bit number \"" +
+                   std::string(numberText) + "\")";
+        };
         const std::size_t valueLen = std::strlen(value);
         if (valueLen > kMaxValueText) {
-            FailConfig(result, where + ": value text of " + std::to_string(valueLen) +
+            FailConfig(result, where() + ": value text of " + std::to_string(valueLen) +
                                    " characters exceeds " + std::to_string(kMaxValueText));
             return result;
         }
         if (number < 0 || number > 44) {
             FailConfig(result,
-                       where + ": field number " + std::to_string(number) + " outside 0..44");
+                       where() + ": field number " + std::to_string(number) + " outside 0..44");
             return result;
         }
         // The bitmap is always computed from the fields present.
@@ -135,7 +137,7 @@ CommandResult BuildTradeFromRoot(const pugi::xml_node& root) {
         const std::size_t count = digits.size() / 2;
         const FieldAttr& a = trade.m_attr[static_cast<std::size_t>(number)];
         if (count > static_cast<std::size_t>(a.maxLen)) {
-            FailConfig(result, where + ": " + std::to_string(count) + " bytes exceed the " +
+            FailConfig(result, where() + ": " + std::to_string(count) + " bytes exceed the " +
                                    std::to_string(a.maxLen) + " of field " +
                                    std::to_string(number));
             return result;
