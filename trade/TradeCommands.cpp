@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <pugixml.hpp>
 #include <string>
 
@@ -26,6 +27,13 @@ constexpr std::size_t kMaxValueText = kMaxMessageText;
 // objects with more members than a list can sensibly show, are refused before they cost memory.
 constexpr std::size_t kMaxJsonConfigBytes = 1 << 20;
 constexpr std::size_t kMaxJsonMembers = 8192;
+
+// A directory opens like a file on some systems and reports an absurd size, which the readers
+// would try to allocate: it is refused first.
+bool IsDirectory(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+}
 
 std::string_view UpToZero(std::string_view text) {
     const void* zero = std::memchr(text.data(), 0, text.size());
@@ -205,8 +213,14 @@ CommandResult BuildTradeFromXmlFile(std::string_view path) {
         result.Fail(kTextNoConfigFile);
         return result;
     }
+    const std::string file(path);
+    if (IsDirectory(file)) {
+        CommandResult result;
+        FailConfig(result, file + " is a directory");
+        return result;
+    }
     pugi::xml_document doc;
-    const pugi::xml_parse_result loaded = doc.load_file(std::string(path).c_str());
+    const pugi::xml_parse_result loaded = doc.load_file(file.c_str());
     return BuildTradeFromLoaded(doc, loaded);
 }
 
@@ -324,6 +338,10 @@ CommandResult BuildJsonFromFile(std::string_view path) {
         return result;
     }
     const std::string file(path);
+    if (IsDirectory(file)) {
+        FailConfig(result, file + " is a directory");
+        return result;
+    }
     std::FILE* probe = std::fopen(file.c_str(), "rb");
     if (probe == nullptr) {
         FailConfig(result, "cannot open " + file);
