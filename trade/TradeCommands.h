@@ -5,8 +5,8 @@
 
 #include "codec/CommandResult.h"
 
-/// Decodes a framed trade message text. Ok with rows; Failed with "报文为空!" or
-/// "orbo8583报文解析出错!".
+/// Decodes a framed trade message text (hex, white space allowed; it ends at a zero byte). Ok with
+/// rows; Failed with "报文为空!" or "orbo8583报文解析出错!" (also for 10240 characters or more).
 [[nodiscard]] CommandResult ParseTradeText(std::string_view text);
 void ParseTradeText(std::string_view text, CommandResult& result);
 
@@ -14,7 +14,9 @@ void ParseTradeText(std::string_view text, CommandResult& result);
 /// hex text and rows the rows of parsing it again. Failed with "没有指定对应的配置文件!" (empty
 /// path), "解析配置文件出错!", "<orbo8583-build-config>节点不存在!" or "orbo8583报文组包出错!".
 [[nodiscard]] CommandResult BuildTradeFromXmlFile(std::string_view path);
-/// The same from the XML text itself.
+/// The same from the XML text itself. "bit" numbers outside 0..44, values over the field's
+/// maxLen and value texts of 10240 characters or more give "解析配置文件出错!"; a payload over
+/// 2048 bytes gives "orbo8583报文组包出错!".
 [[nodiscard]] CommandResult BuildTradeFromXmlText(std::string_view xml);
 
 /// Builds a JSON packet from a JSON configuration file. Ok: rows of its members (UTF-8-or-936)
@@ -22,4 +24,6 @@ void ParseTradeText(std::string_view text, CommandResult& result);
 /// check byte. Failed with "没有指定对应的配置文件!", "解析配置文件出错!" or
 /// "orbojson报文组包出错!" (then the member rows stay in rows).
 [[nodiscard]] CommandResult BuildJsonFromFile(std::string_view path);
+/// The same from the JSON text itself. A top-level value that is not an object, a configuration
+/// over 1 MiB or an object of more than 8192 members gives "解析配置文件出错!".
 [[nodiscard]] CommandResult BuildJsonFromText(std::string_view json);
