@@ -1,6 +1,7 @@
 // Batch mode: every input line is one message text, every output line one JSON object.
 #include "cli/EachLine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -51,7 +52,7 @@ void EachLineJson::Feed(std::string_view chunk, std::string& out) {
         }
         const auto end = static_cast<std::size_t>(static_cast<const char*>(nl) - chunk.data());
         if (m_partial.empty()) {
-            Line(chunk.substr(0, end), out);
+            Line(chunk.substr(0, std::min(end, kLineKeep)), out);
         } else {
             const std::size_t room = kLineKeep - std::min(kLineKeep, m_partial.size());
             m_partial.append(chunk.data(), std::min(room, end));

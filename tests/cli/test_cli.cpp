@@ -1,0 +1,294 @@
+// The command line's parts in-process: line splitting of the batch mode, rendering, arguments,
+// and send against a listener on 127.0.0.1.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/Cli.h"
+#include "cli/EachLine.h"
+#include "cli/Output.h"
+#include "codec/Texts.h"
+
+namespace {
+
+// A stand-in parse command: "fail" fails, "none" finds no length, anything else gives one row
+// holding the line, so the tests see exactly which texts the batch loop hands on.
+void EchoCommand(std::string_view text, int mode, CommandResult& result) {
+    result.Reset();
+    if (text == "fail") return result.Fail(kTextIsoParseError, "detail");
+    if (text == "none") {
+        result.outcome = Outcome::NoLengthMatch;
+        return;
+    }
+    result.rows.emplace_back();
+    SetRowText(result.rows.back().name, std::to_string(mode));
+    SetRowText(result.rows.back().length, std::to_string(text.size()));
+    SetRowText(result.rows.back().value, text.substr(0, 1000));
+}
+
+std::string Batch(std::string_view input, std::size_t chunk) {
+    EachLineJson batch(EchoCommand, 1);
+    std::string out;
+    for (std::size_t at = 0; at < input.size(); at += chunk) {
+        batch.Feed(input.substr(at, chunk), out);
+    }
+    batch.Finish(out);
+    return out;
+}
+
+TEST(EachLine, LinesInAnyChunkingGiveTheSameJsonLines) {
+    const std::string input = "ab\r\n\n\r\nfail\nnone\n  \nq\"\\\x01\nlast";
+    const std::string expected = R"({"rows":[{"name":"1","length":"2","value":"ab"}]})"
+                                 "\n"
+                                 R"({"error":"iso8583报文解析出错!"})"
+                                 "\n"
+                                 R"({"error":null,"status":3})"
+                                 "\n"
+                                 R"({"rows":[{"name":"1","length":"2","value":"  "}]})"
+                                 "\n"
+                                 R"({"rows":[{"name":"1","length":"4","value":"q\"\\\u0001"}]})"
+                                 "\n"
+                                 R"({"rows":[{"name":"1","length":"4","value":"last"}]})"
+                                 "\n";
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{7}, input.size()}) {
+        SCOPED_TRACE(chunk);
+        EXPECT_EQ(Batch(input, chunk), expected);
+    }
+}
+
+TEST(EachLine, LineWithoutEndIsKeptBoundedAndStillRefusable) {
+    // A line far over the longest message text reaches the command one character too long, so
+    // the command refuses it; memory stays bounded however long the line.
+    const std::string input = std::string(50000, '7') + "\nab\n";
+    for (std::size_t chunk : {std::size_t{999}, input.size()}) {
+        SCOPED_TRACE(chunk);
+        const std::string out = Batch(input, chunk);
+        const std::string longLine = R"("length":")" + std::to_string(kMaxMessageText + 1) + '"';
+        EXPECT_NE(out.find(longLine), std::string::npos);
+        EXPECT_NE(out.find(R"("value":"ab")"), std::string::npos);
+    }
+}
+
+TEST(Output, DisplayWidth) {
+    const std::pair<std::string, std::size_t> cases[] = {
+        {"", 0},         {"Bit 41", 6},    {"域", 2},           {"参数值", 6},
+        {"中文1234", 8}, {"e\xCC\x81", 1}, {"\xEF\xBF\xBD", 1}, {"\xEF\xBC\xA1", 2},  // Ａ
+    };
+    for (const auto& [text, width] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(DisplayWidth(text), width);
+    }
+}
+
+TEST(Output, TableAlignsByDisplayWidthAndHidesControlCharacters) {
+    FieldRowList rows(3);
+    SetRowText(rows[0].name, "名称");
+    SetRowText(rows[0].length, "10");
+    SetRowText(rows[0].value, "中文");
+    SetRowText(rows[1].name, "amount");
+    SetRowText(rows[1].length, "3");
+    SetRowText(rows[1].value, "1\x1B[2J\n");
+    SetRowText(rows[2].name, "a");
+    SetRowText(rows[2].length, "12345");
+    SetRowText(rows[2].value, "");
+    const std::string table = FormatRowsTable(rows, TextEncoding::Utf8OrGbk);
+    EXPECT_EQ(table,
+              "域      长度   参数值\n"
+              "名称    10     中文\n"
+              "amount  3      1.[2J.\n"
+              "a       12345  \n");
+}
+
+TEST(Output, JsonTextMatchesDecodeThenEscape) {
+    std::string scratch;
+    for (int a = 0; a < 256; ++a) {
+        for (const std::string tail : {"", "x", "\xD6\xD0"}) {
+            const std::string bytes = std::string(1, static_cast<char>(a)) + tail;
+            std::string fast;
+            AppendJsonText(fast, bytes, TextEncoding::Gbk, scratch);
+            std::string reference;
+            AppendJsonString(reference, ToUtf8(bytes, TextEncoding::Gbk));
+            ASSERT_EQ(fast, reference) << a;
+        }
+    }
+}
+
+/// Runs the program in-process with the given standard input.
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string ReadBack(std::FILE* f) {
+    std::string s;
+    std::rewind(f);
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+    std::fclose(f);
+    return s;
+}
+
+CliRun Cli(std::vector<const char*> args, std::string_view input = {}) {
+    args.insert(args.begin(), "tarnwick-cli");
+    CliStreams io{std::tmpfile(), std::tmpfile(), std::tmpfile()};
+    std::fwrite(input.data(), 1, input.size(), io.in);
+    std::rewind(io.in);
+    CliRun r;
+    r.status = RunCli(static_cast<int>(args.size()), args.data(), io);
+    std::fclose(io.in);
+    r.out = ReadBack(io.out);
+    r.err = ReadBack(io.err);
+    return r;
+}
+
+std::string FirstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
+
+TEST(Cli, UsageErrorsAndChecks) {
+    const struct {
+        std::vector<const char*> args;
+        int status;
+        std::string firstErrLine;
+    } cases[] = {
+        {{}, kExitUsage, "usage: tarnwick-cli COMMAND [OPTIONS] [ARGUMENT]"},
+        {{"parse-iso8583", "--format", "xml", "00"},
+         kExitUsage,
+         "tarnwick-cli parse-iso8583: --format must be table or json"},
+        {{"parse-iso8583", "--mode"},
+         kExitUsage,
+         "tarnwick-cli parse-iso8583: --mode needs a value"},
+        {{"parse-iso8583", "a", "b"}, kExitUsage, "tarnwick-cli parse-iso8583: too many arguments"},
+        {{"parse-iso8583", "-x"}, kExitUsage, "tarnwick-cli parse-iso8583: unknown option '-x'"},
+        {{"parse-trade", "--mode", "64"},
+         kExitUsage,
+         "tarnwick-cli parse-trade: unknown option '--mode'"},
+        {{"parse-trade", "--each-line=1"},
+         kExitUsage,
+         "tarnwick-cli parse-trade: --each-line takes no value"},
+        {{"parse-trade", "--each-line", "--format", "table"},
+         kExitUsage,
+         "tarnwick-cli parse-trade: --each-line writes JSON lines; --format table does not apply"},
+        {{"build-json", "--format", "table", "x.json"},
+         kExitUsage,
+         "tarnwick-cli build-json: --format must be text or json"},
+        {{"send", "--ip", "256.0.0.1", "--port", "1", "00"},
+         kExitUsage,
+         "tarnwick-cli send: --ip must be an IPv4 address A.B.C.D (fields 0..255)"},
+        {{"send", "--ip", "1.2.3.4.5", "--port", "1", "00"},
+         kExitUsage,
+         "tarnwick-cli send: --ip must be an IPv4 address A.B.C.D (fields 0..255)"},
+        {{"send", "--ip", "1.2.x.4", "--port", "1", "00"},
+         kExitUsage,
+         "tarnwick-cli send: --ip must be an IPv4 address A.B.C.D (fields 0..255)"},
+        {{"send", "--ip", "127.0.0.1", "--timeout-ms", "-5", "--port", "1"},
+         kExitUsage,
+         "tarnwick-cli send: --timeout-ms must be a number of milliseconds, 0 or more"},
+        // The dialog's checks, in its order; the message text is not even read before them.
+        {{"send"}, kExitFailed, "IP为空!"},
+        {{"send", "--ip", "...", "--port", "1", "00"}, kExitFailed, "IP为空!"},
+        {{"send", "--ip", "127.0.0.1", "00"}, kExitFailed, "Port为空!"},
+        {{"send", "--ip", "127.0.0.1", "--port", ""}, kExitFailed, "Port为空!"},
+        {{"send", "--ip", "127.0.0.1", "--port", "1", ""}, kExitFailed, "Send数据为空!"},
+        {{"send", "--ip", "127.0.0.1", "--port", "1", "0000F1000000{"},
+         kExitFailed,
+         "Send数据格式错误!"},
+    };
+    for (const auto& c : cases) {
+        std::string trace;
+        for (const char* a : c.args) trace.append(a).append(" ");
+        SCOPED_TRACE(trace);
+        const CliRun r = Cli(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(FirstLine(r.err), c.firstErrLine);
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(Cli, HelpGoesToStandardOutput) {
+    for (const char* command :
+         {"parse-iso8583", "parse-trade", "build-trade", "build-json", "send"}) {
+        SCOPED_TRACE(command);
+        const CliRun r = Cli({command, "--help"});
+        EXPECT_EQ(r.status, kExitOk);
+        EXPECT_EQ(FirstLine(r.out).rfind(std::string("usage: tarnwick-cli ") + command, 0), 0u);
+        EXPECT_EQ(Cli({"help", command}).out, r.out);
+    }
+}
+
+/// Accepts one connection on 127.0.0.1, reads until the client closes (bounded), answers the
+/// first bytes with reply.
+class OneShotHost {
+public:
+    explicit OneShotHost(std::string reply) : m_reply(std::move(reply)) {
+        m_fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(m_fd, 1);
+        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = std::to_string(ntohs(a.sin_port));
+        m_thread = std::thread([this] {
+            pollfd p{m_fd, POLLIN, 0};
+            if (poll(&p, 1, 5000) != 1) return;
+            const int c = accept(m_fd, nullptr, nullptr);
+            char buf[4096];
+            for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 5000) == 1;) {
+                const ssize_t n = recv(c, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                if (m_received.empty()) send(c, m_reply.data(), m_reply.size(), MSG_NOSIGNAL);
+                m_received.append(buf, static_cast<std::size_t>(n));
+            }
+            close(c);
+        });
+    }
+    OneShotHost(const OneShotHost&) = delete;
+    OneShotHost& operator=(const OneShotHost&) = delete;
+    ~OneShotHost() {
+        if (m_thread.joinable()) m_thread.join();
+        close(m_fd);
+    }
+    const char* Port() const { return m_port.c_str(); }
+    const std::string& Received() {
+        if (m_thread.joinable()) m_thread.join();
+        return m_received;
+    }
+
+private:
+    std::string m_reply;
+    int m_fd = -1;
+    std::string m_port;
+    std::string m_received;
+    std::thread m_thread;
+};
+
+TEST(Cli, SendPrintsTheReply) {
+    {
+        OneShotHost host(std::string("\x00\x02\xAB\xCD", 4));
+        // Empty IP fields read 0: 127...1 is 127.0.0.1.
+        const CliRun r = Cli({"send", "--ip", "127...1", "--port", host.Port(), "--format", "json",
+                              "--timeout-ms", "5000", "01 02 0a"});
+        EXPECT_EQ(r.status, kExitOk) << r.err;
+        EXPECT_EQ(r.out, "{\"sent\":3,\"reply\":\"0002ABCD\"}\n");
+        EXPECT_EQ(host.Received(), "\x01\x02\x0A");
+    }
+    {
+        // A packet text on standard input, as build-json prints it: the final line break goes.
+        OneShotHost host("0004WXYZ");
+        const CliRun r =
+            Cli({"send", "--ip", "127.0.0.1", "--port", host.Port()}, "0A00F1000000{ }DD\n");
+        EXPECT_EQ(r.status, kExitOk) << r.err;
+        EXPECT_EQ(r.out, "303030345758595A\n");
+        EXPECT_EQ(host.Received(), std::string("\x0A\x00\xF1\x00\x00\x00{ }\xDD", 10));
+    }
+}
+
+}  // namespace
