@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 seconds=${1:-60}
-dir=build/fuzz
+dir=build/libfuzzer
 CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_FUZZ=ON \
     -DTARNWICK_UI=OFF -DTARNWICK_CLI=OFF -DTARNWICK_TESTS=OFF -DTARNWICK_BENCH=OFF >/dev/null
 cmake --build "$dir" -j "$(nproc)"
