@@ -1,7 +1,10 @@
 // The ISO 8583 parse command: message text and interface type in, rows or an error out.
 #include "codec/ParseIso8583.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <type_traits>
 
@@ -14,6 +17,94 @@
 namespace {
 
 constexpr std::size_t kMaxMessageBytes = (kMaxMessageText + 1) / 2;
+
+bool IsHexDigit(unsigned char c) {
+    return static_cast<unsigned char>(c - '0') < 10 ||
+           static_cast<unsigned char>((c | 0x20) - 'a') < 6;
+}
+
+// The nibble of a hex digit, without a table: '0'..'9' keep their low bits, letters add 9.
+std::uint8_t DigitValue(unsigned char c) {
+    return static_cast<std::uint8_t>((c & 0x0F) + 9 * (c >> 6));
+}
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// True when all 8 characters of x are hex digits; each byte is tested without carries between
+// bytes, since every byte is below 0x80 before the additions.
+bool AllHexDigits(std::uint64_t x) {
+    if (x & kHighs) return false;
+    const std::uint64_t ge0 = x + kOnes * (0x80 - '0');
+    const std::uint64_t le9 = ~(x + kOnes * (0x7F - '9'));
+    const std::uint64_t y = x | kOnes * 0x20;
+    const std::uint64_t geA = y + kOnes * (0x80 - 'a');
+    const std::uint64_t leF = ~(y + kOnes * (0x7F - 'f'));
+    return (((ge0 & le9) | (geA & leF)) & kHighs) == kHighs;
+}
+
+// 8 hex digits (first digit in the lowest byte) to their 4 bytes, high nibble first.
+std::uint32_t EightDigitsToBytes(std::uint64_t x) {
+    const std::uint64_t v = (x & kOnes * 0x0F) + 9 * ((x >> 6) & kOnes);
+    std::uint64_t t = ((v << 4) | (v >> 8)) & 0x00FF00FF00FF00FFULL;
+    t = (t | (t >> 8)) & 0x0000FFFF0000FFFFULL;
+    return static_cast<std::uint32_t>(t | (t >> 16));
+}
+
+// 8 characters with the first in the lowest byte, and 4 bytes stored lowest first.
+std::uint64_t LoadLittle64(const unsigned char* p) {
+    std::uint64_t x = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&x, p, 8);
+    } else {
+        for (std::size_t k = 0; k < 8; ++k) x |= std::uint64_t{p[k]} << (8 * k);
+    }
+    return x;
+}
+void StoreLittle32(std::uint8_t* p, std::uint32_t v) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, &v, 4);
+    } else {
+        for (std::size_t k = 0; k < 4; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
+    }
+}
+
+}  // namespace
+
+std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = std::min(text.size(), kMaxMessageText);
+    // A pasted text is mostly plain hex digits, which take a fast path without the copy.
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const std::uint64_t x = LoadLittle64(s + i);
+        if (!AllHexDigits(x)) break;
+        const std::uint32_t four = EightDigitsToBytes(x);
+        StoreLittle32(bytes + i / 2, four);
+    }
+    if (i + 8 > n) {
+        bool plain = true;
+        for (std::size_t j = i; j < n; ++j) plain &= IsHexDigit(s[j]);
+        if (plain) {
+            for (; i + 2 <= n; i += 2) {
+                bytes[i / 2] =
+                    static_cast<std::uint8_t>(DigitValue(s[i]) << 4 | DigitValue(s[i + 1]));
+            }
+            if (i < n) bytes[i / 2] = static_cast<std::uint8_t>(DigitValue(s[i]) << 4 | 0x0F);
+            return n;
+        }
+    }
+    // White space, a zero byte or other characters: the general rule from the start.
+    char digits[kMaxMessageText];
+    std::size_t kept = 0;
+    for (std::size_t j = 0; j < n && s[j] != 0; ++j) {
+        if (!IsHexTextSpace(static_cast<char>(s[j]))) digits[kept++] = static_cast<char>(s[j]);
+    }
+    HexToBytes(digits, kept, bytes);
+    return kept;
+}
+
+namespace {
 
 enum class Choice { None, Ext128, Cup64 };
 
@@ -63,6 +154,27 @@ std::string DescribeFailure(const Pack& pack, std::int64_t L, std::int64_t frami
     return "the message could not be decoded";
 }
 
+// The command decodes with an object in the state of a new one. Building one (its table and its
+// field buffers) costs about as much as decoding a message, so each thread keeps one object of
+// each kind and puts it back into that state before every use: all stored lengths 0, no TPDU or
+// header, an empty field list. Decoding and the rows read no buffer byte that the same run did
+// not write, so the stale bytes behind the stored lengths are never seen.
+CCupPosPack& NewCupPosPack() {
+    thread_local CCupPosPack pack;
+    pack.Clear();
+    pack.m_hasTpdu = 0;
+    pack.m_fieldList.fill(0);
+    return pack;
+}
+
+CCupPosPackExt& NewCupPosPackExt() {
+    thread_local CCupPosPackExt pack;
+    pack.Clear();
+    pack.m_hasHeader = 0;
+    pack.m_fieldList.fill(0);
+    return pack;
+}
+
 template <typename Pack>
 void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes, std::int32_t L,
             std::size_t readable, CommandResult& result) {
@@ -101,19 +213,13 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
         return;
     }
 
-    // The text is zero-terminated in the edit: a zero byte ends it. Only the bytes that the
-    // decoding can reach are written; it reads nothing past `readable` (the bytes of all digits,
-    // an odd last digit included), which stands for the zeros that follow in a zero-filled buffer.
-    char digits[kMaxMessageText];
-    std::size_t stripped = 0;
-    for (const char c : text) {
-        if (c == '\0') break;
-        if (!IsHexTextSpace(c)) digits[stripped++] = c;
-    }
     std::uint8_t bytes[kMaxMessageBytes];
-    HexToBytes(digits, stripped, bytes);
+    const std::size_t stripped = MessageTextToBytes(text, bytes);
     // An odd last digit is not counted in the message length, though its byte (nF) is readable.
     const auto L = static_cast<std::int32_t>(stripped / 2);
+    // Only the bytes that the decoding can reach are written: it reads nothing past `readable`
+    // (the bytes of all digits, an odd last digit included), which stands for the zeros that
+    // follow the message in a zero-filled buffer.
     const std::size_t readable = (stripped + 1) / 2;
 
     const Decision d = Choose(bytes, readable, L, interfaceType);
@@ -121,15 +227,11 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
         case Choice::None:
             result.outcome = Outcome::NoLengthMatch;
             return;
-        case Choice::Ext128: {
-            CCupPosPackExt pack;
-            Decode(pack, d.hasLengthPrefix, bytes, L, readable, result);
+        case Choice::Ext128:
+            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, result);
             return;
-        }
-        case Choice::Cup64: {
-            CCupPosPack pack;
-            Decode(pack, d.hasLengthPrefix, bytes, L, readable, result);
+        case Choice::Cup64:
+            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, result);
             return;
-        }
     }
 }

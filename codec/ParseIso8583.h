@@ -1,6 +1,8 @@
 // The ISO 8583 parse command: message text and interface type in, rows or an error out.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "codec/CommandResult.h"
@@ -14,3 +16,8 @@ enum InterfaceType : int { kInterfaceAuto = 0, kInterface64 = 1, kInterface128 =
 [[nodiscard]] CommandResult ParseIso8583Text(std::string_view text, int interfaceType);
 /// The same into a result that is reset first and whose capacity is reused (batch work).
 void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& result);
+
+/// The message bytes of a message text: white space removed (StripWhiteSpace's rule, the text
+/// ending at a zero byte), then HexToBytes's rule. Takes at most the first 10239 characters.
+/// Writes (digits+1)/2 bytes, at most 5120; returns the count of digits kept.
+std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes);

@@ -204,6 +204,7 @@ std::int32_t CPosPackExt::BitmapToFieldList(std::int32_t bits, const std::uint8_
     std::memset(list, 0, static_cast<std::size_t>(bits));
     std::int32_t count = 0;
     for (std::int32_t j = 0; j < bits / 8; ++j) {
+        if (bitmap[j] == 0) continue;
         for (std::int32_t k = 0; k < 8; ++k) {
             if (bitmap[j] & (0x80 >> k)) list[count++] = static_cast<std::uint8_t>(j * 8 + k + 1);
         }

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "codec/Conversions.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "tests/codec/HexText.h"
@@ -195,6 +197,51 @@ TEST(ParseIso8583, GarbageNeverCrashesAndReuseResetsTheResult) {
             }
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The reference: StripWhiteSpace on the zero-terminated text, then HexToBytes.
+std::string ReferenceBytes(const std::string& text) {
+    std::string buf = text.substr(0, kMaxMessageText);
+    buf.push_back('\0');
+    StripWhiteSpace(buf.data(), buf.data());
+    const std::size_t n = std::strlen(buf.c_str());
+    std::vector<std::uint8_t> out((n + 1) / 2);
+    HexToBytes(buf.data(), n, out.data());
+    return std::to_string(n) + ":" + Hex(out);
+}
+
+std::string FastBytes(const std::string& text) {
+    std::vector<std::uint8_t> out(kMaxMessageText / 2 + 1, 0xEE);
+    const std::size_t n = MessageTextToBytes(text, out.data());
+    for (std::size_t i = (n + 1) / 2; i < out.size(); ++i) {
+        if (out[i] != 0xEE) return "wrote past the digits";
+    }
+    return std::to_string(n) + ":" + Hex(out.data(), (n + 1) / 2);
+}
+
+TEST(MessageTextToBytes, MatchesStripThenHexToBytes) {
+    // Every byte value in every position of an 8-character block, and around it.
+    for (int c = 0; c < 256; ++c) {
+        for (std::size_t pos = 0; pos < 19; ++pos) {
+            std::string text = "0123456789abcdefABCDEF012";
+            text.insert(pos, 1, static_cast<char>(c));
+            SCOPED_TRACE("byte " + std::to_string(c) + " at " + std::to_string(pos));
+            ASSERT_EQ(FastBytes(text), ReferenceBytes(text));
+        }
+    }
+    // Lengths 0..40 of plain digits, so every tail length is taken.
+    std::string digits;
+    for (int len = 0; len <= 40; ++len) {
+        ASSERT_EQ(FastBytes(digits), ReferenceBytes(digits)) << len;
+        digits += "9aF0"[len % 4];
+    }
+    // Longer than 10239: only the first 10239 characters count.
+    const std::string longText(kMaxMessageText + 5, 'a');
+    EXPECT_EQ(FastBytes(longText), ReferenceBytes(longText));
 }
 
 }  // namespace

@@ -1,0 +1,63 @@
+// Speed of the ISO 8583 parse command against a plain hex decode of the same text.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "codec/Conversions.h"
+#include "codec/ParseIso8583.h"
+
+namespace {
+
+std::string Golden(const char* name) {
+    const auto path = std::filesystem::path(__FILE__).parent_path().parent_path() / "tests" /
+                      "data" / "iso8583" / name;
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The parse command, text to rows, reusing one result as batch work does.
+void ParseText(benchmark::State& state, const char* file) {
+    const std::string text = Golden(file);
+    CommandResult result;
+    ParseIso8583Text(text, 0, result);
+    if (!result.Ok()) {
+        state.SkipWithError("golden message does not decode");
+        return;
+    }
+    for (auto _ : state) {
+        ParseIso8583Text(text, 0, result);
+        benchmark::DoNotOptimize(result.rows.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["rows"] = static_cast<double>(result.rows.size());
+}
+
+// Baseline: only removing white space and turning the same text into bytes.
+void HexDecodeOnly(benchmark::State& state, const char* file) {
+    const std::string text = Golden(file);
+    std::vector<char> digits(text.size() + 1);
+    std::vector<std::uint8_t> bytes(text.size() / 2 + 1);
+    for (auto _ : state) {
+        std::size_t n = 0;
+        for (const char c : text) {
+            if (!IsHexTextSpace(c)) digits[n++] = c;
+        }
+        HexToBytes(digits.data(), n, bytes.data());
+        benchmark::DoNotOptimize(bytes.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK_CAPTURE(ParseText, typical64, "typical64.txt");
+BENCHMARK_CAPTURE(HexDecodeOnly, typical64, "typical64.txt");
+BENCHMARK_CAPTURE(ParseText, typical128, "typical128.txt");
+BENCHMARK_CAPTURE(HexDecodeOnly, typical128, "typical128.txt");
+
+}  // namespace
