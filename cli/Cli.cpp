@@ -1,6 +1,7 @@
 // tarnwick-cli: one table of subcommands, each a thin call of a core command.
 #include "cli/Cli.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <optional>
@@ -90,13 +91,16 @@ int WriteOut(const CliStreams& io, std::string_view text) {
     return kExitOk;
 }
 
-std::optional<std::string> ReadAll(std::FILE* in) {
+/// Reads standard input whole, but never more than limit bytes: a longer text is refused by
+/// every command anyway, and an endless stream must not exhaust memory.
+std::optional<std::string> ReadAll(std::FILE* in, std::size_t limit) {
     std::string text;
     std::array<char, 1 << 16> block;
-    for (;;) {
-        const std::size_t n = std::fread(block.data(), 1, block.size(), in);
+    while (text.size() < limit) {
+        const std::size_t want = std::min(block.size(), limit - text.size());
+        const std::size_t n = std::fread(block.data(), 1, want, in);
         text.append(block.data(), n);
-        if (n < block.size()) break;
+        if (n < want) break;
     }
     if (std::ferror(in)) return std::nullopt;
     return text;
@@ -109,7 +113,8 @@ std::optional<std::string> MessageText(const Run& r) {
     if (!r.args.positional.empty() && r.args.positional[0] != "-") {
         return std::string(r.args.positional[0]);
     }
-    auto text = ReadAll(r.io.in);
+    // The longest accepted text, its CR LF, and one byte more so that a longer one is refused.
+    auto text = ReadAll(r.io.in, kMaxMessageText + 3);
     if (!text) {
         Write(r.io.err, "tarnwick-cli: read error on standard input\n");
         return std::nullopt;

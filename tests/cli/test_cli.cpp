@@ -211,6 +211,16 @@ TEST(Cli, UsageErrorsAndChecks) {
     }
 }
 
+TEST(Cli, StandardInputIsBoundedAndLosesOneFinalLineBreak) {
+    // A nothing-listening loopback port: a text that passes the length check fails at connect.
+    const std::vector<const char*> send = {"send", "--ip", "127.0.0.1", "--port", "1"};
+    const std::string longest(kMaxMessageText, '0');
+    EXPECT_EQ(FirstLine(Cli(send, longest + "\r\n").err), "建立socket连接异常!");
+    EXPECT_EQ(FirstLine(Cli(send, longest + "0").err), "Send数据过长!");
+    EXPECT_EQ(FirstLine(Cli(send, std::string(1 << 20, '0')).err), "Send数据过长!");
+    EXPECT_EQ(FirstLine(Cli(send, "\n").err), "Send数据为空!");
+}
+
 TEST(Cli, HelpGoesToStandardOutput) {
     for (const char* command :
          {"parse-iso8583", "parse-trade", "build-trade", "build-json", "send"}) {
