@@ -139,7 +139,7 @@ std::string ReadBack(std::FILE* f) {
 CliRun Cli(std::vector<const char*> args, std::string_view input = {}) {
     args.insert(args.begin(), "tarnwick-cli");
     CliStreams io{std::tmpfile(), std::tmpfile(), std::tmpfile()};
-    std::fwrite(input.data(), 1, input.size(), io.in);
+    if (!input.empty()) std::fwrite(input.data(), 1, input.size(), io.in);
     std::rewind(io.in);
     CliRun r;
     r.status = RunCli(static_cast<int>(args.size()), args.data(), io);
