@@ -297,6 +297,35 @@ TEST(SendCommand, PeerThatClosesEarlyEndsTheReply) {
     EXPECT_EQ(r.reply, B({0x00, 0x10, 0x01, 0x02, 0x03}));
 }
 
+TEST(SendCommand, PeerResetMakesSendFailWithoutSignal) {
+    // The host accepts and resets the connection; a send after that must report failure, not
+    // end the process with SIGPIPE.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(fd, 1), 0);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    SocketHandle s;
+    ASSERT_EQ(ConnectToHost("127.0.0.1", ntohs(a.sin_port), s), kConnectOk);
+    const int c = accept(fd, nullptr, nullptr);
+    const linger reset{1, 0};
+    setsockopt(c, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    close(c);
+    close(fd);
+    pollfd p{s.Get(), POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, kWaitMs), 1);  // the reset has arrived
+    // The first send may report the reset itself; the ones after it meet a broken pipe.
+    const Bytes bytes(64, 0x55);
+    for (int i = 0; i < 3; ++i) {
+        std::string why;
+        EXPECT_LT(SendAll(s, bytes, 1000, why), bytes.size());
+        EXPECT_FALSE(why.empty());
+    }
+}
+
 TEST(SendCommand, ConnectToHostResultCodes) {
     SocketHandle s;
     EXPECT_EQ(ConnectToHost("127.0.0.1", std::stoi(ClosedPort()), s), kConnectFailed);
