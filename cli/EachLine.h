@@ -31,7 +31,6 @@ private:
     CommandResult m_result;
     std::string m_partial;
     std::string m_scratch;
-    bool m_partialTooLong = false;
 };
 
 /// Reads in until its end and writes the JSON lines to out. Returns 0, or 1 on a read or write
