@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -65,39 +66,79 @@ void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
     if (w < width) out.append(width - w, ' ');
 }
 
+/// True when bytes can stand in a JSON string as they are: ASCII without control characters,
+/// quotes or backslashes. Eight bytes at a time: the row values are long hex texts.
+bool JsonPlain(std::string_view bytes) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHigh = 0x8080808080808080;
+    const auto hasZeroByte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, bytes.data() + i, 8);
+        // A byte with its high bit set, below 0x20, a quote or a backslash.
+        const std::uint64_t special = (x & kHigh) | ((x - kOnes * 0x20) & ~x & kHigh) |
+                                      hasZeroByte(x ^ (kOnes * '"')) |
+                                      hasZeroByte(x ^ (kOnes * '\\'));
+        if (special != 0) return false;
+    }
+    unsigned bad = 0;
+    for (; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        bad |= static_cast<unsigned>(c < 0x20) | (c >= 0x80) | (c == '"') | (c == '\\');
+    }
+    return bad == 0;
+}
+
+/// Appends bytes decoded per encoding and JSON-escaped, without the quotes around them.
+void AppendJsonInside(std::string& out, std::string_view bytes, TextEncoding encoding,
+                      std::string& scratch) {
+    scratch.clear();
+    AppendUtf8(scratch, bytes, encoding);
+    const std::size_t at = out.size();
+    AppendJsonString(out, scratch);
+    out.pop_back();
+    out.erase(at, 1);
+}
+
+/// Appends the inside of the JSON string of one row text, which ends at its zero byte.
+template <std::size_t N>
+void AppendRowText(std::string& out, const char (&text)[N], TextEncoding encoding,
+                   std::string& scratch) {
+    const void* zero = std::memchr(text, '\0', N);
+    const std::string_view s(text, zero == nullptr ? N : static_cast<const char*>(zero) - text);
+    if (JsonPlain(s)) {
+        out.append(s);
+    } else {
+        AppendJsonInside(out, s, encoding, scratch);
+    }
+}
+
 }  // namespace
 
 void AppendJsonText(std::string& out, std::string_view bytes, TextEncoding encoding,
                     std::string& scratch) {
-    // One pass for the common case of ASCII text without characters to escape; anything else
-    // goes through the decoder and the escaping of AppendJsonString.
-    const auto plain = [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return u >= 0x20 && u < 0x80 && c != '"' && c != '\\';
-    };
-    if (std::all_of(bytes.begin(), bytes.end(), plain)) {
-        out += '"';
+    out += '"';
+    if (JsonPlain(bytes)) {
         out.append(bytes);
-        out += '"';
-        return;
+    } else {
+        AppendJsonInside(out, bytes, encoding, scratch);
     }
-    scratch.clear();
-    AppendUtf8(scratch, bytes, encoding);
-    AppendJsonString(out, scratch);
+    out += '"';
 }
 
 void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding encoding,
                     std::string& scratch) {
     out += '[';
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (i != 0) out += ',';
-        out.append(R"({"name":)");
-        AppendJsonText(out, rows[i].Name(), encoding, scratch);
-        out.append(R"(,"length":)");
-        AppendJsonText(out, rows[i].Length(), encoding, scratch);
-        out.append(R"(,"value":)");
-        AppendJsonText(out, rows[i].Value(), encoding, scratch);
-        out += '}';
+        const FieldRow& row = rows[i];
+        out.append(i == 0 ? R"({"name":")" : R"(,{"name":")");
+        AppendRowText(out, row.name, encoding, scratch);
+        out.append(R"(","length":")");
+        AppendRowText(out, row.length, encoding, scratch);
+        out.append(R"(","value":")");
+        AppendRowText(out, row.value, encoding, scratch);
+        out.append(R"("})");
     }
     out += ']';
 }

@@ -121,6 +121,29 @@ TEST(Output, JsonTextMatchesDecodeThenEscape) {
     }
 }
 
+TEST(Output, RowsJsonMatchesDecodeThenEscapeAtEveryPosition) {
+    // Texts are checked eight bytes at a time: put each kind of byte in every lane.
+    std::string scratch;
+    for (const char special : {'"', '\\', '\x01', '\x1F', ' ', '\x7F', '\x80', '\xD6', '\xFF'}) {
+        for (std::size_t at = 0; at < 20; ++at) {
+            std::string text(20, 'A');
+            text[at] = special;
+            SCOPED_TRACE(testing::Message()
+                         << int(static_cast<unsigned char>(special)) << " at " << at);
+            FieldRowList rows(1);
+            SetRowText(rows[0].name, "n");
+            SetRowText(rows[0].length, "20");
+            SetRowText(rows[0].value, text);
+            std::string json;
+            AppendRowsJson(json, rows, TextEncoding::Gbk, scratch);
+            std::string expected = R"([{"name":"n","length":"20","value":)";
+            AppendJsonString(expected, ToUtf8(text, TextEncoding::Gbk));
+            expected += "}]";
+            EXPECT_EQ(json, expected);
+        }
+    }
+}
+
 /// Runs the program in-process with the given standard input.
 struct CliRun {
     int status = -1;
