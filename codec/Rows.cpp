@@ -89,6 +89,27 @@ void SetBitName(FieldRow& row, std::int32_t field) {
     std::memcpy(row.name + 4, number, n + 1);
 }
 
+// Calls fn for every entry of a present-field list that names a data field (2 and above), in
+// order. Runs of eight zero entries, most of a list, are passed over in one step.
+template <std::size_t N, typename Fn>
+void ForEachListed(const std::array<std::uint8_t, N>& list, Fn fn) {
+    std::size_t i = 0;
+    while (i < N) {
+        if (i + 8 <= N) {
+            std::uint64_t eight;
+            std::memcpy(&eight, list.data() + i, 8);
+            if (eight == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const std::size_t end = std::min(i + 8, N);
+        for (; i < end; ++i) {
+            if (list[i] >= 2) fn(list[i]);
+        }
+    }
+}
+
 FieldRow& NewRow(FieldRowList& rows) { return rows.emplace_back(); }
 
 // The first n bytes of a value's buffer, zero where the buffer is shorter.
@@ -138,10 +159,9 @@ std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack) {
     AppendFixedRow(rows, "Type", 4, FirstBytes(pack.m_value[0], tmp), 2, false);
     AppendFixedRow(rows, "Bit 1", 8, FirstBytes(pack.m_value[1], tmp), 8, false);
 
-    for (const std::uint8_t e : pack.m_fieldList) {
-        if (e < 2) continue;
+    ForEachListed(pack.m_fieldList, [&](std::uint8_t e) {
         const FieldValue& v = pack.m_value[e];
-        if (v.length == 0) continue;
+        if (v.length == 0) return;
         const FieldAttr& a = pack.m_attr[e];
         const std::uint8_t* s = v.data.data();
         const std::size_t n = StoredBytes(v);
@@ -156,7 +176,7 @@ std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack) {
             const std::size_t p = std::min(n, static_cast<std::size_t>(std::max(a.lenBytes, 0)));
             SetHexValue(row, s, n, a.format == 'A' ? s + p : nullptr, n - p);
         }
-    }
+    });
     return 0;
 }
 
@@ -179,10 +199,9 @@ std::int32_t BuildRows(FieldRowList& rows, const CCupPosPackExt& pack) {
     // The bitmap row's length is 1, not its byte count: that is how the list has always shown it.
     AppendFixedRow(rows, "Bit 1", 1, FirstBytes(pack.m_value[1], tmp), 16, false);
 
-    for (const std::uint8_t e : pack.m_fieldList) {
-        if (e < 2) continue;
+    ForEachListed(pack.m_fieldList, [&](std::uint8_t e) {
         const FieldValue& v = pack.m_value[e];
-        if (v.length == 0) continue;
+        if (v.length == 0) return;
         const FieldAttr& a = pack.m_attr[e];
         const std::size_t n = StoredBytes(v);
         FieldRow& row = NewRow(rows);
@@ -190,6 +209,6 @@ std::int32_t BuildRows(FieldRowList& rows, const CCupPosPackExt& pack) {
         SetNumber(row.length, a.fixed == 1 ? v.length : v.length - a.lenBytes);
         // Every field shows its text part, length digits included, whatever its format.
         SetHexValue(row, v.data.data(), n, v.data.data(), n);
-    }
+    });
     return 0;
 }
