@@ -1,0 +1,46 @@
+// Saves a picture of the workbench with a decoded message, for the README:
+//   tarnwick_screenshot OUT.png   (under Xvfb or with QT_QPA_PLATFORM=offscreen)
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTranslator>
+#include <cstdio>
+
+#include "ui/IpAddressCtrl.h"
+#include "ui/TarnwickDlg.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: tarnwick_screenshot OUT.png\n");
+        return 2;
+    }
+    QApplication application(argc, argv);
+    QTranslator translator;
+    if (translator.load(QStringLiteral("qtbase_zh_CN"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&translator);
+    }
+    CTarnwickDlg dialog;
+    dialog.SetMessageReporter([](const ReportedMessage& m) {
+        std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());
+    });
+    dialog.show();
+    dialog.findChild<CIpAddressCtrl*>(QStringLiteral("1024"))->SetAddress(127, 0, 0, 1);
+    dialog.findChild<QLineEdit*>(QStringLiteral("1025"))->setText(QStringLiteral("8583"));
+    dialog.findChild<QPlainTextEdit*>(QStringLiteral("1022"))
+        ->setPlainText(QStringLiteral(
+            "0067600003000060310031000002007020048020C0801116622588012345678900000000000001000000"
+            "0123051000286225880123456789D28122010000313233343536373831323334353637383930313233"
+            "34353135360013220001230005003A4F9C0D12E5B776"));
+    dialog.findChild<QPushButton*>(QStringLiteral("1015"))->click();
+    QTest::qWait(300);
+    if (!dialog.grab().save(QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,579 @@
+// QtTest tests of the workbench dialog, driven offscreen through its real controls.
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "codec/Texts.h"
+#include "ui/IpAddressCtrl.h"
+#include "ui/ListControlEx.h"
+#include "ui/MessageEdit.h"
+#include "ui/MessageText.h"
+#include "ui/TarnwickDlg.h"
+
+namespace {
+
+// A 64-field terminal message with its two-byte length (16 rows), and a framed trade message
+// with command 01 and field 3 = 41 42 43.
+const QString kMessage64 = QStringLiteral(
+    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
+    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
+    "360013220001230005003A4F9C0D12E5B776");
+const QString kTradeMessage = QStringLiteral("1500F1000000012000000000000000000341424386");
+
+QString Utf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+class DialogTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CTarnwickDlg> m_dlg;
+    std::vector<ReportedMessage> m_messages;
+    std::vector<FileDialogSpec> m_fileDialogs;
+    QString m_nextPath;
+    QTemporaryDir m_dir;
+
+    template <typename T>
+    T* Control(const char* id) const {
+        T* widget = m_dlg->findChild<T*>(QString::fromLatin1(id));
+        if (widget == nullptr) qFatal("no control %s", id);
+        return widget;
+    }
+    QPushButton* Button(const char* id) const { return Control<QPushButton>(id); }
+    CListControlEx* List() const { return Control<CListControlEx>("1000"); }
+    QPlainTextEdit* MessageEdit() const { return Control<QPlainTextEdit>("1022"); }
+    QLineEdit* PortBox() const { return Control<QLineEdit>("1025"); }
+    CIpAddressCtrl* IpControl() const { return Control<CIpAddressCtrl>("1024"); }
+    QComboBox* Combo() const { return Control<QComboBox>("1002"); }
+
+    QStringList MessageTexts() const {
+        QStringList texts;
+        for (const ReportedMessage& m : m_messages) texts << m.text;
+        return texts;
+    }
+    QStringList Row(int row) const {
+        QStringList texts;
+        for (int column = 1; column < 4; ++column) {
+            const QTableWidgetItem* item = List()->item(row, column);
+            texts << (item != nullptr ? item->text() : QString());
+        }
+        return texts;
+    }
+    QString WriteFile(const QString& name, const QByteArray& content) const {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+        file.write(content);
+        return path;
+    }
+    void ClickCell(int row, int column) {
+        QTest::mouseClick(List()->viewport(), Qt::LeftButton, {},
+                          List()->visualRect(List()->model()->index(row, column)).center());
+    }
+    QPoint BelowLastRow() const {
+        const int rows = List()->rowCount();
+        const int y =
+            rows == 0 ? 5 : List()->visualRect(List()->model()->index(rows - 1, 1)).bottom() + 8;
+        return {List()->columnViewportPosition(2) + 5, y};
+    }
+    /// Types text key by key into whichever widget has the focus at each key.
+    static void TypeIntoFocus(const QString& text) {
+        for (const QChar c : text) QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    }
+    void Parse(const char* button, int interfaceType, const QString& text) {
+        Combo()->setCurrentIndex(interfaceType);
+        g_interfaceType = interfaceType;
+        MessageEdit()->setPlainText(text);
+        Button(button)->click();
+    }
+
+private slots:
+    void init() {
+        QVERIFY(m_dir.isValid());
+        g_interfaceType = -1;
+        m_messages.clear();
+        m_fileDialogs.clear();
+        m_nextPath.clear();
+        m_dlg = std::make_unique<CTarnwickDlg>();
+        m_dlg->SetMessageReporter([this](const ReportedMessage& m) { m_messages.push_back(m); });
+        m_dlg->SetFileChooser([this](const FileDialogSpec& spec) {
+            m_fileDialogs.push_back(spec);
+            return m_nextPath;
+        });
+        m_dlg->show();
+        m_dlg->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+    }
+    void cleanup() { m_dlg.reset(); }
+
+    void initialState() {
+        QCOMPARE(Combo()->currentText(), QStringLiteral("自动判断"));
+        QCOMPARE(Combo()->count(), 3);
+        QCOMPARE(Combo()->itemText(1), QStringLiteral("64域无报文长度"));
+        QCOMPARE(Combo()->itemText(2), QStringLiteral("128域无报文长度"));
+        QCOMPARE(g_interfaceType, 0);
+        QCOMPARE(List()->rowCount(), 0);
+        QCOMPARE(List()->columnCount(), 4);
+        const QStringList headings{"", "域", "长度", "参数值"};
+        const int widths[] = {20, 61, 60, ((List()->width() / 2) - 150) * 3};
+        for (int c = 0; c < 4; ++c) {
+            QCOMPARE(List()->horizontalHeaderItem(c)->text(), headings[c]);
+            QCOMPARE(List()->columnWidth(c), widths[c]);
+        }
+        QVERIFY(List()->showGrid());
+        QCOMPARE(List()->selectionMode(), QAbstractItemView::SingleSelection);
+        QVERIFY(IpControl()->IsBlank());
+        QCOMPARE(QApplication::focusWidget(), IpControl()->Field(0));
+        QVERIFY(PortBox()->text().isEmpty());
+        QVERIFY(MessageEdit()->toPlainText().isEmpty());
+        QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Tarnwick"));
+        QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());  // not resizable
+    }
+
+    void templateControlsAndTabOrder() {
+        const std::pair<const char*, const char*> buttons[] = {{"1012", "发送"},
+                                                               {"1013", "解析orbo8583报文"},
+                                                               {"1014", "生成orbo8583报文"},
+                                                               {"1015", "解析iso8583包"},
+                                                               {"1016", "生成iso8583包"},
+                                                               {"1017", "解析JSON包"},
+                                                               {"1018", "生成JSON包"},
+                                                               {"1001", "Clear"}};
+        for (const auto& [id, text] : buttons) QCOMPARE(Button(id)->text(), QString(text));
+        QCOMPARE(Control<QGroupBox>("1023")->title(), QStringLiteral("8583报文"));
+
+        // Relative placement from the template: the list sits inside its group, the message edit
+        // below it, the combo right of the JSON buttons.
+        QVERIFY(List()->geometry().bottom() < MessageEdit()->geometry().top());
+        QVERIFY(Button("1018")->geometry().right() < Combo()->geometry().left());
+        QVERIFY(Button("1013")->geometry().left() > Button("1012")->geometry().right());
+        QCOMPARE(Button("1015")->width(), Button("1016")->width());
+
+        // Tab from the IP control walks the template order and comes back.
+        const std::vector<QWidget*> order{
+            IpControl()->Field(0), PortBox(),      Combo(),        List(),         Button("1012"),
+            MessageEdit(),         Button("1013"), Button("1014"), Button("1015"), Button("1016"),
+            Button("1017"),        Button("1018"), Button("1001")};
+        IpControl()->Field(0)->setFocus();
+        for (std::size_t i = 1; i <= order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focus = QApplication::focusWidget();
+            QWidget* expected = order[i % order.size()];
+            QVERIFY2(focus == expected || expected->isAncestorOf(focus),
+                     qPrintable(QStringLiteral("tab stop %1").arg(i)));
+        }
+    }
+
+    void parseButtonsFillRows_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("interfaceType");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QStringList>("firstRow");
+        QTest::addColumn<QStringList>("lastRow");
+        QTest::newRow("64 automatic")
+            << "1015" << 0 << kMessage64 << 16 << QStringList{"TPDU", "5", "6000030000"}
+            << QStringList{"Bit 64", "8", "3A4F9C0D12E5B776"};
+        QString split = kMessage64.toLower();
+        split.insert(40, QStringLiteral("\n  ")).insert(10, QStringLiteral(" \r\n\t"));
+        QTest::newRow("64 lower case, broken lines")
+            << "1015" << 0 << split << 16 << QStringList{"TPDU", "5", "6000030000"}
+            << QStringList{"Bit 64", "8", "3A4F9C0D12E5B776"};
+        QTest::newRow("64 without length")
+            << "1015" << 1 << kMessage64.mid(4) << 16 << QStringList{"TPDU", "5", "6000030000"}
+            << QStringList{"Bit 64", "8", "3A4F9C0D12E5B776"};
+        QTest::newRow("trade") << "1013" << 0 << kTradeMessage << 3 << QStringList{"CMD", "1", "01"}
+                               << QStringList{"Bit 3", "3", "414243"};
+        QTest::newRow("trade white space only")
+            << "1013" << 0 << QStringLiteral(" \n ") << 2 << QStringList{"CMD", "1", "00"}
+            << QStringList{"Bit 1", "8", "0000000000000000"};
+    }
+    void parseButtonsFillRows() {
+        QFETCH(QString, button);
+        QFETCH(int, interfaceType);
+        QFETCH(QString, text);
+        QFETCH(int, rows);
+        Parse(qPrintable(button), interfaceType, text);
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(List()->rowCount(), rows);
+        QTEST(Row(0), "firstRow");
+        QTEST(Row(rows - 1), "lastRow");
+        for (int r = 0; r < rows; ++r) {
+            QCOMPARE(List()->item(r, 0)->checkState(), Qt::Unchecked);
+        }
+        // Parsing never changes the message edit (which keeps line breaks as LF only).
+        QCOMPARE(MessageEdit()->toPlainText(), text.remove(u'\r'));
+    }
+
+    void failingParseKeepsRowsAndReports_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("interfaceType");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");  // empty: nothing is shown
+        QTest::newRow("iso empty") << "1015" << 0 << "" << Utf8(kTextMessageEmpty);
+        QTest::newRow("iso too short") << "1015" << 1 << "0102" << Utf8(kTextIsoParseError);
+        QTest::newRow("iso white space, 128") << "1015" << 2 << " \n " << Utf8(kTextIsoParseError);
+        QTest::newRow("iso no length form") << "1015" << 0 << "6000070000"
+                                            << "";
+        QTest::newRow("iso white space, automatic") << "1015" << 0 << "  "
+                                                    << "";
+        QTest::newRow("trade empty") << "1013" << 0 << "" << Utf8(kTextMessageEmpty);
+        QTest::newRow("trade field 50")
+            << "1013" << 0 << "1500F1000000010000000000004000000341424386"
+            << Utf8(kTextTradeParseError);
+        QTest::newRow("iso over 10239 characters")
+            << "1015" << 0 << QString(10240, u'0') << Utf8(kTextIsoParseError);
+    }
+    void failingParseKeepsRowsAndReports() {
+        QFETCH(QString, button);
+        QFETCH(int, interfaceType);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        List()->AppendRow(QStringLiteral("old"), QStringLiteral("1"), QStringLiteral("kept"));
+        Parse(qPrintable(button), interfaceType, text);
+        QCOMPARE(MessageTexts(), message.isEmpty() ? QStringList() : QStringList{message});
+        if (!message.isEmpty()) {
+            QCOMPARE(m_messages[0].caption, QStringLiteral("错误"));
+            QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Error);
+        }
+        QCOMPARE(List()->rowCount(), 1);
+        QCOMPARE(Row(0), (QStringList{"old", "1", "kept"}));
+    }
+
+    void hugePasteIsCutAndRefused() {
+        // 20 MB of text in several scripts: the edit takes what fits its limit, and every command
+        // refuses that with its own message.
+        const QString text = QStringLiteral("0A 报文 ٣ Ω\n").repeated(20 * 1024 * 1024 / 12);
+        QApplication::clipboard()->setText(text);
+        MessageEdit()->setFocus();
+        MessageEdit()->paste();
+        QCOMPARE(MessageEdit()->toPlainText(), text.left(CMessageEdit::kTextLimit));
+        Button("1015")->click();
+        Button("1013")->click();
+        QCOMPARE(MessageTexts(),
+                 (QStringList{Utf8(kTextIsoParseError), Utf8(kTextTradeParseError)}));
+
+        // The limit holds for typing and for a paste over a selection.
+        QTest::keyClick(MessageEdit(), Qt::Key_A);
+        QCOMPARE(MessageEdit()->toPlainText().size(), CMessageEdit::kTextLimit);
+        MessageEdit()->moveCursor(QTextCursor::End);
+        MessageEdit()->moveCursor(QTextCursor::Left, QTextCursor::KeepAnchor);
+        QApplication::clipboard()->setText(QStringLiteral("XYZ"));
+        MessageEdit()->paste();
+        QVERIFY(MessageEdit()->toPlainText().endsWith(u'X'));
+        QCOMPARE(MessageEdit()->toPlainText().size(), CMessageEdit::kTextLimit);
+        QApplication::clipboard()->clear();
+    }
+
+    void comboSetsInterfaceType() {
+        Combo()->setFocus();
+        QTest::keyClick(Combo(), Qt::Key_Down);
+        QCOMPARE(g_interfaceType, 1);
+        QTest::keyClick(Combo(), Qt::Key_Down);
+        QCOMPARE(g_interfaceType, 2);
+        QCOMPARE(Combo()->currentText(), QStringLiteral("128域无报文长度"));
+        // Typing into the box's text is not a selection.
+        QTest::keyClicks(Combo()->lineEdit(), QStringLiteral("xyz"));
+        QCOMPARE(g_interfaceType, 2);
+        QTest::keyClick(Combo(), Qt::Key_Up);
+        QCOMPARE(g_interfaceType, 1);
+    }
+
+    void clearEmptiesOnlyTheMessageEdit() {
+        PortBox()->setText(QStringLiteral("80"));
+        Parse("1015", 0, kMessage64);
+        PortBox()->setText(QStringLiteral("81"));
+        Button("1001")->click();
+        QVERIFY(MessageEdit()->toPlainText().isEmpty());
+        QCOMPARE(List()->rowCount(), 16);
+        QCOMPARE(PortBox()->text(), QStringLiteral("80"));  // the port text last read
+        QVERIFY(m_messages.empty());
+    }
+
+    void buttonsWithoutFunctionChangeNothing() {
+        Parse("1015", 0, kMessage64);
+        Button("1016")->click();
+        Button("1017")->click();
+        QCOMPARE(List()->rowCount(), 16);
+        QCOMPARE(MessageEdit()->toPlainText(), kMessage64);
+        QVERIFY(m_messages.empty());
+    }
+
+    void portBoxLimit() {
+        PortBox()->setFocus();
+        QTest::keyClicks(PortBox(), QStringLiteral("1234567"));
+        QCOMPARE(PortBox()->text(), QStringLiteral("12345"));
+        // Text put there by the program is not limited; a command then reports it and goes on.
+        PortBox()->setText(QStringLiteral("123456"));
+        MessageEdit()->setFocus();
+        Button("1015")->click();
+        QCOMPARE(MessageTexts(), (QStringList{QStringLiteral("请输入不多于 5 个的字符。"),
+                                              Utf8(kTextMessageEmpty)}));
+        QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Warning);
+        QCOMPARE(QApplication::focusWidget(), PortBox());
+        QCOMPARE(PortBox()->selectedText(), QStringLiteral("123456"));
+        QCOMPARE(m_dlg->StoredPort(), QStringLiteral("123456"));
+    }
+
+    void clickEditsCellAndWritesBack() {
+        List()->AppendRow(QStringLiteral("Bit 2"), QStringLiteral("8"), QStringLiteral("1234"));
+        List()->AppendRow(QStringLiteral("Bit 3"), QStringLiteral("3"), QStringLiteral("000000"));
+        ClickCell(0, 3);
+        CEditEx* edit = List()->EditBox();
+        QVERIFY(edit != nullptr);
+        QVERIFY(edit->isVisible());
+        QCOMPARE(edit->geometry(), List()->CellEditRect(0, 3));
+        QCOMPARE(edit->text(), QStringLiteral("1234"));
+        QCOMPARE(edit->cursorPosition(), 4);
+        QVERIFY(!edit->hasSelectedText());
+        QCOMPARE(QApplication::focusWidget(), edit);
+
+        QTest::keyClicks(edit, QStringLiteral("AB"));
+        ClickCell(1, 1);  // writes the first cell, opens the second
+        QCOMPARE(Row(0), (QStringList{"Bit 2", "8", "1234AB"}));
+        QVERIFY(edit->isVisible());
+        QCOMPARE(edit->geometry(), List()->CellEditRect(1, 1));
+        QCOMPARE(edit->text(), QStringLiteral("Bit 3"));
+
+        edit->clear();  // an empty text empties the cell
+        QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, BelowLastRow());
+        QVERIFY(!edit->isVisible());
+        QCOMPARE(Row(1), (QStringList{"", "3", "000000"}));
+
+        ClickCell(0, 2);  // focus leaving for another control also ends the edit
+        QTest::keyClicks(edit, QStringLiteral("9"));
+        PortBox()->setFocus();
+        QVERIFY(!edit->isVisible());
+        QCOMPARE(Row(0), (QStringList{"Bit 2", "89", "1234AB"}));
+    }
+
+    void doubleClickAppendsBelowRowsOnly() {
+        List()->AppendRow(QStringLiteral("Bit 2"), QStringLiteral("8"), QStringLiteral("1234"));
+        QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, BelowLastRow());
+        QCOMPARE(List()->rowCount(), 2);
+        QCOMPARE(Row(1), (QStringList{"", "", ""}));
+        QCOMPARE(List()->item(1, 0)->checkState(), Qt::Unchecked);
+        QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {},
+                           List()->visualRect(List()->model()->index(0, 2)).center());
+        QCOMPARE(List()->rowCount(), 2);
+
+        // Loading rows replaces appended and edited rows alike.
+        Parse("1013", 0, kTradeMessage);
+        QCOMPARE(List()->rowCount(), 3);
+        QCOMPARE(Row(0), (QStringList{"CMD", "1", "01"}));
+    }
+
+    void buildTrade_data() {
+        QTest::addColumn<QByteArray>("xml");  // empty: the file dialog is cancelled
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("two fields")
+            << QByteArray(
+                   "<orbo8583-build-config><bit number=\"3\" length=\"99\" value=\"41 42\n43\"/>"
+                   "<bit number=\"0\" value=\"01\"/></orbo8583-build-config>")
+            << kTradeMessage << "";
+        QTest::newRow("empty root") << QByteArray("<orbo8583-build-config/>")
+                                    << QStringLiteral("1000F1000000000000000000000000E1") << "";
+        QTest::newRow("cancelled") << QByteArray() << "" << Utf8(kTextNoConfigFile);
+        QTest::newRow("malformed")
+            << QByteArray("<orbo8583-build-config>") << "" << Utf8(kTextConfigParseError);
+        QTest::newRow("no root") << QByteArray("<other/>") << "" << Utf8(kTextNoBuildConfigRoot);
+    }
+    void buildTrade() {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, message);
+        QFETCH(QString, error);
+        MessageEdit()->setPlainText(QStringLiteral("before"));
+        PortBox()->setText(QStringLiteral("7"));
+        m_nextPath = xml.isEmpty() ? QString() : WriteFile(QStringLiteral("c.xml"), xml);
+        Button("1014")->click();
+
+        QCOMPARE(m_fileDialogs.size(), std::size_t{1});
+        QCOMPARE(m_fileDialogs[0].filter, QStringLiteral("配置文件(*.xml);;所有文件 (*.*)"));
+        QCOMPARE(m_fileDialogs[0].defaultSuffix, QStringLiteral("xml"));
+        if (!error.isEmpty()) {
+            QCOMPARE(MessageTexts(), QStringList{error});
+            QCOMPARE(MessageEdit()->toPlainText(), QStringLiteral("before"));
+            QCOMPARE(List()->rowCount(), 0);
+            return;
+        }
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(MessageEdit()->toPlainText(), message);
+        QCOMPARE(Row(0)[0], QStringLiteral("CMD"));
+        // No controls were read first, so the port box gets back the port text last read.
+        QCOMPARE(PortBox()->text(), QString());
+        QCOMPARE(m_dlg->MessageBytes(), message.toStdString());
+    }
+
+    void buildJson_data() {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QStringList>("firstRow");
+        QTest::addColumn<QByteArray>("bytes");  // the exact bytes the message edit stands for
+        QTest::newRow("integer") << QByteArray("{\"a\": 1}") << QStringList{"a", "1", "1"}
+                                 << QByteArray("1100F1000000{ \"a\": 1 }AC");
+        QTest::newRow("empty object")
+            << QByteArray("{}") << QStringList() << QByteArray("0A00F1000000{ }DD");
+        // Chinese in a UTF-8 file: shown as characters, sent as the file's bytes.
+        const QByteArray utf8 = QStringLiteral("商户").toUtf8();
+        QByteArray body = "{ \"m\": \"" + utf8 + "\" }";
+        QByteArray packet =
+            QByteArray::number(body.size() + 7, 16).rightJustified(2, '0').toUpper() +
+            "00F1000000" + body;
+        int check = (body.size() + 7) ^ 0xF1;
+        for (const char c : body) check ^= static_cast<unsigned char>(c);
+        packet += QByteArray::number(check, 16).rightJustified(2, '0').toUpper();
+        QTest::newRow("utf-8 string")
+            << QByteArray("{\"m\": \"" + utf8 + "\"}") << QStringList{"m", "6", "商户"} << packet;
+    }
+    void buildJson() {
+        QFETCH(QByteArray, json);
+        QFETCH(QStringList, firstRow);
+        QFETCH(QByteArray, bytes);
+        PortBox()->setText(QStringLiteral("9"));
+        m_nextPath = WriteFile(QStringLiteral("c.json"), json);
+        Button("1018")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(m_fileDialogs.size(), std::size_t{1});
+        QCOMPARE(m_fileDialogs[0].filter, QStringLiteral("配置文件(*.json);;所有文件 (*.*)"));
+        QCOMPARE(m_fileDialogs[0].defaultSuffix, QStringLiteral("json"));
+        QCOMPARE(List()->rowCount(), firstRow.isEmpty() ? 0 : 1);
+        if (!firstRow.isEmpty()) QCOMPARE(Row(0), firstRow);
+        QCOMPARE(MessageEdit()->toPlainText(), QString::fromUtf8(bytes));
+        QCOMPARE(PortBox()->text(), QStringLiteral("9"));  // read first, so kept
+        m_dlg->ReadControls();
+        QCOMPARE(QByteArray::fromStdString(m_dlg->MessageBytes()), bytes);
+    }
+
+    void builtBytesSurviveOnlyUnchangedText() {
+        // A packet built from a code page 936 file: shown decoded, given back as the file's bytes
+        // until the user changes the text; an edited text is encoded by the same page again.
+        const QByteArray gbk("{\"m\": \"\xC9\xCC\xBB\xA7\"}");  // 商户 in code page 936
+        m_nextPath = WriteFile(QStringLiteral("gbk.json"), gbk);
+        Button("1018")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        QVERIFY(MessageEdit()->toPlainText().contains(QStringLiteral("商户")));
+        m_dlg->ReadControls();
+        const std::string built = m_dlg->MessageBytes();
+        QVERIFY(built.find("\xC9\xCC\xBB\xA7") != std::string::npos);
+
+        MessageEdit()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(MessageEdit(), QStringLiteral("0"));
+        m_dlg->ReadControls();
+        QCOMPARE(m_dlg->MessageBytes(), built + "0");
+        QTest::keyClick(MessageEdit(), Qt::Key_Backspace);
+        m_dlg->ReadControls();
+        QCOMPARE(m_dlg->MessageBytes(), built);
+
+        Button("1001")->click();
+        MessageEdit()->setPlainText(QStringLiteral("AB"));
+        m_dlg->ReadControls();
+        QCOMPARE(m_dlg->MessageBytes(), std::string("AB"));
+    }
+
+    void messageTextRule() {
+        const std::string utf8 = QStringLiteral("0A商").toStdString();
+        EditEncoding encoding = EditEncoding::Utf8;
+        QCOMPARE(DecodeMessageText("0A", TextEncoding::Gbk, &encoding), QStringLiteral("0A"));
+        QCOMPARE(encoding, EditEncoding::Gbk);
+        QCOMPARE(DecodeMessageText(utf8, TextEncoding::Utf8OrGbk, &encoding),
+                 QStringLiteral("0A商"));
+        QCOMPARE(encoding, EditEncoding::Utf8);
+        QCOMPARE(DecodeMessageText("\xC9\xCC", TextEncoding::Utf8OrGbk, &encoding),
+                 QStringLiteral("商"));
+        QCOMPARE(encoding, EditEncoding::Gbk);
+        QCOMPARE(EncodeMessageText(QStringLiteral("0a F"), EditEncoding::Utf8),
+                 std::string("0a F"));
+        QCOMPARE(EncodeMessageText(QStringLiteral("0A商"), EditEncoding::Utf8), utf8);
+        QCOMPARE(EncodeMessageText(QStringLiteral("0A商"), EditEncoding::Gbk),
+                 std::string("0A\xC9\xCC"));
+    }
+
+    void ipAddressControl() {
+        CIpAddressCtrl* ip = IpControl();
+        ip->Field(0)->setFocus();
+        TypeIntoFocus(QStringLiteral("192.168.0.1"));
+        QCOMPARE(ip->AddressText(), QStringLiteral("192.168.0.1"));
+        QCOMPARE(QApplication::focusWidget(), ip->Field(3));
+        // Backspace at the start of a field goes back to the end of the one before.
+        QTest::keyClick(ip->Field(3), Qt::Key_Home);
+        QTest::keyClick(ip->Field(3), Qt::Key_Backspace);
+        QCOMPARE(QApplication::focusWidget(), ip->Field(2));
+        QTest::keyClick(ip->Field(2), Qt::Key_Backspace);
+        QCOMPARE(ip->Field(2)->text(), QString());
+        QVERIFY(!ip->IsBlank());
+        QCOMPARE(ip->AddressText(), QStringLiteral("192.168.0.1"));  // an empty field reads 0
+
+        ip->ClearAddress();
+        QVERIFY(ip->IsBlank());
+        ip->Field(1)->setFocus();
+        QTest::keyClicks(ip->Field(1), QStringLiteral("9x7"));  // letters are refused
+        QCOMPARE(ip->Field(1)->text(), QStringLiteral("97"));
+        QTest::keyClicks(ip->Field(1), QStringLiteral("."));
+        QCOMPARE(QApplication::focusWidget(), ip->Field(2));
+        QTest::keyClicks(ip->Field(2), QStringLiteral("."));  // ignored in an empty field
+        QCOMPARE(QApplication::focusWidget(), ip->Field(2));
+        QTest::keyClicks(ip->Field(2), QStringLiteral("999"));
+        QCOMPARE(ip->Field(2)->text(), QStringLiteral("255"));
+        QCOMPARE(ip->AddressText(), QStringLiteral("0.97.255.0"));
+    }
+
+    void accessibleNamesAreDistinct() {
+        QSet<QString> names;
+        QStringList problems;
+        for (QWidget* widget : m_dlg->findChildren<QWidget*>()) {
+            if (!widget->isVisible() || qobject_cast<QScrollBar*>(widget) != nullptr) continue;
+            if (widget->parentWidget() != m_dlg.get() && widget->parentWidget() != IpControl()) {
+                continue;  // parts of composite widgets (viewports, headers)
+            }
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(a != nullptr);
+            const QString name = a->text(QAccessible::Name);
+            if (name.isEmpty()) problems << widget->metaObject()->className();
+            if (names.contains(name)) problems << name;
+            names.insert(name);
+        }
+        QCOMPARE(problems, QStringList());
+        for (const char* name : {"IP地址", "端口", "接口类型", "8583报文", "8583域参数", "发送",
+                                 "解析iso8583包", "Clear"}) {
+            QVERIFY2(names.contains(QString::fromUtf8(name)), name);
+        }
+    }
+
+    void aboutBox() {
+        QString title;
+        QString text;
+        QTimer::singleShot(0, this, [&] {
+            auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(about != nullptr);
+            title = about->windowTitle();
+            for (QLabel* label : about->findChildren<QLabel*>()) text += label->text();
+            auto* ok = about->findChild<QPushButton*>(QStringLiteral("1"));
+            QCOMPARE(ok->text(), QStringLiteral("确定"));
+            ok->click();
+        });
+        m_dlg->OnSysCommand(CTarnwickDlg::kIdmAboutBox);
+        QCOMPARE(title, QStringLiteral("关于 Tarnwick"));
+        QCOMPARE(text, QStringLiteral("Tarnwick，1.0 版"));
+    }
+};
+
+QTEST_MAIN(DialogTest)
+#include "test_dialog.moc"

@@ -1,0 +1,12 @@
+// The interface-type combo box, with an accessible name that screen readers announce.
+#pragma once
+
+#include <QComboBox>
+
+/// An editable combo box whose accessible name is its own (on Linux a plain combo box is named
+/// by its current text, so "接口类型" would never be heard); its value is the current text.
+class CInterfaceTypeCombo : public QComboBox {
+    Q_OBJECT
+public:
+    explicit CInterfaceTypeCombo(QWidget* parent = nullptr);
+};

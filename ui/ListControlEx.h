@@ -1,0 +1,57 @@
+// The field list: a report list whose cells the user can overwrite in place, and its edit box.
+#pragma once
+
+#include <QFont>
+#include <QLineEdit>
+#include <QTableWidget>
+
+#include "codec/FieldRow.h"
+#include "codec/TextDecode.h"
+
+/// The in-place edit box. Losing the focus ends the edit: the list writes the text back at once.
+class CEditEx : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit CEditEx(QWidget* parent);
+
+signals:
+    /// Sent to the list when the box loses the focus; handled before the focus change completes.
+    void EndEdit();
+
+protected:
+    void focusOutEvent(QFocusEvent* event) override;
+};
+
+class CListControlEx : public QTableWidget {
+    Q_OBJECT
+public:
+    explicit CListControlEx(QWidget* parent = nullptr);
+
+    /// Removes all rows and sets up the four columns; the value column's width follows the
+    /// list's outer width.
+    void SetupColumns();
+    /// Removes all rows.
+    void ClearRows();
+    /// Appends a row: an unchecked check box in column 0, then label, length and value.
+    void AppendRow(const QString& label, const QString& length, const QString& value);
+    /// Replaces all rows with the rows of a decoded message, their texts read in encoding.
+    void LoadRows(const FieldRowList& rows, TextEncoding encoding);
+
+    /// The in-place edit box; null until the first click on a cell.
+    [[nodiscard]] CEditEx* EditBox() const { return m_edit; }
+    /// The rectangle the edit box covers for a cell, in viewport coordinates.
+    [[nodiscard]] QRect CellEditRect(int row, int column) const;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void OnEndEdit();
+    void AppendEmptyRow();
+
+    int m_nItem = -1;           // row of the cell being edited; -1 after a click that hit no row
+    int m_nSubItem = 0;         // column of the cell being edited
+    QFont m_font;               // the edit box's font
+    CEditEx* m_edit = nullptr;  // created on the first click on a cell, then kept (owned by Qt)
+};

@@ -1,0 +1,33 @@
+// The application object and start-up.
+#include "ui/TarnwickApp.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+#include "ui/TarnwickDlg.h"
+
+CTarnwickApp theApp;
+
+int CTarnwickApp::Run(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
+    QApplication::setDesktopFileName(QStringLiteral("tarnwick"));
+    // The window is Chinese throughout; Qt's own buttons and dialogs follow ("确定", "打开").
+    QTranslator translator;
+    if (translator.load(QStringLiteral("qtbase_zh_CN"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&translator);
+    }
+    InitInstance();
+    return ExitInstance();
+}
+
+bool CTarnwickApp::InitInstance() {
+    CTarnwickDlg dialog;
+    dialog.exec();
+    return false;
+}
+
+int CTarnwickApp::ExitInstance() { return 0; }

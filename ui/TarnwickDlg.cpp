@@ -1,0 +1,436 @@
+// The main window: its controls laid out from dialog template 102, the shared operations and the
+// handlers, each a thin call of a core command.
+#include "ui/TarnwickDlg.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QValidator>
+#include <vector>
+
+#include "codec/ParseIso8583.h"
+#include "codec/Texts.h"
+#include "trade/TradeCommands.h"
+#include "ui/DialogUnits.h"
+#include "ui/InterfaceTypeCombo.h"
+#include "ui/IpAddressCtrl.h"
+#include "ui/ListControlEx.h"
+#include "ui/MessageEdit.h"
+
+#ifdef Q_OS_WIN
+#define NOMINMAX
+#include <windows.h>
+#endif
+
+std::int32_t g_interfaceType = 0;
+
+namespace {
+
+enum class Kind { Static, IpAddress, PortEdit, Combo, GroupBox, List, Button, MessageEdit };
+
+/// One control of a dialog template: id (empty for none), kind, text and rectangle in dialog
+/// units. Template order is the tab order.
+struct TemplateControl {
+    const char* id;
+    Kind kind;
+    const char* text;
+    int x, y, width, height;
+};
+
+constexpr TemplateControl kTemplate102[] = {
+    {"", Kind::Static, "IP地址:", 10, 14, 22, 9},
+    {"1024", Kind::IpAddress, "", 35, 12, 70, 12},
+    {"", Kind::Static, "端口:", 110, 14, 17, 9},
+    {"1025", Kind::PortEdit, "", 130, 12, 28, 12},
+    {"1002", Kind::Combo, "", 433, 16, 71, 126},  // height: the open drop-down list
+    {"", Kind::GroupBox, "", 7, 0, 155, 37},
+    {"", Kind::GroupBox, "8583域参数", 7, 41, 522, 186},
+    {"1000", Kind::List, "", 13, 53, 509, 169},
+    {"1012", Kind::Button, "发送", 170, 11, 50, 15},
+    {"1022", Kind::MessageEdit, "", 10, 248, 511, 128},
+    {"1023", Kind::GroupBox, "8583报文", 7, 237, 521, 145},
+    {"1013", Kind::Button, "解析orbo8583报文", 225, 2, 63, 15},
+    {"1014", Kind::Button, "生成orbo8583报文", 225, 22, 63, 15},
+    {"1015", Kind::Button, "解析iso8583包", 295, 2, 62, 15},
+    {"1016", Kind::Button, "生成iso8583包", 295, 22, 62, 15},
+    {"", Kind::GroupBox, "接口类型", 430, 5, 91, 31},
+    {"1017", Kind::Button, "解析JSON包", 363, 2, 62, 15},
+    {"1018", Kind::Button, "生成JSON包", 363, 22, 62, 15},
+    {"1001", Kind::Button, "Clear", 11, 385, 38, 11},
+};
+constexpr int kTemplate102Width = 535;
+constexpr int kTemplate102Height = 399;
+constexpr int kDialogFontPoints = 9;
+
+constexpr int kPortMaxChars = 5;
+const char* const kTextPortTooLong = "请输入不多于 %1 个的字符。";
+const char* const kTextAboutItem = "关于 Tarnwick(&A)...";
+const char* const kTextAppName = "Tarnwick";
+const char* const kInterfaceTypes[] = {"自动判断", "64域无报文长度", "128域无报文长度"};
+
+const FileDialogSpec kXmlConfigDialog{QStringLiteral("打开"),
+                                      QStringLiteral("配置文件(*.xml);;所有文件 (*.*)"),
+                                      QStringLiteral("xml")};
+const FileDialogSpec kJsonConfigDialog{QStringLiteral("打开"),
+                                       QStringLiteral("配置文件(*.json);;所有文件 (*.*)"),
+                                       QStringLiteral("json")};
+
+/// The port box takes at most 5 characters from the keyboard or the clipboard; text set by the
+/// program is not limited, as with the native edit's text limit.
+class PortValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override {
+        return input.size() > kPortMaxChars ? Invalid : Acceptable;
+    }
+};
+
+/// Group boxes are named for the controls they frame, so that no two accessible names clash.
+QString GroupAccessibleName(const QString& title) {
+    return title.isEmpty() ? QStringLiteral("连接设置分组") : title + QStringLiteral("分组");
+}
+
+QFont DialogFont(const QFont& base) {
+    QFont font(base);
+    font.setPointSize(kDialogFontPoints);
+    return font;
+}
+
+}  // namespace
+
+CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("关于 Tarnwick"));
+    setFont(DialogFont(font()));
+    const DialogUnits units(font());
+
+    auto* picture = new QLabel(this);
+    picture->setAccessibleName(QStringLiteral("Tarnwick图标"));
+    const QRect pictureRect = units.Rect(14, 14, 21, 20);
+    picture->setGeometry(pictureRect.topLeft().x(), pictureRect.top(), 32, 32);
+    picture->setPixmap(icon.pixmap(32, 32));
+
+    auto* name = new QLabel(QStringLiteral("Tarnwick，1.0 版"), this);
+    name->setTextFormat(Qt::PlainText);
+    name->setGeometry(units.Rect(42, 14, 114, 8).adjusted(0, 0, 0, units.Y(2)));
+
+    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    ok->setObjectName(QStringLiteral("1"));
+    ok->setDefault(true);
+    ok->setGeometry(units.Rect(113, 41, 50, 14));
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    setFixedSize(units.X(170), units.Y(62));
+}
+
+CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
+    Q_INIT_RESOURCE(tarnwick);
+    m_hIcon = QIcon(QStringLiteral(":/tarnwick.png"));
+    m_chooseFile = [this](const FileDialogSpec& spec) {
+        QFileDialog dialog(this, spec.title, QString(), spec.filter);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(spec.defaultSuffix);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().front();
+    };
+    m_report = [this](const ReportedMessage& message) {
+        const QMessageBox::Icon icon =
+            message.icon == ReportedMessage::Icon::Error     ? QMessageBox::Critical
+            : message.icon == ReportedMessage::Icon::Warning ? QMessageBox::Warning
+                                                             : QMessageBox::Information;
+        QMessageBox box(icon, message.caption, message.text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    CreateControls();
+    ConnectHandlers();
+    OnInitDialog();
+}
+
+CTarnwickDlg::~CTarnwickDlg() = default;
+
+void CTarnwickDlg::CreateControls() {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowTitle(QString::fromUtf8(kTextAppName));
+    setFont(DialogFont(font()));
+    const DialogUnits units(font());
+
+    std::vector<QWidget*> tabStops;
+    std::vector<QGroupBox*> groups;
+    for (const TemplateControl& control : kTemplate102) {
+        const QString text = QString::fromUtf8(control.text);
+        QRect rect = units.Rect(control.x, control.y, control.width, control.height);
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+            case Kind::Static: {
+                auto* label = new QLabel(text, this);
+                label->setTextFormat(Qt::PlainText);
+                widget = label;
+                break;
+            }
+            case Kind::IpAddress:
+                m_ipAddress = new CIpAddressCtrl(this);
+                widget = m_ipAddress;
+                tabStops.push_back(m_ipAddress->Field(0));
+                for (int i = 1; i < 4; ++i) tabStops.push_back(m_ipAddress->Field(i));
+                break;
+            case Kind::PortEdit:
+                m_editPort = new QLineEdit(this);
+                m_editPort->setAccessibleName(QStringLiteral("端口"));
+                widget = m_editPort;
+                tabStops.push_back(widget);
+                break;
+            case Kind::Combo:
+                m_comboInterfaceType = new CInterfaceTypeCombo(this);
+                m_comboInterfaceType->setEditable(true);
+                m_comboInterfaceType->setInsertPolicy(QComboBox::NoInsert);
+                m_comboInterfaceType->setAccessibleName(QStringLiteral("接口类型"));
+                m_comboInterfaceType->lineEdit()->setAccessibleName(QStringLiteral("接口类型文本"));
+                // The template's height is that of the open list; the closed box keeps its own.
+                rect.setHeight(m_comboInterfaceType->sizeHint().height());
+                widget = m_comboInterfaceType;
+                tabStops.push_back(widget);
+                break;
+            case Kind::GroupBox: {
+                auto* group = new QGroupBox(text, this);
+                group->setAccessibleName(GroupAccessibleName(text));
+                group->setFocusPolicy(Qt::NoFocus);
+                groups.push_back(group);
+                widget = group;
+                break;
+            }
+            case Kind::List:
+                m_listFields = new CListControlEx(this);
+                m_listFields->setAccessibleName(QStringLiteral("8583域参数"));
+                widget = m_listFields;
+                tabStops.push_back(widget);
+                break;
+            case Kind::Button: {
+                auto* button = new QPushButton(text, this);
+                button->setAccessibleName(text);
+                widget = button;
+                tabStops.push_back(widget);
+                break;
+            }
+            case Kind::MessageEdit:
+                m_editMessage = new CMessageEdit(this);
+                m_editMessage->setAccessibleName(QStringLiteral("8583报文"));
+                m_editMessage->setTabChangesFocus(true);
+                m_editMessage->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+                m_editMessage->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+                m_editMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                m_editMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                widget = m_editMessage;
+                tabStops.push_back(widget);
+                break;
+        }
+        widget->setObjectName(QString::fromUtf8(control.id));
+        widget->setGeometry(rect);
+    }
+    // Group boxes only frame their controls: they stay beneath them and take no clicks.
+    for (QGroupBox* group : groups) group->lower();
+    for (std::size_t i = 0; i + 1 < tabStops.size(); ++i) setTabOrder(tabStops[i], tabStops[i + 1]);
+
+    m_editPort->setValidator(new PortValidator(m_editPort));
+    setFixedSize(units.X(kTemplate102Width), units.Y(kTemplate102Height));
+}
+
+void CTarnwickDlg::ConnectHandlers() {
+    const auto button = [this](const char* id) {
+        return findChild<QPushButton*>(QString::fromUtf8(id), Qt::FindDirectChildrenOnly);
+    };
+    connect(button("1013"), &QPushButton::clicked, this, &CTarnwickDlg::OnParseTrade);
+    connect(button("1014"), &QPushButton::clicked, this, &CTarnwickDlg::OnBuildTrade);
+    connect(button("1015"), &QPushButton::clicked, this, &CTarnwickDlg::OnParseIso8583);
+    connect(button("1012"), &QPushButton::clicked, this, &CTarnwickDlg::OnSend);
+    connect(button("1018"), &QPushButton::clicked, this, &CTarnwickDlg::OnBuildJson);
+    connect(button("1017"), &QPushButton::clicked, this, &CTarnwickDlg::OnParseJson);
+    connect(button("1001"), &QPushButton::clicked, this, &CTarnwickDlg::OnClear);
+    // The user's choice from the list (CBN_SELCHANGE); typing into the box's text changes nothing.
+    connect(m_comboInterfaceType, &QComboBox::activated, this,
+            &CTarnwickDlg::OnInterfaceTypeChanged);
+    // Button 1016 "生成iso8583包" has no handler.
+}
+
+void CTarnwickDlg::OnInitDialog() {
+    WriteControls();
+    setWindowIcon(m_hIcon);
+    m_listFields->SetupColumns();
+    m_listFields->ClearRows();
+    for (int i = 0; i < 3; ++i) {
+        m_comboInterfaceType->insertItem(i, QString::fromUtf8(kInterfaceTypes[i]));
+    }
+    m_comboInterfaceType->setCurrentIndex(0);
+    g_interfaceType = 0;
+    m_ipAddress->setFocus(Qt::OtherFocusReason);
+}
+
+bool CTarnwickDlg::ReadControls() {
+    m_strMessage = m_editMessage->toPlainText();
+    m_strPort = m_editPort->text();
+    if (m_strPort.size() > kPortMaxChars) {
+        Report({ReportedMessage::Icon::Warning, QString::fromUtf8(kTextAppName),
+                QString::fromUtf8(kTextPortTooLong).arg(kPortMaxChars)});
+        m_editPort->setFocus(Qt::OtherFocusReason);
+        m_editPort->selectAll();
+        return false;
+    }
+    return true;
+}
+
+void CTarnwickDlg::WriteControls() {
+    m_editMessage->setPlainText(m_strMessage);
+    m_editPort->setText(m_strPort);
+}
+
+void CTarnwickDlg::ShowMessageText(const std::string& bytes, TextEncoding encoding) {
+    m_strMessage = DecodeMessageText(bytes, encoding, &m_editEncoding);
+    m_builtBytes = bytes;
+    WriteControls();
+    m_editMessage->document()->setModified(false);
+    m_builtBytesShown = true;
+}
+
+std::string CTarnwickDlg::MessageBytes() const {
+    // A packet's check byte was computed over its exact bytes: while the edit still shows the
+    // built text, those bytes are used rather than a new encoding of the characters.
+    if (m_builtBytesShown && !m_editMessage->document()->isModified()) return m_builtBytes;
+    return EncodeMessageText(m_strMessage, m_editEncoding);
+}
+
+void CTarnwickDlg::ShowError(const QString& text) {
+    Report({ReportedMessage::Icon::Error,
+            QString::fromUtf8(kTextErrorCaption.data(), kTextErrorCaption.size()), text});
+}
+
+void CTarnwickDlg::ShowError(std::string_view text) {
+    ShowError(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void CTarnwickDlg::Report(const ReportedMessage& message) {
+    if (m_report) m_report(message);
+}
+
+QString CTarnwickDlg::ChooseFile(const FileDialogSpec& spec) {
+    return m_chooseFile ? m_chooseFile(spec) : QString();
+}
+
+void CTarnwickDlg::LoadResultRows(const CommandResult& result) {
+    switch (result.outcome) {
+        case Outcome::Ok:
+            m_listFields->LoadRows(result.rows, result.rowEncoding);
+            return;
+        case Outcome::NoLengthMatch:  // automatic mode found no length form: nothing to show
+            return;
+        case Outcome::Failed:
+            ShowError(result.error);
+            return;
+    }
+}
+
+void CTarnwickDlg::OnParseIso8583() {
+    ReadControls();
+    LoadResultRows(ParseIso8583Text(MessageBytes(), g_interfaceType));
+}
+
+void CTarnwickDlg::OnParseTrade() {
+    ReadControls();
+    LoadResultRows(ParseTradeText(MessageBytes()));
+}
+
+void CTarnwickDlg::OnBuildTrade() {
+    // No ReadControls first: putting the text in also puts the port text last read back.
+    const QString path = ChooseFile(kXmlConfigDialog);
+    const CommandResult result = BuildTradeFromXmlFile(QFile::encodeName(path).toStdString());
+    if (!result.Ok()) {
+        ShowError(result.error);
+        return;
+    }
+    ShowMessageText(result.message, result.messageEncoding);
+    // What the trade parse command does next: read the controls and show the message's rows.
+    ReadControls();
+    m_listFields->LoadRows(result.rows, result.rowEncoding);
+}
+
+void CTarnwickDlg::OnBuildJson() {
+    ReadControls();
+    const QString path = ChooseFile(kJsonConfigDialog);
+    const CommandResult result = BuildJsonFromFile(QFile::encodeName(path).toStdString());
+    if (!result.Ok()) {
+        // A packet that could not be serialised leaves the members' rows in the list.
+        if (result.error == kTextJsonBuildError) {
+            m_listFields->LoadRows(result.rows, result.rowEncoding);
+        }
+        ShowError(result.error);
+        return;
+    }
+    m_listFields->LoadRows(result.rows, result.rowEncoding);
+    ShowMessageText(result.message, result.messageEncoding);
+}
+
+void CTarnwickDlg::OnParseJson() {}
+
+void CTarnwickDlg::OnSend() { ReadControls(); }
+
+void CTarnwickDlg::OnClear() {
+    m_strMessage.clear();
+    m_builtBytes.clear();
+    m_builtBytesShown = false;
+    m_editEncoding = EditEncoding::Gbk;
+    WriteControls();
+}
+
+void CTarnwickDlg::OnInterfaceTypeChanged() {
+    g_interfaceType = m_comboInterfaceType->currentIndex();
+}
+
+void CTarnwickDlg::OnSysCommand(int id) {
+    if ((id & 0xFFF0) == kIdmAboutBox) {
+        CAboutDlg about(m_hIcon, this);
+        about.exec();
+    }
+}
+
+void CTarnwickDlg::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8(kTextAboutItem), this, [this] { OnSysCommand(kIdmAboutBox); });
+    menu.exec(event->globalPos());
+}
+
+#ifdef Q_OS_WIN
+void CTarnwickDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_systemMenuReady) return;
+    m_systemMenuReady = true;
+    // The about item joins the window's own system menu, after a separator.
+    HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
+    if (menu == nullptr) return;
+    const QString text = QString::fromUtf8(kTextAboutItem);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(kIdmAboutBox),
+                reinterpret_cast<LPCWSTR>(text.utf16()));
+}
+
+bool CTarnwickDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const auto* msg = static_cast<const MSG*>(message);
+    if (eventType == "windows_generic_MSG" && msg->message == WM_SYSCOMMAND &&
+        static_cast<int>(msg->wParam & 0xFFF0) == kIdmAboutBox) {
+        OnSysCommand(kIdmAboutBox);
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}
+#endif

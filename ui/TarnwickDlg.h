@@ -1,0 +1,128 @@
+// The main window: every control of the workbench, the shared operations of the commands and the
+// thin handlers that call the core commands.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "codec/CommandResult.h"
+#include "ui/MessageText.h"
+
+class CIpAddressCtrl;
+class CListControlEx;
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+
+/// Index of the selected interface type: 0 automatic, 1 64 fields without length, 2 128 fields
+/// without length. Set by the dialog, read by the ISO 8583 parse command.
+extern std::int32_t g_interfaceType;
+
+/// What a file dialog asks for: title, filters ("name (*.ext);;..."), default suffix.
+struct FileDialogSpec {
+    QString title;
+    QString filter;
+    QString defaultSuffix;
+};
+
+/// A message box to show: its icon, caption and text.
+struct ReportedMessage {
+    enum class Icon { Error, Warning, Information };
+    Icon icon = Icon::Error;
+    QString caption;
+    QString text;
+};
+
+/// The about box: icon, name and version, and "确定".
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CAboutDlg(const QIcon& icon, QWidget* parent = nullptr);
+};
+
+class CTarnwickDlg : public QDialog {
+    Q_OBJECT
+public:
+    /// Picks a file; an empty text when the user cancels.
+    using FileChooser = std::function<QString(const FileDialogSpec&)>;
+    /// Shows a message and returns when the user has closed it.
+    using MessageReporter = std::function<void(const ReportedMessage&)>;
+
+    /// System command of the about item.
+    static constexpr int kIdmAboutBox = 0x0010;
+
+    explicit CTarnwickDlg(QWidget* parent = nullptr);
+    ~CTarnwickDlg() override;
+
+    /// Replace the file dialog and the message boxes (tests drive the dialog without blocking).
+    void SetFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+    void SetMessageReporter(MessageReporter reporter) { m_report = std::move(reporter); }
+
+    /// Copies the message edit and the port box into the stored texts. False, after telling the
+    /// user and selecting the port box, when the port text has more than 5 characters.
+    bool ReadControls();
+    /// Puts the stored texts into the message edit and the port box.
+    void WriteControls();
+    /// Shows the exact bytes of a built message in the message edit, read in encoding.
+    void ShowMessageText(const std::string& bytes, TextEncoding encoding);
+    /// An error box owned by the dialog: caption "错误", error icon, OK.
+    void ShowError(const QString& text);
+    void ShowError(std::string_view text);
+
+    /// The bytes the stored message text stands for: the very bytes of the last built message
+    /// while the edit still shows it unchanged, else the text encoded by the edit's rule.
+    [[nodiscard]] std::string MessageBytes() const;
+    [[nodiscard]] const QString& StoredMessage() const { return m_strMessage; }
+    [[nodiscard]] const QString& StoredPort() const { return m_strPort; }
+
+    // Handlers of the buttons, the combo box and the about item.
+    void OnParseIso8583();
+    void OnParseTrade();
+    void OnBuildTrade();
+    void OnBuildJson();
+    void OnParseJson();
+    void OnSend();
+    void OnClear();
+    void OnInterfaceTypeChanged();
+    void OnSysCommand(int id);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+#ifdef Q_OS_WIN
+    void showEvent(QShowEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+#endif
+
+private:
+    void CreateControls();
+    void OnInitDialog();
+    void ConnectHandlers();
+    void LoadResultRows(const CommandResult& result);
+    QString ChooseFile(const FileDialogSpec& spec);
+    void Report(const ReportedMessage& message);
+
+    QIcon m_hIcon;
+    QComboBox* m_comboInterfaceType = nullptr;
+    CListControlEx* m_listFields = nullptr;
+    QString m_strMessage;
+    CIpAddressCtrl* m_ipAddress = nullptr;
+    QString m_strPort;
+
+    QPlainTextEdit* m_editMessage = nullptr;
+    QLineEdit* m_editPort = nullptr;
+
+    // The last built message: its bytes, and the rule for edits of its text.
+    std::string m_builtBytes;
+    bool m_builtBytesShown = false;
+    EditEncoding m_editEncoding = EditEncoding::Gbk;
+
+    FileChooser m_chooseFile;
+    MessageReporter m_report;
+#ifdef Q_OS_WIN
+    bool m_systemMenuReady = false;
+#endif
+};
