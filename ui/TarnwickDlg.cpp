@@ -14,10 +14,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QValidator>
+#include <algorithm>
 #include <vector>
 
+#include "codec/Conversions.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
+#include "net/SendCommand.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
 #include "ui/InterfaceTypeCombo.h"
@@ -74,6 +77,13 @@ constexpr int kPortMaxChars = 5;
 const char* const kTextPortTooLong = "请输入不多于 %1 个的字符。";
 const char* const kTextAboutItem = "关于 Tarnwick(&A)...";
 const char* const kTextAppName = "Tarnwick";
+const char* const kTextReply = "主机应答 %1 字节:";
+/// The window waits this long for the host's reply; it does not respond meanwhile.
+constexpr int kSendReplyTimeoutMs = 1000;
+/// Bytes per line of a reply's hex text.
+constexpr std::size_t kReplyBytesPerLine = 32;
+/// Lines of text a message box shows before the rest goes into its details.
+constexpr qsizetype kMessageBoxLines = 17;
 const char* const kInterfaceTypes[] = {"自动判断", "64域无报文长度", "128域无报文长度"};
 
 const FileDialogSpec kXmlConfigDialog{QStringLiteral("打开"),
@@ -150,6 +160,13 @@ CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
             : message.icon == ReportedMessage::Icon::Warning ? QMessageBox::Warning
                                                              : QMessageBox::Information;
         QMessageBox box(icon, message.caption, message.text, QMessageBox::Ok, this);
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // A long text (a large reply) shows its head; the whole text is under "详细信息".
+        const QStringList lines = message.text.split(u'\n');
+        if (lines.size() > kMessageBoxLines) {
+            box.setText(lines.mid(0, kMessageBoxLines).join(u'\n') + QStringLiteral("\n…"));
+            box.setDetailedText(message.text);
+        }
         box.exec();
     };
     CreateControls();
@@ -382,7 +399,33 @@ void CTarnwickDlg::OnBuildJson() {
 
 void CTarnwickDlg::OnParseJson() {}
 
-void CTarnwickDlg::OnSend() { ReadControls(); }
+void CTarnwickDlg::OnSend() {
+    ReadControls();
+    SendRequest request;
+    request.ipBlank = m_ipAddress->IsBlank();
+    const auto address = m_ipAddress->GetAddress();
+    for (std::size_t i = 0; i < address.size(); ++i) request.ipFields[i] = address[i];
+    const std::string port = EncodeMessageText(m_strPort, EditEncoding::Gbk);
+    const std::string message = MessageBytes();
+    request.portText = port;
+    request.messageText = message;
+    request.replyTimeoutMs = kSendReplyTimeoutMs;
+
+    const SendResult result = SendMessageText(request);
+    if (!result.Ok()) {
+        ShowError(result.error);
+        return;
+    }
+    if (result.reply.empty()) return;  // a send without reply shows nothing
+    QString text = QString::fromUtf8(kTextReply).arg(result.reply.size());
+    std::string hex(2 * kReplyBytesPerLine + 1, '\0');
+    for (std::size_t at = 0; at < result.reply.size(); at += kReplyBytesPerLine) {
+        const std::size_t n = std::min(kReplyBytesPerLine, result.reply.size() - at);
+        BytesToHex(result.reply.data() + at, n, hex.data());
+        text += u'\n' + QString::fromLatin1(hex.data(), static_cast<qsizetype>(2 * n));
+    }
+    Report({ReportedMessage::Icon::Information, QString::fromUtf8(kTextAppName), text});
+}
 
 void CTarnwickDlg::OnClear() {
     m_strMessage.clear();

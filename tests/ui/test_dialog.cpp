@@ -1,4 +1,10 @@
 // QtTest tests of the workbench dialog, driven offscreen through its real controls.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
@@ -16,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "codec/Texts.h"
@@ -34,6 +41,66 @@ const QString kMessage64 = QStringLiteral(
     "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
     "360013220001230005003A4F9C0D12E5B776");
 const QString kTradeMessage = QStringLiteral("1500F1000000012000000000000000000341424386");
+
+/// A one-connection TCP listener on 127.0.0.1 (ephemeral port) in a thread: it reads until it has
+/// `expect` bytes or the peer stops sending, then writes `reply` and closes.
+class Listener {
+public:
+    Listener(std::size_t expect, QByteArray reply) : m_expect(expect), m_reply(std::move(reply)) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(m_fd, 1) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            qFatal("cannot listen on 127.0.0.1");
+        }
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~Listener() {
+        m_thread.join();
+        ::close(m_fd);
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+    [[nodiscard]] quint16 Port() const { return m_port; }
+    /// The bytes received; call after the send.
+    [[nodiscard]] QByteArray Received() {
+        m_thread.join();
+        m_thread = std::thread([] {});
+        return m_received;
+    }
+
+private:
+    void Serve() {
+        pollfd waiting{m_fd, POLLIN, 0};
+        if (::poll(&waiting, 1, 5000) != 1) return;
+        const int peer = ::accept(m_fd, nullptr, nullptr);
+        if (peer < 0) return;
+        char buffer[4096];
+        while (static_cast<std::size_t>(m_received.size()) < m_expect) {
+            pollfd reading{peer, POLLIN, 0};
+            if (::poll(&reading, 1, 2000) != 1) break;
+            const ssize_t n = ::recv(peer, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            m_received.append(buffer, static_cast<qsizetype>(n));
+        }
+        if (!m_reply.isEmpty())
+            (void)::send(peer, m_reply.constData(), m_reply.size(), MSG_NOSIGNAL);
+        ::close(peer);
+    }
+
+    std::size_t m_expect;
+    QByteArray m_reply;
+    int m_fd = -1;
+    quint16 m_port = 0;
+    QByteArray m_received;
+    std::thread m_thread;
+};
 
 QString Utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -555,6 +622,98 @@ private slots:
                                  "解析iso8583包", "Clear"}) {
             QVERIFY2(names.contains(QString::fromUtf8(name)), name);
         }
+    }
+
+    void sendChecksAndFailures_data() {
+        QTest::addColumn<bool>("ip");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("all empty") << false << ""
+                                   << "" << Utf8(kTextIpEmpty);
+        QTest::newRow("no port") << true << ""
+                                 << "01" << Utf8(kTextPortEmpty);
+        QTest::newRow("no text") << true << "1"
+                                 << "" << Utf8(kTextSendDataEmpty);
+        QTest::newRow("refused") << true << "refused"
+                                 << "0102" << Utf8(kTextConnectError);
+    }
+    void sendChecksAndFailures() {
+        QFETCH(bool, ip);
+        QFETCH(QString, port);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        if (port == QStringLiteral("refused")) {
+            // A port that was just listened on and closed again refuses the connection.
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            QVERIFY(::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0);
+            QVERIFY(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+            ::close(fd);
+            port = QString::number(ntohs(address.sin_port));
+        }
+        if (ip) IpControl()->SetAddress(127, 0, 0, 1);
+        PortBox()->setText(port);
+        Parse("1013", 0, kTradeMessage);
+        m_messages.clear();
+        MessageEdit()->setPlainText(text);
+        Button("1012")->click();
+        QCOMPARE(MessageTexts(), QStringList{message});
+        QCOMPARE(List()->rowCount(), 3);  // the list stays as it was
+    }
+
+    void sendShowsReplyOnlyWhenOneArrives_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("reply") << "0102 \n03" << QByteArray("\x01\x02\x03", 3)
+                               << QByteArray("\x00\x02\xAB\xCD", 4);
+        QTest::newRow("no reply") << "01020" << QByteArray("\x01\x02", 2) << QByteArray();
+        QTest::newRow("typed JSON packet form")
+            << "1100F1000000{ \"a\": 1 }AC"
+            << QByteArray("\x11\x00\xF1\x00\x00\x00{ \"a\": 1 }\xAC", 17) << QByteArray();
+    }
+    void sendShowsReplyOnlyWhenOneArrives() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, reply);
+        Listener listener(static_cast<std::size_t>(sent.size()), reply);
+        IpControl()->SetAddress(127, 0, 0, 1);
+        IpControl()->Field(2)->clear();  // an empty field reads as 0
+        PortBox()->setText(QString::number(listener.Port()));
+        MessageEdit()->setPlainText(text);
+        Button("1012")->click();
+        QCOMPARE(listener.Received(), sent);
+        if (reply.isEmpty()) {
+            QCOMPARE(MessageTexts(), QStringList());
+        } else {
+            QCOMPARE(MessageTexts(), QStringList{QStringLiteral("主机应答 4 字节:\n0002ABCD")});
+            QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Information);
+        }
+        QCOMPARE(MessageEdit()->toPlainText(), text);
+    }
+
+    void sendBuiltJsonPacketAsItsBytes() {
+        // The packet's check byte covers the file's UTF-8 bytes, which go out unchanged.
+        const QByteArray utf8 = QStringLiteral("商户").toUtf8();
+        m_nextPath = WriteFile(QStringLiteral("m.json"), "{\"m\": \"" + utf8 + "\"}");
+        Button("1018")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        const QByteArray body = "{ \"m\": \"" + utf8 + "\" }";
+        Listener listener(static_cast<std::size_t>(body.size()) + 7, QByteArray());
+        IpControl()->SetAddress(127, 0, 0, 1);
+        PortBox()->setText(QString::number(listener.Port()));
+        Button("1012")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        const QByteArray received = listener.Received();
+        QCOMPARE(received.mid(6, body.size()), body);
+        QCOMPARE(received.size(), body.size() + 7);
+        char check = 0;
+        for (const char c : received.left(received.size() - 1)) check ^= c;
+        QCOMPARE(received.back(), check);
     }
 
     void aboutBox() {
