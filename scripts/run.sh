@@ -9,6 +9,5 @@ cmake --build build/release -j "$(nproc)"
 if [ -x build/release/ui/tarnwick ]; then
     exec build/release/ui/tarnwick "$@"
 fi
-# Without the window, decode a sample message with the command-line tool.
-exec build/release/cli/tarnwick-cli parse-iso8583 \
-    "0035600007000060220000000002007020048000C0801116622588001234567890000000000000000100000012345639393939393939393030303030303030303030303030"
+# Without the window, decode the sample message with the command-line tool.
+exec build/release/cli/tarnwick-cli parse-iso8583 - < tests/data/iso8583/typical64.txt
