@@ -38,21 +38,24 @@ void CopyShort(char* dst, const std::uint8_t* src, std::size_t n) {
 }
 
 bool IsGbkLead(std::uint8_t b) { return b >= 0x81 && b <= 0xFE; }
+bool IsGbkTrail(std::uint8_t b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
 
 // How many of the first `room` bytes of text may be shown without splitting a double-byte
-// character: a lead byte whose trail byte lies past the cut is left out with it.
+// character: a lead byte whose trail byte lies past the cut is left out with it. Characters are
+// paired from the start of the text, as a reader of code page 936 pairs them.
 std::size_t KeepWholeCharacters(const std::uint8_t* text, std::size_t textLen, std::size_t room) {
     if (textLen <= room) return textLen;
     std::size_t i = 0;
     while (i < room) {
-        if (IsGbkLead(text[i])) {
-            if (i + 1 >= room) break;
+        // text[i + 1] exists: the text is longer than the room.
+        if (IsGbkLead(text[i]) && IsGbkTrail(text[i + 1])) {
+            if (i + 1 >= room) return i;
             i += 2;
         } else {
             ++i;
         }
     }
-    return std::min(i, room);
+    return room;
 }
 
 // "%d" for the numbers of row texts; returns the count of characters.

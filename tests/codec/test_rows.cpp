@@ -161,6 +161,11 @@ TEST(RowCut, SetHexValueCutsToTheRow) {
         {"gbk lead not split", 339, gbkEven, true, 1022, "\xB1\xA8"},
         // the shifted text: 'x' and 170 pairs fill 341 exactly
         {"gbk fits exactly", 339, gbkOdd, true, 1023, "\xB1\xA8"},
+        // a lead byte before a byte that cannot trail it stands alone and is kept
+        {"lone lead kept", 339,
+         Ascii(std::string(340, 'a') + "\x81"
+                                       "0"),
+         true, 1023, "a\x81"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
