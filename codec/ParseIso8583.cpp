@@ -132,8 +132,8 @@ Decision Choose(const std::uint8_t* bytes, std::size_t readable, std::int64_t L,
     return {};
 }
 
-// Says where a failed decoding stopped, for the command line's detail line. The object is fresh,
-// so the first listed field without a stored value is the one the decoding stopped at.
+// Says where a failed decoding stopped, for the command line's detail line. The object started
+// empty, so the first listed field without a stored value is the one the decoding stopped at.
 template <typename Pack>
 std::string DescribeFailure(const Pack& pack, std::int64_t L, std::int64_t framing) {
     if (L < 13) return "message of " + std::to_string(L) + " bytes is shorter than 13 bytes";

@@ -9,6 +9,9 @@
 
 #include "codec/Conversions.h"
 #include "codec/ParseIso8583.h"
+#include "codec/PosPack.h"
+#include "codec/PosPackExt.h"
+#include "codec/Rows.h"
 #include "codec/Texts.h"
 #include "tests/codec/HexText.h"
 
@@ -166,6 +169,47 @@ TEST(ParseIso8583, DecodeFailuresSayWhere) {
     const CommandResult shortOne = ParseIso8583Text("0200000000000000000000", 2);
     ASSERT_EQ(shortOne.outcome, Outcome::Failed);
     EXPECT_EQ(shortOne.detail, "message of 11 bytes is shorter than 13 bytes");
+}
+
+TEST(ParseIso8583, EachMessageDecodesAsWithANewObject) {
+    // A long message, then shorter ones of the same kind: nothing of an earlier one shows.
+    const std::string texts[] = {
+        GoldenText("typical128.txt"),
+        "30303235"
+        "30383030"
+        "80000000000000000400000000000000"
+        "333031"
+        "4142",
+        GoldenText("typical64.txt"),
+        "0017"
+        "6000030000"
+        "603100310000"
+        "0200"
+        "0000000002000000"
+        "3030",
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.substr(0, 12));
+        const CommandResult r = ParseIso8583Text(text, 0);
+        ASSERT_EQ(r.outcome, Outcome::Ok) << r.detail;
+        const auto bytes = Bytes(text);
+        FieldRowList fresh;
+        if (text.front() == '3') {
+            CCupPosPackExt pack;
+            ASSERT_GT(pack.Unpack(bytes.data(), static_cast<std::int32_t>(bytes.size())), 0);
+            BuildRows(fresh, pack);
+        } else {
+            CCupPosPack pack;
+            ASSERT_GT(pack.Unpack(bytes.data(), static_cast<std::int32_t>(bytes.size())), 0);
+            BuildRows(fresh, pack);
+        }
+        ASSERT_EQ(r.rows.size(), fresh.size());
+        for (std::size_t i = 0; i < fresh.size(); ++i) {
+            EXPECT_EQ(r.rows[i].Name(), fresh[i].Name());
+            EXPECT_EQ(r.rows[i].Length(), fresh[i].Length());
+            EXPECT_EQ(r.rows[i].Value(), fresh[i].Value());
+        }
+    }
 }
 
 TEST(ParseIso8583, GarbageNeverCrashesAndReuseResetsTheResult) {
