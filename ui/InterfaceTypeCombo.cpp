@@ -1,10 +1,11 @@
-// The interface-type combo box and its accessible interface.
+// The interface-type combo box, and the accessible interfaces of the dialog's own widgets.
 #include "ui/InterfaceTypeCombo.h"
 
 #include <QAccessibleWidget>
 
 namespace {
 
+/// The combo box: named by its accessible name, valued by its current text.
 class InterfaceTypeComboAccessible : public QAccessibleWidget {
 public:
     explicit InterfaceTypeComboAccessible(QWidget* widget)
@@ -30,20 +31,29 @@ private:
 };
 
 QAccessibleInterface* CreateAccessible(const QString& className, QObject* object) {
-    if (className == QLatin1String("CInterfaceTypeCombo") && object != nullptr &&
-        object->isWidgetType()) {
-        // Qt's accessibility cache owns the interfaces it is given.
-        return new InterfaceTypeComboAccessible(static_cast<QWidget*>(object));
+    if (object == nullptr || !object->isWidgetType()) return nullptr;
+    auto* widget = static_cast<QWidget*>(object);
+    // Qt's accessibility cache owns the interfaces it is given.
+    if (className == QLatin1String("CInterfaceTypeCombo")) {
+        return new InterfaceTypeComboAccessible(widget);
+    }
+    if (className == QLatin1String("CIpAddressCtrl")) {
+        // One group of four fields, as the native control presents itself; not a window frame.
+        return new QAccessibleWidget(widget, QAccessible::Grouping);
     }
     return nullptr;
 }
 
 }  // namespace
 
-CInterfaceTypeCombo::CInterfaceTypeCombo(QWidget* parent) : QComboBox(parent) {
+void InstallAccessibleFactory() {
     static const bool installed = [] {
         QAccessible::installFactory(CreateAccessible);
         return true;
     }();
     (void)installed;
+}
+
+CInterfaceTypeCombo::CInterfaceTypeCombo(QWidget* parent) : QComboBox(parent) {
+    InstallAccessibleFactory();
 }

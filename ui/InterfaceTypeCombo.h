@@ -5,6 +5,10 @@
 
 /// An editable combo box whose accessible name is its own (on Linux a plain combo box is named
 /// by its current text, so "接口类型" would never be heard); its value is the current text.
+/// Makes Qt's accessibility use the interfaces of the dialog's own widgets (the combo box and
+/// the IP address control); called by their constructors, effective once.
+void InstallAccessibleFactory();
+
 class CInterfaceTypeCombo : public QComboBox {
     Q_OBJECT
 public:

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QValidator>
 
+#include "ui/InterfaceTypeCombo.h"
+
 namespace {
 
 /// Up to three decimal digits.
@@ -27,6 +29,7 @@ constexpr int kFields = 4;
 }  // namespace
 
 CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QFrame(parent) {
+    InstallAccessibleFactory();
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);

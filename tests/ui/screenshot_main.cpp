@@ -29,6 +29,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());
     });
     dialog.show();
+    dialog.activateWindow();
+    (void)QTest::qWaitForWindowActive(&dialog, 2000);
     dialog.findChild<CIpAddressCtrl*>(QStringLiteral("1024"))->SetAddress(127, 0, 0, 1);
     dialog.findChild<QLineEdit*>(QStringLiteral("1025"))->setText(QStringLiteral("8583"));
     dialog.findChild<QPlainTextEdit*>(QStringLiteral("1022"))
@@ -36,7 +38,9 @@ int main(int argc, char** argv) {
             "0067600003000060310031000002007020048020C0801116622588012345678900000000000001000000"
             "0123051000286225880123456789D28122010000313233343536373831323334353637383930313233"
             "34353135360013220001230005003A4F9C0D12E5B776"));
-    dialog.findChild<QPushButton*>(QStringLiteral("1015"))->click();
+    auto* parse = dialog.findChild<QPushButton*>(QStringLiteral("1015"));
+    parse->setFocus();
+    parse->click();
     QTest::qWait(300);
     if (!dialog.grab().save(QString::fromLocal8Bit(argv[1]))) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
