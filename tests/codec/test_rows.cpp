@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/Conversions.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 #include "codec/Rows.h"
@@ -178,6 +179,20 @@ TEST(RowCut, SetHexValueCutsToTheRow) {
         EXPECT_EQ(v.size(), c.expectedLength);
         ASSERT_GE(v.size(), c.expectedTail.size());
         EXPECT_EQ(v.substr(v.size() - c.expectedTail.size()), c.expectedTail);
+    }
+}
+
+TEST(RowCut, HexOfEveryByteAtEveryAlignment) {
+    std::vector<std::uint8_t> all(256 + 3);
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    for (std::size_t start = 0; start < 4; ++start) {
+        const std::uint8_t* p = all.data() + start;
+        const std::size_t n = 256 - start;
+        char expected[2 * 256 + 1];
+        BytesToHex(p, n, expected);
+        FieldRow row;
+        SetHexValue(row, p, n);
+        EXPECT_EQ(row.Value(), expected);
     }
 }
 
