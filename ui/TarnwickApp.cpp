@@ -9,17 +9,22 @@
 
 CTarnwickApp theApp;
 
+bool InstallQtTranslation(QTranslator& translator) {
+    // The window is Chinese throughout; Qt's own buttons and dialogs follow.
+    if (!translator.load(QStringLiteral("qtbase_zh_CN"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        return false;
+    }
+    return QCoreApplication::installTranslator(&translator);
+}
+
 int CTarnwickApp::Run(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarnwick"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
     QApplication::setDesktopFileName(QStringLiteral("tarnwick"));
-    // The window is Chinese throughout; Qt's own buttons and dialogs follow ("确定", "打开").
     QTranslator translator;
-    if (translator.load(QStringLiteral("qtbase_zh_CN"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&translator);
-    }
+    InstallQtTranslation(translator);
     InitInstance();
     return ExitInstance();
 }

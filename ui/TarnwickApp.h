@@ -1,6 +1,12 @@
 // The application object: the main window run modally as the whole program.
 #pragma once
 
+class QTranslator;
+
+/// Loads Qt's own Chinese texts ("确定", "打开") into translator and installs it; false when the
+/// translation is not installed on this machine.
+bool InstallQtTranslation(QTranslator& translator);
+
 class CTarnwickApp {
 public:
     CTarnwickApp() = default;

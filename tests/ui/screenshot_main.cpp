@@ -1,7 +1,6 @@
 // Saves a picture of the workbench with a decoded message, for the README:
 //   tarnwick_screenshot OUT.png   (under Xvfb or with QT_QPA_PLATFORM=offscreen)
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -11,6 +10,7 @@
 #include <cstdio>
 
 #include "ui/IpAddressCtrl.h"
+#include "ui/TarnwickApp.h"
 #include "ui/TarnwickDlg.h"
 
 int main(int argc, char** argv) {
@@ -20,10 +20,7 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QTranslator translator;
-    if (translator.load(QStringLiteral("qtbase_zh_CN"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&translator);
-    }
+    InstallQtTranslation(translator);
     CTarnwickDlg dialog;
     dialog.SetMessageReporter([](const ReportedMessage& m) {
         std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());

@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
 #include "ui/MessageText.h"
+#include "ui/TarnwickApp.h"
 #include "ui/TarnwickDlg.h"
 
 namespace {
@@ -225,15 +227,6 @@ private slots:
                                                                {"1018", "生成JSON包"},
                                                                {"1001", "Clear"}};
         for (const auto& [id, text] : buttons) QCOMPARE(Button(id)->text(), QString(text));
-        QCOMPARE(Control<QGroupBox>("1023")->title(), QStringLiteral("8583报文"));
-
-        // Relative placement from the template: the list sits inside its group, the message edit
-        // below it, the combo right of the JSON buttons.
-        QVERIFY(List()->geometry().bottom() < MessageEdit()->geometry().top());
-        QVERIFY(Button("1018")->geometry().right() < Combo()->geometry().left());
-        QVERIFY(Button("1013")->geometry().left() > Button("1012")->geometry().right());
-        QCOMPARE(Button("1015")->width(), Button("1016")->width());
-
         // Tab from the IP control walks the template order and comes back.
         const std::vector<QWidget*> order{
             IpControl()->Field(0), PortBox(),      Combo(),        List(),         Button("1012"),
@@ -491,38 +484,38 @@ private slots:
     }
 
     void buildJson_data() {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QStringList>("firstRow");
-        QTest::addColumn<QByteArray>("bytes");  // the exact bytes the message edit stands for
-        QTest::newRow("integer") << QByteArray("{\"a\": 1}") << QStringList{"a", "1", "1"}
-                                 << QByteArray("1100F1000000{ \"a\": 1 }AC");
+        QTest::addColumn<QByteArray>("json");    // empty: the file dialog is cancelled
+        QTest::addColumn<QString>("firstName");  // the list's one row afterwards; empty: none
+        QTest::addColumn<QByteArray>("bytes");   // the bytes the message edit then stands for
+        QTest::addColumn<QString>("error");
+        QTest::newRow("integer") << QByteArray("{\"a\": 1, \"b\": true}") << "a"
+                                 << QByteArray("1100F1000000{ \"a\": 1 }AC") << "";
         QTest::newRow("empty object")
-            << QByteArray("{}") << QStringList() << QByteArray("0A00F1000000{ }DD");
-        // Chinese in a UTF-8 file: shown as characters, sent as the file's bytes.
-        const QByteArray utf8 = QStringLiteral("商户").toUtf8();
-        QByteArray body = "{ \"m\": \"" + utf8 + "\" }";
-        QByteArray packet =
-            QByteArray::number(body.size() + 7, 16).rightJustified(2, '0').toUpper() +
-            "00F1000000" + body;
-        int check = (body.size() + 7) ^ 0xF1;
-        for (const char c : body) check ^= static_cast<unsigned char>(c);
-        packet += QByteArray::number(check, 16).rightJustified(2, '0').toUpper();
-        QTest::newRow("utf-8 string")
-            << QByteArray("{\"m\": \"" + utf8 + "\"}") << QStringList{"m", "6", "商户"} << packet;
+            << QByteArray("{}") << "" << QByteArray("0A00F1000000{ }DD") << "";
+        QTest::newRow("cancelled")
+            << QByteArray() << "old" << QByteArray("before") << Utf8(kTextNoConfigFile);
+        QTest::newRow("malformed") << QByteArray("{\"a\": ") << "old" << QByteArray("before")
+                                   << Utf8(kTextConfigParseError);
+        // A packet over the frame's payload: the members' rows stay, the message edit too.
+        QTest::newRow("too long") << "{\"s\": \"" + QByteArray(2100, 'x') + "\"}"
+                                  << "s" << QByteArray("before") << Utf8(kTextJsonBuildError);
     }
     void buildJson() {
         QFETCH(QByteArray, json);
-        QFETCH(QStringList, firstRow);
+        QFETCH(QString, firstName);
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, error);
+        List()->AppendRow(QStringLiteral("old"), QString(), QString());
+        MessageEdit()->setPlainText(QStringLiteral("before"));
         PortBox()->setText(QStringLiteral("9"));
-        m_nextPath = WriteFile(QStringLiteral("c.json"), json);
+        m_nextPath = json.isEmpty() ? QString() : WriteFile(QStringLiteral("c.json"), json);
         Button("1018")->click();
-        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(MessageTexts(), error.isEmpty() ? QStringList() : QStringList{error});
         QCOMPARE(m_fileDialogs.size(), std::size_t{1});
         QCOMPARE(m_fileDialogs[0].filter, QStringLiteral("配置文件(*.json);;所有文件 (*.*)"));
         QCOMPARE(m_fileDialogs[0].defaultSuffix, QStringLiteral("json"));
-        QCOMPARE(List()->rowCount(), firstRow.isEmpty() ? 0 : 1);
-        if (!firstRow.isEmpty()) QCOMPARE(Row(0), firstRow);
+        QCOMPARE(List()->rowCount(), firstName.isEmpty() ? 0 : 1);
+        if (!firstName.isEmpty()) QCOMPARE(Row(0)[0], firstName);
         QCOMPARE(MessageEdit()->toPlainText(), QString::fromUtf8(bytes));
         QCOMPARE(PortBox()->text(), QStringLiteral("9"));  // read first, so kept
         m_dlg->ReadControls();
@@ -716,21 +709,42 @@ private slots:
         QCOMPARE(received.back(), check);
     }
 
-    void aboutBox() {
+    void aboutBoxFromContextMenu() {
+        QString item;
         QString title;
         QString text;
+        QString button;
+        // The menu opens, its item opens the about box, whose "确定" closes it.
         QTimer::singleShot(0, this, [&] {
-            auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            QVERIFY(about != nullptr);
-            title = about->windowTitle();
-            for (QLabel* label : about->findChildren<QLabel*>()) text += label->text();
-            auto* ok = about->findChild<QPushButton*>(QStringLiteral("1"));
-            QCOMPARE(ok->text(), QStringLiteral("确定"));
-            ok->click();
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr || menu->actions().isEmpty()) return;
+            item = menu->actions().front()->text();
+            QTimer::singleShot(0, this, [&] {
+                auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (about == nullptr) return;
+                title = about->windowTitle();
+                for (QLabel* label : about->findChildren<QLabel*>()) text += label->text();
+                auto* ok = about->findChild<QPushButton*>(QStringLiteral("1"));
+                button = ok->text();
+                ok->click();
+            });
+            menu->actions().front()->trigger();
+            menu->close();
         });
-        m_dlg->OnSysCommand(CTarnwickDlg::kIdmAboutBox);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                m_dlg->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(m_dlg.get(), &event);
+        QCOMPARE(item, QStringLiteral("关于 Tarnwick(&A)..."));
         QCOMPARE(title, QStringLiteral("关于 Tarnwick"));
         QCOMPARE(text, QStringLiteral("Tarnwick，1.0 版"));
+        QCOMPARE(button, QStringLiteral("确定"));
+    }
+
+    void qtTranslationIsChinese() {
+        QTranslator translator;
+        QVERIFY(InstallQtTranslation(translator));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
+        QCoreApplication::removeTranslator(&translator);
     }
 };
 
