@@ -268,10 +268,10 @@ std::string FastBytes(const std::string& text) {
 }
 
 TEST(MessageTextToBytes, MatchesStripThenHexToBytes) {
-    // Every byte value in every position of an 8-character block, and around it.
+    // Every byte value in every position of the first 16- and 8-character blocks, and after.
     for (int c = 0; c < 256; ++c) {
-        for (std::size_t pos = 0; pos < 19; ++pos) {
-            std::string text = "0123456789abcdefABCDEF012";
+        for (std::size_t pos = 0; pos < 36; ++pos) {
+            std::string text = "0123456789abcdefABCDEF0123456789abcdef";
             text.insert(pos, 1, static_cast<char>(c));
             SCOPED_TRACE("byte " + std::to_string(c) + " at " + std::to_string(pos));
             ASSERT_EQ(FastBytes(text), ReferenceBytes(text));
