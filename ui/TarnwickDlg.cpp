@@ -29,7 +29,9 @@
 #include "ui/MessageEdit.h"
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
@@ -125,12 +127,14 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
 
     auto* picture = new QLabel(this);
     picture->setAccessibleName(QStringLiteral("Tarnwick图标"));
+    // An icon control takes the size of its icon, whatever the template says.
     const QRect pictureRect = units.Rect(14, 14, 21, 20);
-    picture->setGeometry(pictureRect.topLeft().x(), pictureRect.top(), 32, 32);
+    picture->setGeometry(pictureRect.left(), pictureRect.top(), 32, 32);
     picture->setPixmap(icon.pixmap(32, 32));
 
     auto* name = new QLabel(QStringLiteral("Tarnwick，1.0 版"), this);
     name->setTextFormat(Qt::PlainText);
+    // Two units more than the template's height, so that fonts with deep descenders are not cut.
     name->setGeometry(units.Rect(42, 14, 114, 8).adjusted(0, 0, 0, units.Y(2)));
 
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
@@ -256,7 +260,7 @@ void CTarnwickDlg::CreateControls() {
         widget->setObjectName(QString::fromUtf8(control.id));
         widget->setGeometry(rect);
     }
-    // Group boxes only frame their controls: they stay beneath them and take no clicks.
+    // Group boxes only frame their controls: they lie beneath them, so clicks reach the controls.
     for (QGroupBox* group : groups) group->lower();
     for (std::size_t i = 0; i + 1 < tabStops.size(); ++i) setTabOrder(tabStops[i], tabStops[i + 1]);
 

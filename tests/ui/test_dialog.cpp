@@ -601,7 +601,7 @@ private slots:
         for (QWidget* widget : m_dlg->findChildren<QWidget*>()) {
             if (!widget->isVisible() || qobject_cast<QScrollBar*>(widget) != nullptr) continue;
             if (widget->parentWidget() != m_dlg.get() && widget->parentWidget() != IpControl()) {
-                continue;  // parts of composite widgets (viewports, headers)
+                continue;  // inside composite widgets (viewports, headers)
             }
             QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
             QVERIFY(a != nullptr);
