@@ -2,6 +2,7 @@
 #include "codec/PosPackExt.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -204,9 +205,11 @@ std::int32_t CPosPackExt::BitmapToFieldList(std::int32_t bits, const std::uint8_
     std::memset(list, 0, static_cast<std::size_t>(bits));
     std::int32_t count = 0;
     for (std::int32_t j = 0; j < bits / 8; ++j) {
-        if (bitmap[j] == 0) continue;
-        for (std::int32_t k = 0; k < 8; ++k) {
-            if (bitmap[j] & (0x80 >> k)) list[count++] = static_cast<std::uint8_t>(j * 8 + k + 1);
+        // Set bits from the most significant down, found directly rather than tried one by one.
+        for (auto b = static_cast<std::uint8_t>(bitmap[j]); b != 0;) {
+            const int k = std::countl_zero(b);
+            list[count++] = static_cast<std::uint8_t>(j * 8 + k + 1);
+            b = static_cast<std::uint8_t>(b & ~(0x80u >> k));
         }
     }
     return count;

@@ -58,10 +58,9 @@ std::size_t KeepWholeCharacters(const std::uint8_t* text, std::size_t textLen, s
     return room;
 }
 
-// "%d" for the numbers of row texts; returns the count of characters.
-template <std::size_t N>
-std::size_t SetNumber(char (&dst)[N], std::int32_t v) {
-    static_assert(N >= 12);
+// "%d" for the numbers of row texts, into room for at least 12 characters; returns the count
+// of characters.
+std::size_t WriteNumber(char* dst, std::int32_t v) {
     if (v >= 0 && v < 1000) {  // every field number and nearly every length
         std::size_t w = 0;
         if (v >= 100) dst[w++] = static_cast<char>('0' + v / 100);
@@ -84,12 +83,17 @@ std::size_t SetNumber(char (&dst)[N], std::int32_t v) {
     return w;
 }
 
+template <std::size_t N>
+void SetNumber(char (&dst)[N], std::int32_t v) {
+    static_assert(N >= 12);
+    WriteNumber(dst, v);
+}
+
 // "Bit %d".
 void SetBitName(FieldRow& row, std::int32_t field) {
+    static_assert(sizeof row.name >= 4 + 12);
     std::memcpy(row.name, "Bit ", 4);
-    char number[12];
-    const std::size_t n = SetNumber(number, field);
-    std::memcpy(row.name + 4, number, n + 1);
+    WriteNumber(row.name + 4, field);
 }
 
 // Calls fn for every entry of a present-field list that names a data field (2 and above), in

@@ -475,6 +475,21 @@ TEST(CupPosPackExt, BitmapConversions) {
     EXPECT_EQ(list[2], 128);
     EXPECT_EQ(list[3], 0);
 
+    // Every single bit, and all bits, through the list and back.
+    for (int bit = 1; bit <= 128; ++bit) {
+        std::uint8_t one[16] = {};
+        one[(bit - 1) / 8] = static_cast<std::uint8_t>(0x80 >> ((bit - 1) % 8));
+        ASSERT_EQ(pack.BitmapToFieldList(128, one, list), 1);
+        ASSERT_EQ(list[0], bit);
+        std::uint8_t back[16];
+        ASSERT_EQ(pack.FieldListToBitmap(list, back, 128), 0);
+        ASSERT_EQ(Hex(back, 16), Hex(one, 16));
+    }
+    std::uint8_t full[16];
+    std::memset(full, 0xFF, sizeof full);
+    ASSERT_EQ(pack.BitmapToFieldList(128, full, list), 128);
+    for (int i = 0; i < 128; ++i) ASSERT_EQ(list[i], i + 1);
+
     std::uint8_t out[16];
     std::memset(out, 0xEE, sizeof out);
     const std::uint8_t l128[] = {1, 2, 128, 0};
