@@ -215,6 +215,8 @@ private slots:
         QVERIFY(MessageEdit()->toPlainText().isEmpty());
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Tarnwick"));
         QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());  // not resizable
+        QTest::keyClick(m_dlg.get(), Qt::Key_Escape);  // cancelling ends the dialog
+        QVERIFY(!m_dlg->isVisible());
     }
 
     void templateControlsAndTabOrder() {
