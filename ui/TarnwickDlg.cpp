@@ -2,11 +2,13 @@
 // handlers, each a thin call of a core command.
 #include "ui/TarnwickDlg.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -241,6 +243,7 @@ void CTarnwickDlg::CreateControls() {
             case Kind::Button: {
                 auto* button = new QPushButton(text, this);
                 button->setAccessibleName(text);
+                button->setAutoDefault(false);  // Enter is handled by keyPressEvent
                 widget = button;
                 tabStops.push_back(widget);
                 break;
@@ -448,6 +451,17 @@ void CTarnwickDlg::OnSysCommand(int id) {
         CAboutDlg about(m_hIcon, this);
         about.exec();
     }
+}
+
+void CTarnwickDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Enter presses the focused button and nothing else: there is no OK button, so Enter in
+        // a text box neither ends the program nor runs a command the user did not point at.
+        if (auto* button = qobject_cast<QPushButton*>(QApplication::focusWidget())) button->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CTarnwickDlg::contextMenuEvent(QContextMenuEvent* event) {

@@ -215,7 +215,7 @@ private slots:
         QVERIFY(MessageEdit()->toPlainText().isEmpty());
         QCOMPARE(m_dlg->windowTitle(), QStringLiteral("Tarnwick"));
         QCOMPARE(m_dlg->minimumSize(), m_dlg->maximumSize());  // not resizable
-        QTest::keyClick(m_dlg.get(), Qt::Key_Escape);  // cancelling ends the dialog
+        QTest::keyClick(m_dlg.get(), Qt::Key_Escape);          // cancelling ends the dialog
         QVERIFY(!m_dlg->isVisible());
     }
 
@@ -242,6 +242,19 @@ private slots:
             QVERIFY2(focus == expected || expected->isAncestorOf(focus),
                      qPrintable(QStringLiteral("tab stop %1").arg(i)));
         }
+    }
+
+    void enterPressesOnlyTheFocusedButton() {
+        for (QWidget* widget :
+             std::initializer_list<QWidget*>{IpControl()->Field(0), PortBox(), Combo(), List()}) {
+            widget->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        }
+        QVERIFY(m_dlg->isVisible());
+        QCOMPARE(MessageTexts(), QStringList());
+        Button("1013")->setFocus();
+        QTest::keyClick(Button("1013"), Qt::Key_Return);
+        QCOMPARE(MessageTexts(), QStringList{Utf8(kTextMessageEmpty)});
     }
 
     void parseButtonsFillRows_data() {
