@@ -63,17 +63,16 @@ public:
         m_thread = std::thread([this] { Serve(); });
     }
     ~Listener() {
-        m_thread.join();
+        if (m_thread.joinable()) m_thread.join();
         ::close(m_fd);
     }
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
     [[nodiscard]] quint16 Port() const { return m_port; }
-    /// The bytes received; call after the send.
+    /// The bytes received; waits for the connection to end.
     [[nodiscard]] QByteArray Received() {
-        m_thread.join();
-        m_thread = std::thread([] {});
+        if (m_thread.joinable()) m_thread.join();
         return m_received;
     }
 
