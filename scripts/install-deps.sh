@@ -8,7 +8,7 @@ packages=(
     libpugixml-dev libjson-c-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xauth fonts-wqy-microhei at-spi2-core
+    xvfb xauth fonts-wqy-microhei at-spi2-core dbus-daemon python3-pyatspi
 )
 
 missing=()
