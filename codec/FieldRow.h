@@ -1,7 +1,10 @@
 // The display row that every decoder produces, and the list of them.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -34,4 +37,14 @@ void SetRowText(char (&dst)[N], std::string_view text) {
     const std::size_t n = text.size() < N ? text.size() : N - 1;
     for (std::size_t i = 0; i < n; ++i) dst[i] = text[i];
     dst[n] = '\0';
+}
+
+/// Writes prefix and the decimal text of v ("%d"), terminated; rows are built often, so no printf.
+template <std::size_t N>
+void SetRowNumber(char (&dst)[N], std::string_view prefix, std::int32_t v) {
+    static_assert(N >= 16);
+    const std::size_t p = prefix.size() < 4 ? prefix.size() : 4;
+    std::memcpy(dst, prefix.data(), p);
+    char* end = std::to_chars(dst + p, dst + N - 1, v).ptr;
+    *end = '\0';
 }

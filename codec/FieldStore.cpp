@@ -103,8 +103,9 @@ std::int32_t UnpackMessage64(Table64 t, const std::uint8_t* data, std::int32_t l
                              std::size_t readable) {
     if (data == nullptr) return -1;
     auto rest = [&](std::int64_t off) {
-        return off >= static_cast<std::int64_t>(readable) ? std::size_t{0}
-                                                          : readable - static_cast<std::size_t>(off);
+        return off >= static_cast<std::int64_t>(readable)
+                   ? std::size_t{0}
+                   : readable - static_cast<std::size_t>(off);
     };
     // A field may start past the readable bytes (it then reads zeros): point at their end instead
     // of forming a pointer outside the caller's buffer.

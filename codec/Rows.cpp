@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "codec/Conversions.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 
@@ -13,21 +14,6 @@ namespace {
 constexpr std::size_t kValueChars = sizeof(FieldRow::value) - 1;  // 1023 and the terminator
 constexpr char kArrow[] = " -> ";
 constexpr std::size_t kArrowChars = sizeof kArrow - 1;
-
-// Two upper-case hex characters for every byte value, so a byte costs one table load.
-constexpr std::array<std::array<char, 2>, 256> MakeHexPairs() {
-    constexpr char digits[] = "0123456789ABCDEF";
-    std::array<std::array<char, 2>, 256> t{};
-    for (std::size_t b = 0; b < 256; ++b) t[b] = {digits[b >> 4], digits[b & 15]};
-    return t;
-}
-constexpr auto kHexPairs = MakeHexPairs();
-
-// The BytesToHex rule (upper case, high nibble first, then a zero byte), table-driven.
-void WriteHex(const std::uint8_t* in, std::size_t n, char* out) {
-    for (std::size_t i = 0; i < n; ++i) std::memcpy(out + 2 * i, kHexPairs[in[i]].data(), 2);
-    out[2 * n] = '\0';
-}
 
 // Copies the short texts of fields in 8-byte steps: cheaper than a general block copy, whose
 // start-up costs more than most field texts.
@@ -56,44 +42,6 @@ std::size_t KeepWholeCharacters(const std::uint8_t* text, std::size_t textLen, s
         }
     }
     return room;
-}
-
-// "%d" for the numbers of row texts, into room for at least 12 characters; returns the count
-// of characters.
-std::size_t WriteNumber(char* dst, std::int32_t v) {
-    if (v >= 0 && v < 1000) {  // every field number and nearly every length
-        std::size_t w = 0;
-        if (v >= 100) dst[w++] = static_cast<char>('0' + v / 100);
-        if (v >= 10) dst[w++] = static_cast<char>('0' + v / 10 % 10);
-        dst[w++] = static_cast<char>('0' + v % 10);
-        dst[w] = '\0';
-        return w;
-    }
-    char tmp[12];
-    std::size_t n = 0;
-    auto u = static_cast<std::uint32_t>(v < 0 ? -static_cast<std::int64_t>(v) : v);
-    do {
-        tmp[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
-    std::size_t w = 0;
-    if (v < 0) dst[w++] = '-';
-    while (n > 0) dst[w++] = tmp[--n];
-    dst[w] = '\0';
-    return w;
-}
-
-template <std::size_t N>
-void SetNumber(char (&dst)[N], std::int32_t v) {
-    static_assert(N >= 12);
-    WriteNumber(dst, v);
-}
-
-// "Bit %d".
-void SetBitName(FieldRow& row, std::int32_t field) {
-    static_assert(sizeof row.name >= 4 + 12);
-    std::memcpy(row.name, "Bit ", 4);
-    WriteNumber(row.name + 4, field);
 }
 
 // Calls fn for every entry of a present-field list that names a data field (2 and above), in
@@ -137,7 +85,7 @@ void AppendFixedRow(FieldRowList& rows, std::string_view name, std::int32_t leng
                     const std::uint8_t* bytes, std::size_t n, bool withText) {
     FieldRow& row = NewRow(rows);
     SetRowText(row.name, name);
-    SetNumber(row.length, length);
+    SetRowNumber(row.length, "", length);
     SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
 }
 
@@ -146,7 +94,7 @@ void AppendFixedRow(FieldRowList& rows, std::string_view name, std::int32_t leng
 void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n, const std::uint8_t* text,
                  std::size_t textLen) {
     const std::size_t hexBytes = std::min(n, kValueChars / 2);
-    WriteHex(bytes, hexBytes, row.value);
+    BytesToHex(bytes, hexBytes, row.value);
     std::size_t pos = 2 * hexBytes;
     if (text == nullptr || pos + kArrowChars > kValueChars) return;
     std::memcpy(row.value + pos, kArrow, kArrowChars);
@@ -173,13 +121,13 @@ std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack) {
         const std::uint8_t* s = v.data.data();
         const std::size_t n = StoredBytes(v);
         FieldRow& row = NewRow(rows);
-        SetBitName(row, e);
+        SetRowNumber(row.name, "Bit ", e);
         if (a.fixed == 1) {
-            SetNumber(row.length, v.length);
+            SetRowNumber(row.length, "", v.length);
             SetHexValue(row, s, n, a.format == 'A' ? s : nullptr, n);
         } else {
             // The length counts the data bytes; the hex shows the prefix too.
-            SetNumber(row.length, v.length - a.lenBytes);
+            SetRowNumber(row.length, "", v.length - a.lenBytes);
             const std::size_t p = std::min(n, static_cast<std::size_t>(std::max(a.lenBytes, 0)));
             SetHexValue(row, s, n, a.format == 'A' ? s + p : nullptr, n - p);
         }
@@ -212,8 +160,8 @@ std::int32_t BuildRows(FieldRowList& rows, const CCupPosPackExt& pack) {
         const FieldAttr& a = pack.m_attr[e];
         const std::size_t n = StoredBytes(v);
         FieldRow& row = NewRow(rows);
-        SetBitName(row, e);
-        SetNumber(row.length, a.fixed == 1 ? v.length : v.length - a.lenBytes);
+        SetRowNumber(row.name, "Bit ", e);
+        SetRowNumber(row.length, "", a.fixed == 1 ? v.length : v.length - a.lenBytes);
         // Every field shows its text part, length digits included, whatever its format.
         SetHexValue(row, v.data.data(), n, v.data.data(), n);
     });

@@ -2,11 +2,11 @@
 #include "trade/Trade.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <string_view>
 
 #include "codec/Conversions.h"
+#include "codec/Rows.h"
 
 namespace {
 
@@ -28,21 +28,6 @@ constexpr TradeTableRow kTradeTable[] = {
     {41, 42, {0, 1024, 2, 'A', 'N', 0}},  // 41-42: data
     {43, 44, {0, 100, 2, 'A', 'N', 0}},   // 43-44: data; 45-64 stay undefined
 };
-
-// The most bytes whose hex fits a row's 1023-character value text.
-constexpr std::size_t kMaxRowHexBytes = 511;
-
-void SetRowHex(char (&dst)[1024], const std::uint8_t* bytes, std::size_t n) {
-    BytesToHex(bytes, std::min(n, kMaxRowHexBytes), dst);
-}
-
-// Writes prefix and the decimal text of v, terminated (rows are built often: no printf here).
-template <std::size_t N>
-void SetRowNumber(char (&dst)[N], std::string_view prefix, std::int32_t v) {
-    std::memcpy(dst, prefix.data(), prefix.size());
-    char* end = std::to_chars(dst + prefix.size(), dst + N - 1, v).ptr;
-    *end = '\0';
-}
 
 }  // namespace
 
@@ -119,12 +104,12 @@ std::int32_t BuildTradeRows(FieldRowList& rows, const CtradeBase& trade) {
     FieldRow& cmdRow = rows.emplace_back();
     SetRowText(cmdRow.name, "CMD");
     SetRowText(cmdRow.length, "1");
-    SetRowHex(cmdRow.value, head, 1);
+    SetHexValue(cmdRow, head, 1);
 
     FieldRow& bitmapRow = rows.emplace_back();
     SetRowText(bitmapRow.name, "Bit 1");
     SetRowText(bitmapRow.length, "8");
-    SetRowHex(bitmapRow.value, head + 1, 8);
+    SetHexValue(bitmapRow, head + 1, 8);
 
     for (const std::uint8_t f : trade.m_fieldList) {
         if (f < 2) continue;
@@ -137,7 +122,7 @@ std::int32_t BuildTradeRows(FieldRowList& rows, const CtradeBase& trade) {
         FieldRow& row = rows.emplace_back();
         SetRowNumber(row.name, "Bit ", f);
         SetRowNumber(row.length, "", n);
-        SetRowHex(row.value, v.data.data() + skip, static_cast<std::size_t>(n));
+        SetHexValue(row, v.data.data() + skip, static_cast<std::size_t>(n));
     }
     return 0;
 }
