@@ -1,30 +1,14 @@
 // Fuzzes the XML build command with arbitrary configuration texts, a share of them through a file.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
+#include "fuzz/TempFile.h"
 #include "trade/TradeCommands.h"
 
 namespace {
-
-// Writes the input to a temporary file and returns its path (empty when none could be made).
-std::string WriteTemporary(std::string_view bytes) {
-    char path[] = "/tmp/tarnwick_fuzz_xml_XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0) return {};
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    return path;
-}
 
 void Check(const CommandResult& r) {
     if (r.Ok() && (r.message.size() < 32 || r.rows.size() < 2)) __builtin_trap();

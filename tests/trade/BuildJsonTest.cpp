@@ -7,20 +7,11 @@
 #include <vector>
 
 #include "codec/Texts.h"
+#include "tests/trade/RowTexts.h"
 #include "trade/TradeCommands.h"
 #include "trade/WebJson.h"
 
 namespace {
-
-using RowTexts = std::vector<std::vector<std::string>>;
-
-RowTexts Texts(const CommandResult& r) {
-    RowTexts t;
-    for (const FieldRow& row : r.rows) {
-        t.push_back({std::string(row.Name()), std::string(row.Length()), std::string(row.Value())});
-    }
-    return t;
-}
 
 // Head and check byte of the packet text, computed here from the JSON text alone.
 std::string Packet(const std::string& json) {

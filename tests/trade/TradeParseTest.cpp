@@ -5,19 +5,10 @@
 #include <vector>
 
 #include "codec/Texts.h"
+#include "tests/trade/RowTexts.h"
 #include "trade/TradeCommands.h"
 
 namespace {
-
-using RowTexts = std::vector<std::vector<std::string>>;
-
-RowTexts Texts(const CommandResult& r) {
-    RowTexts t;
-    for (const FieldRow& row : r.rows) {
-        t.push_back({std::string(row.Name()), std::string(row.Length()), std::string(row.Value())});
-    }
-    return t;
-}
 
 const RowTexts kGoldenRows = {
     {"CMD", "1", "01"},
