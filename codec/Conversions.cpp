@@ -19,14 +19,6 @@ constexpr std::array<std::uint8_t, 256> MakeNibbleTable() {
 constexpr auto kNibble = MakeNibbleTable();
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-// Two upper-case hex characters for every byte value, so a byte costs one table load.
-constexpr std::array<std::array<char, 2>, 256> MakeHexPairs() {
-    std::array<std::array<char, 2>, 256> t{};
-    for (std::size_t b = 0; b < 256; ++b) t[b] = {kHexDigits[b >> 4], kHexDigits[b & 15]};
-    return t;
-}
-constexpr auto kHexPairs = MakeHexPairs();
-
 std::uint8_t Nibble(char c) { return kNibble[static_cast<unsigned char>(c)]; }
 
 }  // namespace
@@ -37,11 +29,6 @@ void HexToBytes(const char* text, std::size_t n, std::uint8_t* out) {
         out[i] = static_cast<std::uint8_t>(Nibble(text[2 * i]) << 4 | Nibble(text[2 * i + 1]));
     }
     if (n % 2 != 0) out[pairs] = static_cast<std::uint8_t>(Nibble(text[n - 1]) << 4 | 0x0F);
-}
-
-void BytesToHex(const std::uint8_t* in, std::size_t n, char* out) {
-    for (std::size_t i = 0; i < n; ++i) std::memcpy(out + 2 * i, kHexPairs[in[i]].data(), 2);
-    out[2 * n] = '\0';
 }
 
 void Word32ToHex(const std::uint8_t* in, char* out) {

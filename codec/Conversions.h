@@ -1,13 +1,32 @@
 // Conversions between message hex text, packed BCD and bytes, shared by every command.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 /// Writes (n+1)/2 bytes; a non-hex character reads as F, an odd last digit gets F as low nibble.
 void HexToBytes(const char* text, std::size_t n, std::uint8_t* out);
-/// Writes 2n upper-case hex characters and a terminating zero byte.
-void BytesToHex(const std::uint8_t* in, std::size_t n, char* out);
+namespace conversions_detail {
+// Two upper-case hex characters for every byte value, so a byte costs one table load.
+constexpr std::array<std::array<char, 2>, 256> MakeHexPairs() {
+    constexpr char digits[] = "0123456789ABCDEF";
+    std::array<std::array<char, 2>, 256> t{};
+    for (std::size_t b = 0; b < 256; ++b) t[b] = {digits[b >> 4], digits[b & 15]};
+    return t;
+}
+inline constexpr auto kHexPairs = MakeHexPairs();
+}  // namespace conversions_detail
+
+/// Writes 2n upper-case hex characters and a terminating zero byte. Inline: rows call it for
+/// every field of every message.
+inline void BytesToHex(const std::uint8_t* in, std::size_t n, char* out) {
+    for (std::size_t i = 0; i < n; ++i) {
+        std::memcpy(out + 2 * i, conversions_detail::kHexPairs[in[i]].data(), 2);
+    }
+    out[2 * n] = '\0';
+}
 /// Writes exactly 8 upper-case hex characters for 4 bytes, no terminator.
 void Word32ToHex(const std::uint8_t* in, char* out);
 /// Reads packed BCD; nibbles above 9 count with their face value (0x1A gives 20).

@@ -45,6 +45,13 @@ void SetRowNumber(char (&dst)[N], std::string_view prefix, std::int32_t v) {
     static_assert(N >= 16);
     const std::size_t p = prefix.size() < 4 ? prefix.size() : 4;
     std::memcpy(dst, prefix.data(), p);
-    char* end = std::to_chars(dst + p, dst + N - 1, v).ptr;
-    *end = '\0';
+    char* at = dst + p;
+    if (v >= 0 && v < 1000) {  // every field number and nearly every length: no general path
+        if (v >= 100) *at++ = static_cast<char>('0' + v / 100);
+        if (v >= 10) *at++ = static_cast<char>('0' + v / 10 % 10);
+        *at++ = static_cast<char>('0' + v % 10);
+    } else {
+        at = std::to_chars(at, dst + N - 1, v).ptr;
+    }
+    *at = '\0';
 }
