@@ -15,6 +15,7 @@
 #include "cli/Output.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
+#include "net/ReplyRows.h"
 #include "net/SendCommand.h"
 #include "trade/TradeCommands.h"
 
@@ -264,6 +265,35 @@ bool ParseIpText(std::string_view text, std::array<int, 4>& fields, bool& blank)
     return true;
 }
 
+/// The standard error line of a reply that is not complete.
+std::string ReplyEndNotice(const SendReport& report, std::string_view detail) {
+    std::string line = "reply " + std::string(ReplyEndName(report.ended)) + ": ";
+    const std::string got = std::to_string(report.reply.size()) + " bytes";
+    const std::string of =
+        report.expected == 0
+            ? got
+            : got + " of the " + std::to_string(report.expected) + " its length announces";
+    switch (report.ended) {
+        case ReplyEnd::None:
+            line += "no reply was awaited";
+            break;
+        case ReplyEnd::Closed:
+            line += "the host closed the connection after " + of;
+            break;
+        case ReplyEnd::Reset:
+            line += std::string(detail) + " after " + of;
+            break;
+        case ReplyEnd::Timeout:
+            line += report.cut ? "cut at the size cap of " + std::to_string(kMaxReplyBytes) +
+                                     " bytes, " + of
+                               : "no complete reply within the time-out, " + of;
+            break;
+        case ReplyEnd::Complete:
+            break;
+    }
+    return line + "\n";
+}
+
 int RunSend(const Run& r) {
     if (r.args.positional.size() > 1) return TooManyArguments(r);
     const auto format = FormatOption(r, {"text", "json"});
@@ -292,21 +322,59 @@ int RunSend(const Run& r) {
         text = std::move(*read);
     }
     request.messageText = text;
-    const SendResult result = SendMessageText(request);
+    const CommandResult result = SendMessageText(request);
     if (!result.Ok()) return Failure(r.io, result.error, result.detail);
-    if (!result.detail.empty()) {
-        Write(r.io.err, std::string(kProgram) + ": " + result.detail + "\n");
+    const SendReport& report = result.send;
+    const bool json = *format == "json";
+    std::string err;
+    if (report.sent == 0) {
+        err.append(kProgram).append(": nothing was sent: the message text holds no byte\n");
+    } else if (report.ended != ReplyEnd::Complete && !json) {
+        err.append(kProgram).append(": ").append(ReplyEndNotice(report, result.detail));
     }
+    CommandResult decoded;
+    const bool decode = r.args.Has("--decode") && !report.reply.empty();
+    if (decode) {
+        decoded = DecodeReply(report, kInterfaceAuto);
+        if (ReplyFormOf(report.reply) == ReplyForm::JsonPacket) {
+            err.append(kProgram).append(": the reply is a JSON packet; shown as hex\n");
+        }
+    }
+    const bool rows = decode && decoded.Ok() && !decoded.rows.empty();
     std::string out;
-    if (*format == "json") {
-        out.append(R"({"sent":)").append(std::to_string(result.sent)).append(R"(,"reply":")");
-        AppendHex(out, result.reply);
-        out.append("\"}\n");
-    } else if (!result.reply.empty()) {
-        AppendHex(out, result.reply);
+    if (json) {
+        std::string scratch;
+        out.append(R"({"sent":)").append(std::to_string(report.sent));
+        if (rows) {
+            out.append(R"(,"rows":)");
+            AppendRowsJson(out, decoded.rows, decoded.rowEncoding, scratch);
+        } else {
+            out.append(R"(,"reply":")");
+            AppendHex(out, report.reply);
+            out += '"';
+        }
+        out.append(R"(,"ended":")").append(ReplyEndName(report.ended)).append(R"(","expected":)");
+        out.append(report.expected == 0 ? "null" : std::to_string(report.expected));
+        if (report.cut) out.append(R"(,"cut":true)");
+        out.append("}\n");
+    } else if (rows) {
+        out = FormatRowsTable(decoded.rows, decoded.rowEncoding);
+    } else if (!report.reply.empty()) {
+        AppendHex(out, report.reply);
         out += '\n';
     }
-    return out.empty() ? kExitOk : WriteOut(r.io, out);
+    Write(r.io.err, err);
+    const int written = out.empty() ? kExitOk : WriteOut(r.io, out);
+    if (decode && !decoded.Ok()) {
+        const std::string_view why = decoded.outcome == Outcome::NoLengthMatch
+                                         ? "no length form of the reply fits its size"
+                                         : std::string_view(decoded.detail);
+        return Failure(
+            r.io, decoded.outcome == Outcome::NoLengthMatch ? kTextIsoParseError : decoded.error,
+            why);
+    }
+    if (r.args.Has("--expect-reply") && report.ended != ReplyEnd::Complete) return kExitFailed;
+    return written;
 }
 
 // ---- the table
@@ -316,7 +384,8 @@ constexpr OptionSpec kParseIsoOptions[] = {
 constexpr OptionSpec kParseTradeOptions[] = {{"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
 constexpr OptionSpec kSendOptions[] = {
-    {"--ip", true}, {"--port", true}, {"--timeout-ms", true}, {"--format", true}};
+    {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
+    {"--format", true}, {"--expect-reply", false}, {"--decode", false}};
 
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
@@ -386,14 +455,25 @@ constexpr std::string_view kSendHelp =
     "  --port PORT     read like C atoi (\"8000a\" is 8000), low 16 bits used (\"70000\" is 4464)\n"
     "  --timeout-ms N  wait at most N ms for the reply (default 3000; 0: do not wait)\n"
     "  --format text   (default) the reply as upper-case hex and a line break; nothing when no\n"
-    "                  reply came\n"
-    "  --format json   {\"sent\":N,\"reply\":\"…\"}\n"
+    "                  reply came. A reply that is not complete adds one line on standard\n"
+    "                  error saying how it ended\n"
+    "  --format json   {\"sent\":N,\"reply\":\"…\",\"ended\":\"…\",\"expected\":M}: ended is "
+    "complete\n"
+    "                  (its length form satisfied), closed (the host closed first), reset,\n"
+    "                  timeout (the bytes so far) or none (no reply awaited); expected is the\n"
+    "                  length its length form announces, null while unknown\n"
+    "  --decode        the reply's rows (table, or \"rows\" in place of \"reply\") by the parse\n"
+    "                  command that fits its form: trade frame, else ISO 8583 --mode auto; a\n"
+    "                  JSON packet stays hex. A reply that does not decode: exit status 1\n"
+    "  --expect-reply  exit status 1 when the reply is not complete\n"
     "TEXT: hex digits, white space anywhere (a lone last digit is not sent, a non-hex character\n"
     "counts as F); or a JSON packet text as build-json writes it (13th character '{'): 12 hex\n"
     "characters of frame head, the JSON text sent as it stands, 2 hex characters of check byte.\n"
     "Omitted or '-': standard input, read whole (one final line break is dropped).\n"
     "The reply is read until the host closes the connection, the reply is complete by its own\n"
-    "length (2-byte binary, 4-digit ASCII, or the trade frame's length), or the time-out passes.\n"
+    "length (2-byte binary, 4-digit ASCII, or the trade frame's length), or the time-out passes;\n"
+    "at most 1 MiB of it is read (a longer one is cut: \"cut\":true). A text of white space only\n"
+    "connects and sends nothing; standard error says so.\n"
     "Failures (exit status 1), checked in this order: \"IP为空!\" (--ip missing or all fields\n"
     "empty), \"Port为空!\", \"Send数据为空!\", \"Send数据过长!\" (over 10239 characters),\n"
     "\"Send数据格式错误!\" (a JSON packet text under 14 characters), \"建立socket连接异常!\" "
@@ -414,7 +494,8 @@ const Subcommand kSubcommands[] = {
      "tarnwick-cli build-json [--format text|json] FILE.json", kBuildJsonHelp, kBuildOptions,
      RunBuildJson},
     {"send", "send a message text to a host over TCP and print the reply",
-     "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [TEXT]",
+     "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [--decode]\n"
+     "       [--expect-reply] [TEXT]",
      kSendHelp, kSendOptions, RunSend},
 };
 

@@ -1,6 +1,7 @@
 // The TCP send command: a message text to bytes, sent to a host, and the host's reply read back.
 #include "net/SendCommand.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -76,65 +77,133 @@ std::size_t ExpectedReplyLength(std::span<const std::uint8_t> reply) {
     return 2 + ((std::size_t{reply[0]} << 8) | reply[1]);
 }
 
-SendResult SendMessageText(const SendRequest& request) {
-    SendResult result;
-    const auto fail = [&result](std::string_view text, std::string why = {}) {
-        result.outcome = Outcome::Failed;
-        result.error = text;
-        result.detail = std::move(why);
-        return std::move(result);
-    };
-    if (request.ipBlank) return fail(kTextIpEmpty);
-    if (request.portText.empty()) return fail(kTextPortEmpty);
-    if (request.messageText.empty()) return fail(kTextSendDataEmpty);
+ReplyForm ReplyFormOf(std::span<const std::uint8_t> reply) {
+    if (reply.size() >= 6 && reply[2] == kTradeMarker && reply[3] == 0 && reply[4] == 0 &&
+        reply[5] == 0) {
+        return reply.size() > 6 && reply[6] == '{' ? ReplyForm::JsonPacket : ReplyForm::TradeFrame;
+    }
+    return ReplyForm::Iso8583;
+}
 
-    // The text is checked before connecting, so a refused text never reaches the host.
-    std::vector<std::uint8_t> bytes;
-    if (const auto refused = MessageTextToSendBytes(request.messageText, bytes); !refused.empty()) {
-        return fail(refused, refused == kTextSendDataTooLong
+std::string_view ReplyEndName(ReplyEnd ended) {
+    switch (ended) {
+        case ReplyEnd::Complete:
+            return "complete";
+        case ReplyEnd::Closed:
+            return "closed";
+        case ReplyEnd::Reset:
+            return "reset";
+        case ReplyEnd::Timeout:
+            return "timeout";
+        case ReplyEnd::None:
+            break;
+    }
+    return "none";
+}
+
+CommandResult CheckSendRequest(const SendRequest& request, std::vector<std::uint8_t>& bytes) {
+    CommandResult result;
+    bytes.clear();
+    if (request.ipBlank) {
+        result.Fail(kTextIpEmpty);
+    } else if (request.portText.empty()) {
+        result.Fail(kTextPortEmpty);
+    } else if (request.messageText.empty()) {
+        result.Fail(kTextSendDataEmpty);
+    } else if (const auto refused = MessageTextToSendBytes(request.messageText, bytes);
+               !refused.empty()) {
+        // The text is checked before connecting, so a refused text never reaches the host.
+        result.Fail(refused, refused == kTextSendDataTooLong
                                  ? "the message text has more than 10239 characters"
                                  : "a JSON packet text needs at least 14 characters");
     }
+    return result;
+}
+
+namespace {
+
+/// Reads the reply into report until it ends; see SendMessageText.
+void ReadReply(SocketHandle& socket, const SendRequest& request, SendReport& report,
+               std::string& detail) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(request.replyTimeoutMs);
+    std::vector<std::uint8_t> block(64 * 1024);
+    report.ended = ReplyEnd::Timeout;
+    std::string why;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return;
+        const std::size_t room = request.maxReplyBytes - report.reply.size();
+        std::size_t got = 0;
+        const auto status =
+            ReceiveSome(socket, std::span(block).first(std::min(room, block.size())),
+                        static_cast<int>(left), got, why, request.cancel);
+        switch (status) {
+            case ReceiveStatus::Data:
+                break;
+            case ReceiveStatus::Closed:
+                report.ended = ReplyEnd::Closed;
+                return;
+            case ReceiveStatus::TimedOut:
+                return;
+            case ReceiveStatus::Cancelled:
+                report.cancelled = true;
+                return;
+            case ReceiveStatus::Reset:
+            case ReceiveStatus::Failed:
+                // The message went out; a reset while waiting only ends the reply.
+                report.ended = ReplyEnd::Reset;
+                detail = "reading the reply: " + why;
+                return;
+        }
+        report.reply.insert(report.reply.end(), block.begin(),
+                            block.begin() + static_cast<std::ptrdiff_t>(got));
+        report.expected = ExpectedReplyLength(report.reply);
+        if (report.expected != 0 && report.reply.size() >= report.expected) {
+            report.ended = ReplyEnd::Complete;
+            return;
+        }
+        if (report.reply.size() >= request.maxReplyBytes) {
+            report.cut = true;
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+CommandResult SendMessageText(const SendRequest& request) {
+    std::vector<std::uint8_t> bytes;
+    CommandResult result = CheckSendRequest(request, bytes);
+    if (!result.Ok()) return result;
 
     const std::string address = AddressText(request.ipFields);
     const std::uint16_t port = PortFromText(request.portText);
     SocketHandle socket;
     std::string why;
-    if (ConnectToHost(address.c_str(), port, socket, request.connectTimeoutMs, &why) !=
-        kConnectOk) {
-        return fail(kTextConnectError,
+    SendReport& report = result.send;
+    const auto stopped = [&] { return request.cancel != nullptr && request.cancel->load(); };
+    if (ConnectToHost(address.c_str(), port, socket, request.connectTimeoutMs, &why,
+                      request.cancel) != kConnectOk) {
+        report.cancelled = stopped();
+        result.Fail(kTextConnectError,
                     "connect to " + address + ":" + std::to_string(port) + ": " + why);
+        return result;
     }
 
-    result.sent = SendAll(socket, bytes, request.connectTimeoutMs, why);
-    if (result.sent < bytes.size()) {
-        return fail(kTextSendFailed, "sent " + std::to_string(result.sent) + " of " +
+    report.sent = SendAll(socket, bytes, request.connectTimeoutMs, why, request.cancel);
+    if (report.sent < bytes.size()) {
+        report.cancelled = stopped();
+        result.Fail(kTextSendFailed, "sent " + std::to_string(report.sent) + " of " +
                                          std::to_string(bytes.size()) + " bytes: " + why);
+        return result;
     }
 
     // Nothing sent, nothing to answer: the connection is closed at once.
-    if (result.sent == 0 || request.replyTimeoutMs <= 0) return result;
-
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(request.replyTimeoutMs);
-    result.reply.resize(kMaxReplyBytes);
-    std::size_t have = 0;
-    while (have < result.reply.size()) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
-        std::size_t got = 0;
-        const auto status = ReceiveSome(socket, std::span(result.reply).subspan(have),
-                                        static_cast<int>(left), got, why);
-        if (status != ReceiveStatus::Data) {
-            // The message went out; a reset while waiting only ends the reply.
-            if (status == ReceiveStatus::Failed) result.detail = "reading the reply: " + why;
-            break;
-        }
-        have += got;
-        const std::size_t expected = ExpectedReplyLength(std::span(result.reply).first(have));
-        if (expected != 0 && have >= expected) break;
+    if (report.sent == 0 || request.replyTimeoutMs <= 0 || request.maxReplyBytes == 0) {
+        return result;
     }
-    result.reply.resize(have);
+    ReadReply(socket, request, report, result.detail);
     return result;
 }

@@ -17,8 +17,8 @@ inline constexpr std::string_view kTextSendDataTooLong = "Send数据过长!";
 inline constexpr std::string_view kTextSendDataFormatError = "Send数据格式错误!";
 inline constexpr std::string_view kTextSendFailed = "发送数据失败!";
 
-/// The reply area: a reply is read up to this many bytes.
-inline constexpr std::size_t kMaxReplyBytes = 10240;
+/// A reply is read up to this many bytes (1 MiB); a longer one is cut and says so.
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{1} << 20;
 inline constexpr int kDefaultReplyTimeoutMs = 3000;
 
 /// What the dialog (or the command line) hands to the send command.
@@ -29,17 +29,12 @@ struct SendRequest {
     std::string_view messageText;                 // hex text, or the JSON packet text
     int replyTimeoutMs = kDefaultReplyTimeoutMs;  // 0: do not wait for a reply
     int connectTimeoutMs = kConnectTimeoutMs;
+    std::size_t maxReplyBytes = kMaxReplyBytes;
+    const CancelFlag* cancel = nullptr;  // set from another thread to stop the send
 };
 
-struct SendResult {
-    Outcome outcome = Outcome::Ok;
-    std::string_view error;  // the message text when Failed
-    std::string detail;      // English reason for the command line, one line
-    std::size_t sent = 0;    // bytes sent
-    std::vector<std::uint8_t> reply;
-
-    [[nodiscard]] bool Ok() const { return outcome == Outcome::Ok; }
-};
+/// The forms a reply can take, as its first bytes show.
+enum class ReplyForm { Iso8583, TradeFrame, JsonPacket };
 
 /// The port number of a port text: the C atoi rule (leading white space, one sign, digits up to
 /// the first other character, 0 without digits), then its low 16 bits ("70000" gives 4464).
@@ -61,7 +56,21 @@ struct SendResult {
 /// 2-byte big-endian binary length. 0 while the bytes so far do not tell.
 [[nodiscard]] std::size_t ExpectedReplyLength(std::span<const std::uint8_t> reply);
 
-/// Runs the send command: the checks ("IP为空!", "Port为空!", "Send数据为空!"), the text's
-/// bytes, the connection ("建立socket连接异常!"), the send ("发送数据失败!") and the reply, read
-/// until the host closes, the reply is complete by its length form, or the time-out passes.
-[[nodiscard]] SendResult SendMessageText(const SendRequest& request);
+/// The form of a reply: a trade frame (F1 at byte 2, three zero bytes) whose payload starts with
+/// '{' is a JSON packet, any other trade frame a trade message; everything else ISO 8583.
+[[nodiscard]] ReplyForm ReplyFormOf(std::span<const std::uint8_t> reply);
+
+/// The name of a reply's end as the command line writes it: "complete", "closed", "reset",
+/// "timeout" or "none".
+[[nodiscard]] std::string_view ReplyEndName(ReplyEnd ended);
+
+/// The checks the send command makes before it connects, in order: "IP为空!", "Port为空!",
+/// "Send数据为空!", "Send数据过长!", "Send数据格式错误!". Ok with the bytes to send, or Failed.
+[[nodiscard]] CommandResult CheckSendRequest(const SendRequest& request,
+                                             std::vector<std::uint8_t>& bytes);
+
+/// Runs the send command: the checks of CheckSendRequest, the connection ("建立socket连接异常!"),
+/// the send ("发送数据失败!") and the reply, read until it is complete by its length form, the
+/// host closes or resets, the time-out passes or the size cap is reached; result.send says
+/// which. A cancelled send ends at once with send.cancelled set (Failed before all bytes went).
+[[nodiscard]] CommandResult SendMessageText(const SendRequest& request);

@@ -418,17 +418,17 @@ void CTarnwickDlg::OnSend() {
     request.messageText = message;
     request.replyTimeoutMs = kSendReplyTimeoutMs;
 
-    const SendResult result = SendMessageText(request);
+    const CommandResult result = SendMessageText(request);
     if (!result.Ok()) {
         ShowError(result.error);
         return;
     }
-    if (result.reply.empty()) return;  // a send without reply shows nothing
-    QString text = QString::fromUtf8(kTextReply).arg(result.reply.size());
+    if (result.send.reply.empty()) return;  // a send without reply shows nothing
+    QString text = QString::fromUtf8(kTextReply).arg(result.send.reply.size());
     std::string hex(2 * kReplyBytesPerLine + 1, '\0');
-    for (std::size_t at = 0; at < result.reply.size(); at += kReplyBytesPerLine) {
-        const std::size_t n = std::min(kReplyBytesPerLine, result.reply.size() - at);
-        BytesToHex(result.reply.data() + at, n, hex.data());
+    for (std::size_t at = 0; at < result.send.reply.size(); at += kReplyBytesPerLine) {
+        const std::size_t n = std::min(kReplyBytesPerLine, result.send.reply.size() - at);
+        BytesToHex(result.send.reply.data() + at, n, hex.data());
         text += u'\n' + QString::fromLatin1(hex.data(), static_cast<qsizetype>(2 * n));
     }
     Report({ReportedMessage::Icon::Information, QString::fromUtf8(kTextAppName), text});

@@ -310,7 +310,8 @@ TEST(Cli, SendPrintsTheReply) {
         const CliRun r = Cli({"send", "--ip", "127...1", "--port", host.Port(), "--format", "json",
                               "--timeout-ms", "5000", "01 02 0a"});
         EXPECT_EQ(r.status, kExitOk) << r.err;
-        EXPECT_EQ(r.out, "{\"sent\":3,\"reply\":\"0002ABCD\"}\n");
+        EXPECT_EQ(r.out,
+                  "{\"sent\":3,\"reply\":\"0002ABCD\",\"ended\":\"complete\",\"expected\":4}\n");
         EXPECT_EQ(host.Received(), "\x01\x02\x0A");
     }
     {
@@ -321,6 +322,79 @@ TEST(Cli, SendPrintsTheReply) {
         EXPECT_EQ(r.status, kExitOk) << r.err;
         EXPECT_EQ(r.out, "303030345758595A\n");
         EXPECT_EQ(host.Received(), std::string("\x0A\x00\xF1\x00\x00\x00{ }\xDD", 10));
+    }
+}
+
+TEST(Cli, SendSaysHowTheReplyEnded) {
+    const std::string announces18("\x00\x10\x01", 3);
+    const std::string trade("\x15\x00\xF1\x00\x00\x00\x01\x20\0\0\0\0\0\0\0\0\x03\x41\x42\x43\x86",
+                            21);
+    const struct {
+        const char* name;
+        std::string reply;
+        std::vector<const char*> extra;
+        const char* text;
+        int status;
+        std::string out;
+        std::string firstErrLine;
+    } cases[] = {
+        {"incomplete: hex and one line",
+         announces18,
+         {},
+         "01",
+         kExitOk,
+         "001001\n",
+         "tarnwick-cli: reply timeout: no complete reply within the time-out, 3 bytes of the 18 "
+         "its length announces"},
+        {"incomplete with --expect-reply",
+         announces18,
+         {"--expect-reply"},
+         "01",
+         kExitFailed,
+         "001001\n",
+         "tarnwick-cli: reply timeout: no complete reply within the time-out, 3 bytes "
+         "of the 18 its length announces"},
+        {"json says it, no line",
+         announces18,
+         {"--format", "json"},
+         "01",
+         kExitOk,
+         "{\"sent\":1,\"reply\":\"001001\",\"ended\":\"timeout\",\"expected\":18}\n",
+         ""},
+        {"nothing sent",
+         "",
+         {},
+         " \n ",
+         kExitOk,
+         "",
+         "tarnwick-cli: nothing was sent: the message text holds no byte"},
+        {"trade reply decoded",
+         trade,
+         {"--decode", "--expect-reply"},
+         "01",
+         kExitOk,
+         "域     长度  参数值\nCMD    1     01\nBit 1  8     2000000000000000\nBit 3  3     "
+         "414243\n",
+         ""},
+        {"reply that does not decode: hex and the error",
+         std::string("\x00\x02\xAB\xCD", 4),
+         {"--decode"},
+         "01",
+         kExitFailed,
+         "0002ABCD\n",
+         "iso8583报文解析出错!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OneShotHost host(c.reply);
+        std::vector<const char*> args = {"send",      "--ip",         "127.0.0.1", "--port",
+                                         host.Port(), "--timeout-ms", "300"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        args.push_back(c.text);
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(FirstLine(r.err), c.firstErrLine);
     }
 }
 

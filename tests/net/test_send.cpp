@@ -35,6 +35,7 @@ struct Behaviour {
     std::size_t readBytes = 0;       // read this many bytes (or until the client closes)
     std::vector<Bytes> replyPieces;  // then send these, a short pause between them
     bool closeAfterReply = false;    // then close at once, or wait for the client to close
+    bool resetAfterReply = false;    // then reset the connection
 };
 
 /// A TCP listener on 127.0.0.1 with an ephemeral port, serving one connection in a thread.
@@ -93,7 +94,10 @@ private:
             send(c, piece.data(), piece.size(), MSG_NOSIGNAL);
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
         }
-        if (!m_behaviour.closeAfterReply) {
+        if (m_behaviour.resetAfterReply) {
+            const linger reset{1, 0};
+            setsockopt(c, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        } else if (!m_behaviour.closeAfterReply) {
             // Keep the connection open until the client closes it (bounded).
             while (!m_clientClosed && Wait(c, POLLIN)) {
                 const ssize_t n = recv(c, buf, sizeof buf, 0);
@@ -226,7 +230,7 @@ TEST(SendCommand, ChecksInOrder) {
     const std::string longText(10240, '0');
     EXPECT_EQ(SendMessageText(Loopback(port, longText)).error, kTextSendDataTooLong);
     EXPECT_EQ(SendMessageText(Loopback(port, "0000F1000000{")).error, kTextSendDataFormatError);
-    const SendResult refused = SendMessageText(Loopback(port, "00"));
+    const CommandResult refused = SendMessageText(Loopback(port, "00"));
     EXPECT_EQ(refused.outcome, Outcome::Failed);
     EXPECT_EQ(refused.error, kTextConnectError);
     EXPECT_NE(refused.detail.find("127.0.0.1:" + port), std::string::npos) << refused.detail;
@@ -250,12 +254,12 @@ TEST(SendCommand, ExactBytesOnTheWire) {
             ASSERT_EQ(MessageTextToSendBytes(kJsonPacket, expected), "");
         }
         Listener host({expected.size(), {}, false});
-        const SendResult r = SendMessageText(Loopback(host.Port(), c.text));
+        const CommandResult r = SendMessageText(Loopback(host.Port(), c.text));
         EXPECT_TRUE(r.Ok()) << r.error << " " << r.detail;
-        EXPECT_EQ(r.sent, expected.size());
+        EXPECT_EQ(r.send.sent, expected.size());
         EXPECT_EQ(host.Received(), expected);
         EXPECT_TRUE(host.SawClientClose());
-        EXPECT_TRUE(r.reply.empty());
+        EXPECT_TRUE(r.send.reply.empty());
     }
 }
 
@@ -271,30 +275,118 @@ TEST(SendCommand, ReplyReadWholeByItsLengthForm) {
              {Bytes(reply->begin(), reply->begin() + 3), Bytes(reply->begin() + 3, reply->end())},
              false});
         const auto start = Clock::now();
-        const SendResult r = SendMessageText(Loopback(host.Port(), "01", 20000));
+        const CommandResult r = SendMessageText(Loopback(host.Port(), "01", 20000));
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "did not stop at the length";
         EXPECT_TRUE(r.Ok()) << r.error << " " << r.detail;
-        EXPECT_EQ(r.reply, *reply);
+        EXPECT_EQ(r.send.reply, *reply);
     }
 }
 
 TEST(SendCommand, SilentHostHitsTheTimeOut) {
     Listener host({1, {}, false});
     const auto start = Clock::now();
-    const SendResult r = SendMessageText(Loopback(host.Port(), "01", 200));
+    const CommandResult r = SendMessageText(Loopback(host.Port(), "01", 200));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(190));
     EXPECT_TRUE(r.Ok());
-    EXPECT_EQ(r.sent, 1u);
-    EXPECT_TRUE(r.reply.empty());
+    EXPECT_EQ(r.send.sent, 1u);
+    EXPECT_TRUE(r.send.reply.empty());
     EXPECT_TRUE(host.SawClientClose());
 }
 
 TEST(SendCommand, PeerThatClosesEarlyEndsTheReply) {
     // Announces 16 bytes, sends 5, closes: the reply is what came, with no error.
     Listener host({1, {B({0x00, 0x10, 0x01, 0x02, 0x03})}, true});
-    const SendResult r = SendMessageText(Loopback(host.Port(), "01", 20000));
+    const CommandResult r = SendMessageText(Loopback(host.Port(), "01", 20000));
     EXPECT_TRUE(r.Ok()) << r.detail;
-    EXPECT_EQ(r.reply, B({0x00, 0x10, 0x01, 0x02, 0x03}));
+    EXPECT_EQ(r.send.reply, B({0x00, 0x10, 0x01, 0x02, 0x03}));
+}
+
+TEST(SendCommand, EachWayAReplyEnds) {
+    const Bytes announces18 = B({0x00, 0x10, 0x01, 0x02, 0x03, 0x04});
+    const struct {
+        const char* name;
+        Behaviour host;
+        int timeoutMs;
+        std::size_t cap;
+        ReplyEnd ended;
+        std::size_t replyBytes;
+        std::size_t expected;
+        bool cut;
+    } cases[] = {
+        {"complete",
+         {1, {B({0x00, 0x02, 0xAB, 0xCD})}, false},
+         20000,
+         kMaxReplyBytes,
+         ReplyEnd::Complete,
+         4,
+         4,
+         false},
+        {"closed short of its length",
+         {1, {announces18}, true},
+         20000,
+         kMaxReplyBytes,
+         ReplyEnd::Closed,
+         6,
+         18,
+         false},
+        {"reset",
+         {1, {announces18}, false, true},
+         20000,
+         kMaxReplyBytes,
+         ReplyEnd::Reset,
+         6,
+         18,
+         false},
+        {"timeout with the bytes so far",
+         {1, {announces18}, false},
+         300,
+         kMaxReplyBytes,
+         ReplyEnd::Timeout,
+         6,
+         18,
+         false},
+        {"silent host", {1, {}, false}, 100, kMaxReplyBytes, ReplyEnd::Timeout, 0, 0, false},
+        {"no reply awaited",
+         {1, {announces18}, false},
+         0,
+         kMaxReplyBytes,
+         ReplyEnd::None,
+         0,
+         0,
+         false},
+        {"cut by the cap", {1, {announces18}, false}, 20000, 4, ReplyEnd::Timeout, 4, 18, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Listener host(c.host);
+        const std::string port = host.Port();
+        SendRequest request = Loopback(port, "01", c.timeoutMs);
+        request.maxReplyBytes = c.cap;
+        const CommandResult r = SendMessageText(request);
+        ASSERT_TRUE(r.Ok()) << r.detail;
+        EXPECT_EQ(r.send.ended, c.ended);
+        EXPECT_EQ(r.send.reply.size(), c.replyBytes);
+        EXPECT_EQ(r.send.expected, c.expected);
+        EXPECT_EQ(r.send.cut, c.cut);
+    }
+}
+
+TEST(SendCommand, CancelStopsTheWaitForASilentHost) {
+    Listener host({1, {}, false});
+    CancelFlag cancel{false};
+    const std::string port = host.Port();
+    SendRequest request = Loopback(port, "01", 20000);
+    request.cancel = &cancel;
+    std::thread stopper([&cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        cancel = true;
+    });
+    const auto start = Clock::now();
+    const CommandResult r = SendMessageText(request);
+    stopper.join();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(r.send.cancelled) << r.error << " " << r.detail;
+    EXPECT_EQ(r.send.sent, 1u);
 }
 
 TEST(SendCommand, PeerResetMakesSendFailWithoutSignal) {

@@ -1,0 +1,17 @@
+// A host's reply decoded by the parse command that fits its form.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "codec/CommandResult.h"
+
+/// The reply as the hex text that a user would paste: upper-case digits, no white space.
+[[nodiscard]] std::string ReplyHexText(std::span<const std::uint8_t> reply);
+
+/// Decodes a reply as if its hex text had been pasted: a trade frame with the trade parse
+/// command, anything else with the ISO 8583 parse command and interfaceType. A complete reply is
+/// decoded up to its expected length, so that bytes after it do not spoil the length match.
+/// A JSON packet is not decoded: Ok without rows.
+[[nodiscard]] CommandResult DecodeReply(const SendReport& report, int interfaceType);
