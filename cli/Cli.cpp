@@ -13,6 +13,7 @@
 
 #include "cli/EachLine.h"
 #include "cli/Output.h"
+#include "cli/Serve.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/ReplyRows.h"
@@ -377,6 +378,14 @@ int RunSend(const Run& r) {
     return written;
 }
 
+// ---- serve
+
+int RunServe(const Run& r) {
+    if (!r.args.positional.empty()) return TooManyArguments(r);
+    return RunServeCommand(r.args.options, r.io,
+                           [&r](std::string_view problem) { return UsageError(r, problem); });
+}
+
 // ---- the table
 
 constexpr OptionSpec kParseIsoOptions[] = {
@@ -386,6 +395,10 @@ constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
     {"--format", true}, {"--expect-reply", false}, {"--decode", false}};
+
+constexpr OptionSpec kServeOptions[] = {
+    {"--port", true},  {"--bind", true},  {"--mode", true},        {"--trade", false},
+    {"--rules", true}, {"--count", true}, {"--idle-timeout", true}};
 
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
@@ -497,6 +510,10 @@ const Subcommand kSubcommands[] = {
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [--decode]\n"
      "       [--expect-reply] [TEXT]",
      kSendHelp, kSendOptions, RunSend},
+    {"serve", "a simulated host that answers requests by rules",
+     "tarnwick-cli serve --port P [--bind A.B.C.D] [--mode auto|64|128 | --trade]\n"
+     "       [--rules FILE] [--count N] [--idle-timeout S]",
+     kServeHelp, kServeOptions, RunServe},
 };
 
 std::string GlobalUsage() {

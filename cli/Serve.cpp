@@ -1,0 +1,190 @@
+// tarnwick-cli serve: the simulated host on the command line, one JSON log line per exchange.
+#include "cli/Serve.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "cli/Output.h"
+#include "net/HostServer.h"
+
+namespace {
+
+constexpr std::size_t kMaxRulesFile = std::size_t{1} << 20;
+
+std::optional<std::string_view> Get(const CliOptionList& options, std::string_view name) {
+    std::optional<std::string_view> found;
+    for (const auto& [n, v] : options) {
+        if (n == name) found = v;
+    }
+    return found;
+}
+
+template <typename T>
+bool ReadNumber(std::string_view text, T low, T high, T& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
+}
+
+std::optional<std::string> ReadFile(std::string_view path, std::string& why) {
+    std::FILE* f = std::fopen(std::string(path).c_str(), "rb");
+    if (f == nullptr) {
+        why = "cannot open " + std::string(path);
+        return std::nullopt;
+    }
+    std::string text;
+    char block[4096];
+    std::size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0 && text.size() <= kMaxRulesFile) {
+        text.append(block, n);
+    }
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed || text.size() > kMaxRulesFile) {
+        why = failed ? "cannot read " + std::string(path) : "the rules file is over 1 MiB";
+        return std::nullopt;
+    }
+    return text;
+}
+
+/// UTC time with milliseconds: 2026-01-31T12:00:00.123Z.
+std::string TimeText() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    std::tm tm{};
+#ifdef _WIN32
+    gmtime_s(&tm, &t);
+#else
+    gmtime_r(&t, &tm);
+#endif
+    char text[96];  // room for any int the fields may hold
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(ms));
+    return text;
+}
+
+/// One log line: {"time","peer","type","request":[rows],"reply":[rows],"ended"[,"error","bytes"]}.
+std::string LogLine(const ServeRecord& r) {
+    std::string line;
+    std::string scratch;
+    line.append(R"({"time":")").append(TimeText()).append(R"(","peer":)");
+    AppendJsonText(line, r.peer, TextEncoding::Utf8OrGbk, scratch);
+    if (r.exchange != nullptr) {
+        line.append(R"(,"type":)");
+        AppendJsonText(line, r.exchange->type, TextEncoding::Utf8OrGbk, scratch);
+        line.append(R"(,"request":)");
+        AppendRowsJson(line, r.exchange->requestRows, TextEncoding::Gbk, scratch);
+        line.append(R"(,"reply":)");
+        if (r.exchange->replyRows.empty()) {
+            line.append("null");
+        } else {
+            AppendRowsJson(line, r.exchange->replyRows, TextEncoding::Gbk, scratch);
+        }
+        if (r.exchange->delayMs > 0) {
+            line.append(R"(,"delayMs":)").append(std::to_string(r.exchange->delayMs));
+        }
+    }
+    line.append(R"(,"ended":")").append(r.ended).append("\"");
+    if (!r.error.empty()) {
+        line.append(R"(,"error":)");
+        AppendJsonText(line, r.error, TextEncoding::Utf8OrGbk, scratch);
+        line.append(R"(,"bytes":)").append(std::to_string(r.bytes));
+    }
+    line.append("}\n");
+    return line;
+}
+
+}  // namespace
+
+const std::string_view kServeHelp =
+    "A simulated host: listens on one address, answers the requests of any number of\n"
+    "connections and logs one JSON line per request on standard output.\n"
+    "  --port P          the port to listen on (0: any free port; standard error names it)\n"
+    "  --bind A.B.C.D    the only address listened on (default 127.0.0.1)\n"
+    "  --mode auto       (default) per request: 4 ASCII digits in front mean a 128-field\n"
+    "                    request behind a 4-digit ASCII length, else a 64-field one behind a\n"
+    "                    2-byte binary length (TPDU and header taken as the parse command does)\n"
+    "  --mode 64|128     only that form\n"
+    "  --trade           trade frames (length, F1, three zero bytes, message, check byte)\n"
+    "  --rules FILE      answers by rules (JSON), the first matching rule applies:\n"
+    "                    {\"rules\":[{\"type\":\"0200\",\"fields\":{\"3\":\"000000\"},\n"
+    "                    \"set\":{\"38\":\"123456\"},\"remove\":[55],\"responseCode\":\"51\",\n"
+    "                    \"delayMs\":200,\"action\":\"answer|close|garbage\"}]}\n"
+    "                    Values: digits for BCD fields, characters for text, hex for binary.\n"
+    "  --count N         stop after N requests (bad ones included)\n"
+    "  --idle-timeout S  stop after S seconds without traffic\n"
+    "The default answer echoes the request's fields in its form, with the message type's\n"
+    "response form (0200 gives 0210) and field 39 \"00\"; TPDU addresses are swapped. \"close\"\n"
+    "closes without an answer, \"garbage\" answers FFFFFFFFDEADBEEF. Log lines:\n"
+    "{\"time\",\"peer\",\"type\",\"request\":[rows],\"reply\":[rows],\"ended\"} with ended "
+    "answered,\n"
+    "garbage, closed or unanswered; bad requests (malformed length, over 64 KiB, truncated,\n"
+    "not whole within 10 s, undecodable) add \"error\" and \"bytes\". A malformed or oversized\n"
+    "length ends its connection; other connections are not affected.\n";
+
+int RunServeCommand(const CliOptionList& options, const CliStreams& io,
+                    const std::function<int(std::string_view)>& usageError) {
+    ServeOptions o;
+    const auto port = Get(options, "--port");
+    if (!port || !ReadNumber<std::uint16_t>(*port, 0, 65535, o.port)) {
+        return usageError("--port must be a port number 0..65535");
+    }
+    o.address = std::string(Get(options, "--bind").value_or("127.0.0.1"));
+    const auto mode = Get(options, "--mode");
+    if (mode && Get(options, "--trade")) return usageError("--mode and --trade exclude each other");
+    if (Get(options, "--trade")) {
+        o.form = SimForm::Trade;
+    } else if (!mode || *mode == "auto") {
+        o.form = SimForm::Auto;
+    } else if (*mode == "64") {
+        o.form = SimForm::Iso64;
+    } else if (*mode == "128") {
+        o.form = SimForm::Iso128;
+    } else {
+        return usageError("--mode must be auto, 64 or 128");
+    }
+    if (const auto count = Get(options, "--count")) {
+        if (!ReadNumber<std::size_t>(*count, 1, SIZE_MAX, o.count)) {
+            return usageError("--count must be a number of requests, 1 or more");
+        }
+    }
+    if (const auto idle = Get(options, "--idle-timeout")) {
+        int seconds = 0;
+        if (!ReadNumber(*idle, 1, 86400, seconds)) {
+            return usageError("--idle-timeout must be a number of seconds, 1..86400");
+        }
+        o.idleTimeoutMs = seconds * 1000;
+    }
+    std::string why;
+    if (const auto rules = Get(options, "--rules")) {
+        const auto text = ReadFile(*rules, why);
+        if (!text || !ParseSimRules(*text, o.rules, why)) {
+            std::fprintf(io.err, "tarnwick-cli serve: --rules %.*s: %s\n",
+                         static_cast<int>(rules->size()), rules->data(), why.c_str());
+            return kExitFailed;
+        }
+    }
+    o.listening = [&](std::uint16_t p) {
+        std::fprintf(io.err, "tarnwick-cli: serving on %s:%u\n", o.address.c_str(),
+                     static_cast<unsigned>(p));
+        std::fflush(io.err);
+    };
+    o.log = [&](const ServeRecord& r) {
+        const std::string line = LogLine(r);
+        std::fwrite(line.data(), 1, line.size(), io.out);
+        std::fflush(io.out);
+    };
+    if (!ServeHost(o, why)) {
+        std::fprintf(io.err, "tarnwick-cli serve: cannot listen on %s:%u: %s\n", o.address.c_str(),
+                     static_cast<unsigned>(o.port), why.c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}

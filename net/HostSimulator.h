@@ -1,0 +1,82 @@
+// The host simulator's answers: requests cut from a byte stream, decoded, and answered by rules.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "codec/FieldRow.h"
+#include "codec/FieldStore.h"
+
+/// The message forms a simulated host reads: 64 fields behind a 2-byte binary length, 128 fields
+/// behind a 4-digit ASCII length, either (told apart per request by its first bytes), or the
+/// trade frame.
+enum class SimForm { Auto, Iso64, Iso128, Trade };
+
+/// A request announcing more bytes than this (length included) is refused.
+inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+
+/// Where the next request of a stream ends.
+struct RequestCut {
+    enum class Kind { NeedMore, Request, Bad };
+    Kind kind = Kind::NeedMore;
+    std::size_t length = 0;        // Request: its bytes; NeedMore: the announced total, 0 unknown
+    SimForm form = SimForm::Auto;  // the request's own form (never Auto once known)
+    std::string reason;            // Bad: why the stream cannot be read on
+};
+
+/// Finds the first request in stream by the length rules of form.
+[[nodiscard]] RequestCut CutRequest(std::span<const std::uint8_t> stream, SimForm form);
+
+enum class SimAction { Answer, Close, Garbage };
+
+/// One rule of a rules file: when the request matches, how to answer.
+struct SimRule {
+    std::string type;                                 // message type to match; empty: any
+    std::vector<std::pair<int, std::string>> fields;  // field values to match
+    std::vector<std::pair<int, std::string>> set;     // fields set in the answer
+    std::vector<int> remove;                          // fields removed from the answer
+    std::string responseCode;                         // field 39; empty: "00"
+    int delayMs = 0;                                  // wait before answering
+    SimAction action = SimAction::Answer;
+};
+using SimRules = std::vector<SimRule>;
+
+/// Reads a rules file's text: {"rules":[{"type":"0200","fields":{"3":"000000"},
+/// "set":{"38":"123456"},"remove":[55],"responseCode":"51","delayMs":200,
+/// "action":"answer|close|garbage"}, …]} (or the array alone). False with why when invalid.
+[[nodiscard]] bool ParseSimRules(std::string_view json, SimRules& rules, std::string& why);
+
+/// The bytes a "garbage" rule answers with: no length form of any request fits them.
+inline constexpr std::uint8_t kGarbageReply[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xDE, 0xAD, 0xBE, 0xEF};
+
+/// One request and its answer.
+struct SimExchange {
+    std::string error;  // not empty: the request was not answered, and why
+    FieldRowList requestRows;
+    FieldRowList replyRows;
+    std::string type;  // the request's message type (command code for the trade form)
+    SimAction action = SimAction::Answer;
+    int delayMs = 0;
+    std::vector<std::uint8_t> reply;  // the bytes to send (Answer, Garbage)
+};
+
+/// Decodes a request (whole, length included, as CutRequest found it in its form) and builds
+/// the answer by the first matching rule, else the default: the request's fields echoed, the
+/// message type's response form (0200 gives 0210), field 39 "00"; TPDU addresses swapped.
+[[nodiscard]] SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
+                                        const SimRules& rules);
+
+/// The wire bytes of a field from its value text: digits for packed BCD, characters for text,
+/// hex digits for binary; fixed fields padded (BCD and digits with leading zeros, text with
+/// trailing spaces), variable ones with their length prefix. False with why when it cannot be.
+[[nodiscard]] bool EncodeFieldText(const FieldAttr& a, std::string_view text,
+                                   std::vector<std::uint8_t>& out, std::string& why);
+
+/// The response form of a message type: its third digit made odd ("0200" gives "0210"); a
+/// response's type stays as it is.
+[[nodiscard]] std::string ResponseType(std::string_view type);
