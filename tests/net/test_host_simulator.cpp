@@ -1,0 +1,313 @@
+// The simulated host: requests cut from a stream, answers by rules, and the server on loopback.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec/Conversions.h"
+#include "codec/PosPack.h"
+#include "net/HostServer.h"
+#include "net/HostSimulator.h"
+#include "net/SendCommand.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+Bytes Hex(std::string_view hex) {
+    Bytes b(hex.size() / 2);
+    HexToBytes(hex.data(), hex.size(), b.data());
+    return b;
+}
+
+// The typical 64-field request (2-byte length, TPDU 6000030000, header), type 0200.
+constexpr std::string_view kRequest64 =
+    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
+    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
+    "360013220001230005003A4F9C0D12E5B776";
+// A trade frame: command 01, field 3 = "ABC".
+constexpr std::string_view kTradeRequest = "1500F1000000012000000000000000000341424386";
+
+std::string RowValue(const FieldRowList& rows, std::string_view name) {
+    for (const FieldRow& r : rows) {
+        if (r.Name() == name) return std::string(r.Value());
+    }
+    return "absent";
+}
+
+TEST(HostSimulator, CutsRequestsByTheirLengthForms) {
+    using K = RequestCut::Kind;
+    const struct {
+        const char* name;
+        std::string_view hex;
+        SimForm form;
+        K kind;
+        std::size_t length;
+    } cases[] = {
+        {"binary length, whole", "0003600000", SimForm::Iso64, K::Request, 5},
+        {"binary length, more follows", "000160AA", SimForm::Iso64, K::Request, 3},
+        {"binary length, part", "000560", SimForm::Iso64, K::NeedMore, 7},
+        {"one byte", "00", SimForm::Iso64, K::NeedMore, 0},
+        {"oversized", "FFFF00", SimForm::Iso64, K::Bad, 65537},
+        {"ascii length", "3030303141", SimForm::Iso128, K::Request, 5},
+        {"ascii length not digits", "30413030", SimForm::Iso128, K::Bad, 0},
+        {"auto: digits mean 128 fields", "3030303141", SimForm::Auto, K::Request, 5},
+        {"auto: waits for the fourth digit", "303030", SimForm::Auto, K::NeedMore, 0},
+        {"auto: else a binary length", "0001AB", SimForm::Auto, K::Request, 3},
+        {"trade frame", kTradeRequest, SimForm::Trade, K::Request, 21},
+        {"trade frame without F1", "150000", SimForm::Trade, K::Bad, 0},
+        {"trade frame shorter than 7", "0600F1000000", SimForm::Trade, K::Bad, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RequestCut cut = CutRequest(Hex(c.hex), c.form);
+        EXPECT_EQ(cut.kind, c.kind) << cut.reason;
+        EXPECT_EQ(cut.length, c.length);
+        EXPECT_EQ(cut.kind == K::Bad, !cut.reason.empty());
+    }
+}
+
+TEST(HostSimulator, EncodesFieldTextsByTheTable) {
+    const auto& t = UnionPay64Table();
+    const struct {
+        const char* name;
+        int field;
+        std::string_view text;
+        std::string_view hex;  // empty: refused
+    } cases[] = {
+        {"BCD fixed, leading zeros", 4, "10000", "000000010000"},
+        {"BCD fixed, odd digit count", 22, "51", "0051"},
+        {"BCD variable, left-aligned, digit count", 2, "123", "031230"},
+        {"text fixed, padded with spaces", 38, "AB", "414220202020"},
+        {"text variable, 3-digit BCD count", 63, "xyz", "000378797A"},
+        {"binary fixed", 52, "0102030405060708", "0102030405060708"},
+        {"binary of the wrong size", 52, "01", ""},
+        {"too long", 39, "123", ""},
+        {"letters in a BCD field", 3, "12x", ""},
+        {"undefined field", 5, "1", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes out;
+        std::string why;
+        const bool ok = EncodeFieldText(t[static_cast<std::size_t>(c.field)], c.text, out, why);
+        EXPECT_EQ(ok, !c.hex.empty()) << why;
+        if (ok) {
+            EXPECT_EQ(out, Hex(c.hex));
+        }
+    }
+    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{{"0100", "0110"},
+                                                                                  {"0200", "0210"},
+                                                                                  {"0800", "0810"},
+                                                                                  {"0210", "0210"},
+                                                                                  {"01", "01"}}) {
+        EXPECT_EQ(ResponseType(in), out) << in;
+    }
+}
+
+TEST(HostSimulator, AnswersByDefaultAndByRules) {
+    SimRules rules;
+    std::string why;
+    ASSERT_TRUE(ParseSimRules(R"({"rules":[
+        {"type":"0200","fields":{"4":"20000"},"action":"close"},
+        {"type":"0200","fields":{"4":"10000"},"responseCode":"51","set":{"38":"ABC123"},
+         "remove":[35],"delayMs":5},
+        {"type":"01","action":"garbage"}]})",
+                              rules, why))
+        << why;
+    const SimExchange none = AnswerRequest(Hex(kRequest64), SimForm::Iso64, {});
+    ASSERT_EQ(none.error, "");
+    EXPECT_EQ(RowValue(none.replyRows, "Type"), "0210");
+    EXPECT_EQ(RowValue(none.replyRows, "TPDU"), "6000000003");  // addresses swapped
+    EXPECT_EQ(RowValue(none.replyRows, "Bit 39"), "3030 -> 00");
+    EXPECT_EQ(RowValue(none.replyRows, "Bit 35"), RowValue(none.requestRows, "Bit 35"));
+    EXPECT_EQ(none.reply.size(), Hex(kRequest64).size() + 2);  // field 39 added
+
+    const SimExchange ruled = AnswerRequest(Hex(kRequest64), SimForm::Iso64, rules);
+    ASSERT_EQ(ruled.error, "");
+    EXPECT_EQ(ruled.action, SimAction::Answer);
+    EXPECT_EQ(ruled.delayMs, 5);
+    EXPECT_EQ(RowValue(ruled.replyRows, "Bit 39"), "3531 -> 51");
+    EXPECT_EQ(RowValue(ruled.replyRows, "Bit 38"), "414243313233 -> ABC123");
+    EXPECT_EQ(RowValue(ruled.replyRows, "Bit 35"), "absent");
+
+    const SimExchange trade = AnswerRequest(Hex(kTradeRequest), SimForm::Trade, rules);
+    EXPECT_EQ(trade.action, SimAction::Garbage);
+    EXPECT_EQ(trade.reply, Bytes(std::begin(kGarbageReply), std::end(kGarbageReply)));
+    const SimExchange echoed = AnswerRequest(Hex(kTradeRequest), SimForm::Trade, {});
+    EXPECT_EQ(RowValue(echoed.replyRows, "Bit 3"), "414243");
+    EXPECT_EQ(RowValue(echoed.replyRows, "Bit 39"), "3030");
+
+    Bytes badCheck = Hex(kTradeRequest);
+    badCheck.back() ^= 1;
+    EXPECT_NE(AnswerRequest(badCheck, SimForm::Trade, {}).error, "");
+    EXPECT_NE(AnswerRequest(Hex("0002AAAA"), SimForm::Iso64, {}).error, "");
+
+    for (const char* bad : {"[", "{}", R"([{"action":"dance"}])", R"([{"fields":{"x":"1"}}])",
+                            R"([{"remove":["55"]}])", R"([{"delayMs":-1}])", R"([{"colour":1}])"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(ParseSimRules(bad, rules, why));
+        EXPECT_FALSE(why.empty());
+    }
+}
+
+/// The simulator on an ephemeral loopback port in a thread, its log kept.
+class Host {
+public:
+    explicit Host(ServeOptions o) : m_options(std::move(o)) {
+        m_options.stop = &m_stop;
+        m_options.listening = [this](std::uint16_t port) {
+            const std::lock_guard lock(m_mutex);
+            m_port = port;
+        };
+        m_options.log = [this](const ServeRecord& r) {
+            const std::lock_guard lock(m_mutex);
+            m_log.push_back(std::string(r.ended) + "|" + std::string(r.error));
+        };
+        m_thread = std::thread([this] { m_ok = ServeHost(m_options, m_why); });
+        for (int i = 0; i < 200 && Port().empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+    ~Host() { Stop(); }
+
+    std::string Port() {
+        const std::lock_guard lock(m_mutex);
+        return m_port == 0 ? std::string() : std::to_string(m_port);
+    }
+    std::vector<std::string> Stop() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+        return m_log;
+    }
+    bool Ended() {
+        if (m_thread.joinable()) m_thread.join();
+        return m_ok;
+    }
+
+private:
+    ServeOptions m_options;
+    CancelFlag m_stop{false};
+    std::mutex m_mutex;
+    std::uint16_t m_port = 0;
+    std::vector<std::string> m_log;
+    bool m_ok = false;
+    std::string m_why;
+    std::thread m_thread;
+};
+
+/// A raw loopback client: sends bytes, then closes, resets or keeps the connection.
+int Connect(const std::string& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(port)));
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+}
+
+CommandResult Send(const std::string& port, std::string_view hex) {
+    SendRequest r;
+    r.ipBlank = false;
+    r.ipFields = {127, 0, 0, 1};
+    r.portText = port;
+    r.messageText = hex;
+    r.replyTimeoutMs = 5000;
+    return SendMessageText(r);
+}
+
+TEST(HostServer, AnswersManyConnectionsAndStopsAfterTheCount) {
+    ServeOptions o;
+    o.count = 6;
+    Host host(o);
+    const std::string port = host.Port();
+    ASSERT_FALSE(port.empty());
+    std::vector<std::thread> clients;
+    std::vector<CommandResult> results(6);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        clients.emplace_back([&, i] { results[i] = Send(port, kRequest64); });
+    }
+    for (auto& t : clients) t.join();
+    for (const auto& r : results) {
+        EXPECT_EQ(r.send.ended, ReplyEnd::Complete) << r.detail;
+        EXPECT_EQ(r.send.reply.size(), Hex(kRequest64).size() + 2);
+    }
+    EXPECT_TRUE(host.Ended());  // the count ended it
+    EXPECT_EQ(host.Stop(), std::vector<std::string>(6, "answered|"));
+}
+
+TEST(HostServer, BadRequestsAreLoggedAndOthersStillServed) {
+    ServeOptions o;
+    o.form = SimForm::Iso64;
+    o.requestTimeoutMs = 300;
+    Host host(o);
+    const std::string port = host.Port();
+    ASSERT_FALSE(port.empty());
+    const int drip = Connect(port);  // half a request, then silence
+    ASSERT_EQ(send(drip, "\x00\x30\x60", 3, 0), 3);
+    const int big = Connect(port);
+    ASSERT_EQ(send(big, "\xFF\xFF", 2, 0), 2);
+    const int cut = Connect(port);
+    ASSERT_EQ(send(cut, "\x00\x30\x60\x00", 4, 0), 4);
+    close(cut);
+    const int reset = Connect(port);
+    ASSERT_EQ(send(reset, "\x00\x30", 2, 0), 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const linger hard{1, 0};
+    setsockopt(reset, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close(reset);
+    const int undecodable = Connect(port);
+    ASSERT_EQ(send(undecodable, "\x00\x02\xAA\xAA", 4, 0), 4);
+
+    const auto start = Clock::now();
+    EXPECT_EQ(Send(port, kRequest64).send.ended, ReplyEnd::Complete);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(250)) << "stalled by the others";
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the drip's time-out passes
+    close(drip);
+    close(big);
+    close(undecodable);
+    std::vector<std::string> log = host.Stop();
+    std::sort(log.begin(), log.end());
+    ASSERT_EQ(log.size(), 6u);
+    EXPECT_EQ(log[0], "answered|");
+    const char* reasons[] = {
+        "unanswered|oversized: the length announces 65537 bytes, more than 65536",
+        "unanswered|the connection was reset: Connection reset by peer",
+        "unanswered|the request does not decode as a 64-field message",
+        "unanswered|truncated: no whole request within 300 ms after 3 bytes of 50",
+        "unanswered|truncated: the client closed the connection after 4 bytes of 50",
+    };
+    for (std::size_t i = 0; i < std::size(reasons); ++i) EXPECT_EQ(log[i + 1], reasons[i]);
+}
+
+TEST(HostServer, DelayedAnswerAndCloseWithoutAnswer) {
+    ServeOptions o;
+    std::string why;
+    ASSERT_TRUE(
+        ParseSimRules(R"([{"type":"0800","action":"close"},{"delayMs":300}])", o.rules, why));
+    Host host(o);
+    const std::string port = host.Port();
+    const auto start = Clock::now();
+    EXPECT_EQ(Send(port, kRequest64).send.ended, ReplyEnd::Complete);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
+    // Type 0800, no fields: closed without an answer.
+    const CommandResult closed = Send(port,
+                                      "001560000300006031003100000800"
+                                      "0000000000000000");
+    EXPECT_EQ(closed.send.ended, ReplyEnd::Closed);
+    EXPECT_TRUE(closed.send.reply.empty());
+}
+
+}  // namespace
