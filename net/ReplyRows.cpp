@@ -13,11 +13,16 @@ std::string ReplyHexText(std::span<const std::uint8_t> reply) {
     return hex;
 }
 
-CommandResult DecodeReply(const SendReport& report, int interfaceType) {
+std::span<const std::uint8_t> ReplyMessage(const SendReport& report) {
     std::span<const std::uint8_t> reply = report.reply;
     if (report.ended == ReplyEnd::Complete && report.expected < reply.size()) {
         reply = reply.first(report.expected);
     }
+    return reply;
+}
+
+CommandResult DecodeReply(const SendReport& report, int interfaceType) {
+    const std::span<const std::uint8_t> reply = ReplyMessage(report);
     switch (ReplyFormOf(reply)) {
         case ReplyForm::JsonPacket:
             return {};

@@ -22,6 +22,7 @@
 #include "codec/Conversions.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
+#include "net/ReplyRows.h"
 #include "net/SendCommand.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
@@ -82,6 +83,8 @@ const char* const kTextPortTooLong = "请输入不多于 %1 个的字符。";
 const char* const kTextAboutItem = "关于 Tarnwick(&A)...";
 const char* const kTextAppName = "Tarnwick";
 const char* const kTextReply = "主机应答 %1 字节:";
+const char* const kTextParseReply = "解析应答";
+const char* const kTextCancel = "取消";
 /// The window waits this long for the host's reply; it does not respond meanwhile.
 constexpr int kSendReplyTimeoutMs = 1000;
 /// Bytes per line of a reply's hex text.
@@ -167,6 +170,9 @@ CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
                                                              : QMessageBox::Information;
         QMessageBox box(icon, message.caption, message.text, QMessageBox::Ok, this);
         box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        QPushButton* action = message.actionButton.isEmpty()
+                                  ? nullptr
+                                  : box.addButton(message.actionButton, QMessageBox::ActionRole);
         // A long text (a large reply) shows its head; the whole text is under "详细信息".
         const QStringList lines = message.text.split(u'\n');
         if (lines.size() > kMessageBoxLines) {
@@ -174,13 +180,18 @@ CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
             box.setDetailedText(message.text);
         }
         box.exec();
+        if (action != nullptr && box.clickedButton() == action && message.action) message.action();
     };
     CreateControls();
     ConnectHandlers();
     OnInitDialog();
 }
 
-CTarnwickDlg::~CTarnwickDlg() = default;
+CTarnwickDlg::~CTarnwickDlg() {
+    // A send still running is stopped; its result, queued for this window, is dropped with it.
+    m_sendCancel = true;
+    if (m_sendThread.joinable()) m_sendThread.join();
+}
 
 void CTarnwickDlg::CreateControls() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -267,6 +278,15 @@ void CTarnwickDlg::CreateControls() {
     for (QGroupBox* group : groups) group->lower();
     for (std::size_t i = 0; i + 1 < tabStops.size(); ++i) setTabOrder(tabStops[i], tabStops[i + 1]);
 
+    // "取消" takes the place of "发送" while a send runs.
+    m_buttonSend = findChild<QPushButton*>(QStringLiteral("1012"), Qt::FindDirectChildrenOnly);
+    m_buttonCancel = new QPushButton(QString::fromUtf8(kTextCancel), this);
+    m_buttonCancel->setObjectName(QStringLiteral("cancelSend"));
+    m_buttonCancel->setAccessibleName(QString::fromUtf8(kTextCancel));
+    m_buttonCancel->setAutoDefault(false);
+    m_buttonCancel->setGeometry(m_buttonSend->geometry());
+    m_buttonCancel->hide();
+
     m_editPort->setValidator(new PortValidator(m_editPort));
     setFixedSize(units.X(kTemplate102Width), units.Y(kTemplate102Height));
 }
@@ -282,6 +302,7 @@ void CTarnwickDlg::ConnectHandlers() {
     connect(button("1018"), &QPushButton::clicked, this, &CTarnwickDlg::OnBuildJson);
     connect(button("1017"), &QPushButton::clicked, this, &CTarnwickDlg::OnParseJson);
     connect(button("1001"), &QPushButton::clicked, this, &CTarnwickDlg::OnClear);
+    connect(m_buttonCancel, &QPushButton::clicked, this, &CTarnwickDlg::OnCancelSend);
     // The user's choice from the list (CBN_SELCHANGE); typing into the box's text changes nothing.
     connect(m_comboInterfaceType, &QComboBox::activated, this,
             &CTarnwickDlg::OnInterfaceTypeChanged);
@@ -407,31 +428,91 @@ void CTarnwickDlg::OnBuildJson() {
 void CTarnwickDlg::OnParseJson() {}
 
 void CTarnwickDlg::OnSend() {
+    if (Sending()) return;
     ReadControls();
     SendRequest request;
     request.ipBlank = m_ipAddress->IsBlank();
     const auto address = m_ipAddress->GetAddress();
     for (std::size_t i = 0; i < address.size(); ++i) request.ipFields[i] = address[i];
-    const std::string port = EncodeMessageText(m_strPort, EditEncoding::Gbk);
-    const std::string message = MessageBytes();
+    std::string port = EncodeMessageText(m_strPort, EditEncoding::Gbk);
+    std::string message = MessageBytes();
     request.portText = port;
     request.messageText = message;
     request.replyTimeoutMs = kSendReplyTimeoutMs;
+    // The checks come first, here, so that their message boxes appear as before.
+    std::vector<std::uint8_t> bytes;
+    if (const CommandResult checked = CheckSendRequest(request, bytes); !checked.Ok()) {
+        ShowError(checked.error);
+        return;
+    }
 
-    const CommandResult result = SendMessageText(request);
+    // Connecting, sending and waiting for the reply run on their own thread: the window keeps
+    // painting, and "取消" stops them.
+    m_sendCancel = false;
+    m_buttonSend->setEnabled(false);
+    m_buttonSend->hide();
+    m_buttonCancel->setEnabled(true);
+    m_buttonCancel->show();
+    m_sendThread = std::thread(
+        [this, request, port = std::move(port), message = std::move(message)]() mutable {
+            request.portText = port;
+            request.messageText = message;
+            request.cancel = &m_sendCancel;
+            CommandResult result = SendMessageText(request);
+            QMetaObject::invokeMethod(
+                this, [this, result = std::move(result)] { OnSendFinished(result); },
+                Qt::QueuedConnection);
+        });
+}
+
+void CTarnwickDlg::OnCancelSend() {
+    m_sendCancel = true;
+    m_buttonCancel->setEnabled(false);
+}
+
+void CTarnwickDlg::OnSendFinished(const CommandResult& result) {
+    if (m_sendThread.joinable()) m_sendThread.join();
+    m_buttonCancel->hide();
+    m_buttonSend->show();
+    m_buttonSend->setEnabled(true);
+    if (result.send.cancelled) return;  // the user stopped it: nothing to report
     if (!result.Ok()) {
         ShowError(result.error);
         return;
     }
-    if (result.send.reply.empty()) return;  // a send without reply shows nothing
-    QString text = QString::fromUtf8(kTextReply).arg(result.send.reply.size());
+    const std::vector<std::uint8_t>& reply = result.send.reply;
+    if (reply.empty()) return;  // a send without reply shows nothing
+    QString text = QString::fromUtf8(kTextReply).arg(reply.size());
     std::string hex(2 * kReplyBytesPerLine + 1, '\0');
-    for (std::size_t at = 0; at < result.send.reply.size(); at += kReplyBytesPerLine) {
-        const std::size_t n = std::min(kReplyBytesPerLine, result.send.reply.size() - at);
-        BytesToHex(result.send.reply.data() + at, n, hex.data());
+    for (std::size_t at = 0; at < reply.size(); at += kReplyBytesPerLine) {
+        const std::size_t n = std::min(kReplyBytesPerLine, reply.size() - at);
+        BytesToHex(reply.data() + at, n, hex.data());
         text += u'\n' + QString::fromLatin1(hex.data(), static_cast<qsizetype>(2 * n));
     }
-    Report({ReportedMessage::Icon::Information, QString::fromUtf8(kTextAppName), text});
+    const auto message = ReplyMessage(result.send);
+    std::vector<std::uint8_t> bytes(message.begin(), message.end());
+    Report({ReportedMessage::Icon::Information, QString::fromUtf8(kTextAppName), text,
+            QString::fromUtf8(kTextParseReply),
+            [this, bytes = std::move(bytes)] { OnParseReply(bytes); }});
+}
+
+void CTarnwickDlg::OnParseReply(const std::vector<std::uint8_t>& reply) {
+    m_strMessage = QString::fromLatin1(ReplyHexText(reply));
+    m_builtBytes.clear();
+    m_builtBytesShown = false;
+    m_editEncoding = EditEncoding::Gbk;
+    WriteControls();
+    switch (ReplyFormOf(reply)) {
+        case ReplyForm::TradeFrame:
+            OnParseTrade();
+            return;
+        case ReplyForm::JsonPacket:
+            OnParseJson();
+            return;
+        case ReplyForm::Iso8583:
+            OnParseIso8583();
+            return;
+    }
 }
 
 void CTarnwickDlg::OnClear() {

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "codec/CommandResult.h"
+#include "net/Socket.h"
 #include "ui/MessageText.h"
 
 class CIpAddressCtrl;
@@ -17,6 +19,7 @@ class CListControlEx;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 
 /// Index of the selected interface type: 0 automatic, 1 64 fields without length, 2 128 fields
 /// without length. Set by the dialog, read by the ISO 8583 parse command.
@@ -35,6 +38,8 @@ struct ReportedMessage {
     Icon icon = Icon::Error;
     QString caption;
     QString text;
+    QString actionButton = {};          // a further button beside OK; empty: none
+    std::function<void()> action = {};  // run after the box has closed through that button
 };
 
 /// The about box: icon, name and version, and "确定".
@@ -86,6 +91,11 @@ public:
     void OnBuildJson();
     void OnParseJson();
     void OnSend();
+    /// Stops a send that runs; its end shows nothing.
+    void OnCancelSend();
+    /// Puts a reply into the message edit as hex and decodes it as if it had been pasted.
+    void OnParseReply(const std::vector<std::uint8_t>& reply);
+    [[nodiscard]] bool Sending() const { return m_sendThread.joinable(); }
     void OnClear();
     void OnInterfaceTypeChanged();
     void OnSysCommand(int id);
@@ -103,6 +113,7 @@ private:
     void OnInitDialog();
     void ConnectHandlers();
     void LoadResultRows(const CommandResult& result);
+    void OnSendFinished(const CommandResult& result);
     QString ChooseFile(const FileDialogSpec& spec);
     void Report(const ReportedMessage& message);
 
@@ -120,6 +131,12 @@ private:
     std::string m_builtBytes;
     bool m_builtBytesShown = false;
     EditEncoding m_editEncoding = EditEncoding::Gbk;
+
+    // The send that runs off the user-interface thread, and the flag that stops it.
+    QPushButton* m_buttonSend = nullptr;
+    QPushButton* m_buttonCancel = nullptr;
+    CancelFlag m_sendCancel{false};
+    std::thread m_sendThread;
 
     FileChooser m_chooseFile;
     MessageReporter m_report;

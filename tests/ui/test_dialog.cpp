@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -166,6 +167,8 @@ private:
     static void TypeIntoFocus(const QString& text) {
         for (const QChar c : text) QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
     }
+    /// The send runs on its own thread; its end comes back through the event loop.
+    void WaitForSend() const { QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->Sending(), 10000); }
     void Parse(const char* button, int interfaceType, const QString& text) {
         Combo()->setCurrentIndex(interfaceType);
         g_interfaceType = interfaceType;
@@ -668,6 +671,7 @@ private slots:
         m_messages.clear();
         MessageEdit()->setPlainText(text);
         Button("1012")->click();
+        WaitForSend();
         QCOMPARE(MessageTexts(), QStringList{message});
         QCOMPARE(List()->rowCount(), 3);  // the list stays as it was
     }
@@ -693,6 +697,7 @@ private slots:
         PortBox()->setText(QString::number(listener.Port()));
         MessageEdit()->setPlainText(text);
         Button("1012")->click();
+        WaitForSend();
         QCOMPARE(listener.Received(), sent);
         if (reply.isEmpty()) {
             QCOMPARE(MessageTexts(), QStringList());
@@ -714,6 +719,7 @@ private slots:
         IpControl()->SetAddress(127, 0, 0, 1);
         PortBox()->setText(QString::number(listener.Port()));
         Button("1012")->click();
+        WaitForSend();
         QCOMPARE(MessageTexts(), QStringList());
         const QByteArray received = listener.Received();
         QCOMPARE(received.mid(6, body.size()), body);
@@ -721,6 +727,59 @@ private slots:
         char check = 0;
         for (const char c : received.left(received.size() - 1)) check ^= c;
         QCOMPARE(received.back(), check);
+    }
+
+    void sendRunsOffTheWindowThreadAndCancels() {
+        Listener slowHost(1000, QByteArray());  // takes the bytes, never answers
+        IpControl()->SetAddress(127, 0, 0, 1);
+        PortBox()->setText(QString::number(slowHost.Port()));
+        MessageEdit()->setPlainText(QStringLiteral("01"));
+        auto* cancel = Control<QPushButton>("cancelSend");
+        QElapsedTimer clock;
+        clock.start();
+        Button("1012")->click();
+        QVERIFY(m_dlg->Sending());
+        QVERIFY(!Button("1012")->isEnabled() && !Button("1012")->isVisible());
+        QVERIFY(cancel->isVisible() && cancel->isEnabled());
+        QCOMPARE(cancel->text(), QStringLiteral("取消"));
+        bool ticked = false;  // the event loop runs while the host keeps the send waiting
+        QTimer::singleShot(20, this, [&ticked] { ticked = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(ticked, 500);
+        QVERIFY(m_dlg->Sending());
+        cancel->click();
+        WaitForSend();
+        QVERIFY2(clock.elapsed() < 800, "the send ran to its time-out");  // reply wait is 1 s
+        QCOMPARE(MessageTexts(), QStringList());
+        QVERIFY(Button("1012")->isVisible() && Button("1012")->isEnabled());
+        QVERIFY(!cancel->isVisible());
+        QCOMPARE(slowHost.Received(), QByteArray("\x01", 1));
+    }
+
+    void parseReplyPutsItInTheEditAndDecodes_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QStringList>("lastRow");
+        QTest::newRow("64 fields")
+            << kMessage64 << 16 << QStringList{"Bit 64", "8", "3A4F9C0D12E5B776"};
+        QTest::newRow("trade frame") << kTradeMessage << 3 << QStringList{"Bit 3", "3", "414243"};
+    }
+    void parseReplyPutsItInTheEditAndDecodes() {
+        QFETCH(QString, reply);
+        QFETCH(int, rows);
+        QFETCH(QStringList, lastRow);
+        Listener host(1, QByteArray::fromHex(reply.toLatin1()));
+        IpControl()->SetAddress(127, 0, 0, 1);
+        PortBox()->setText(QString::number(host.Port()));
+        MessageEdit()->setPlainText(QStringLiteral("01"));
+        Button("1012")->click();
+        WaitForSend();
+        QCOMPARE(m_messages.size(), std::size_t{1});
+        QCOMPARE(m_messages[0].actionButton, QStringLiteral("解析应答"));
+        QVERIFY(m_messages[0].text.startsWith(QStringLiteral("主机应答 ")));
+        m_messages[0].action();
+        QCOMPARE(MessageEdit()->toPlainText(), reply.toUpper());
+        QCOMPARE(List()->rowCount(), rows);
+        QCOMPARE(Row(rows - 1), lastRow);
     }
 
     void aboutBoxFromContextMenu() {
