@@ -26,6 +26,7 @@
 #include "net/SendCommand.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
+#include "ui/HostSimDlg.h"
 #include "ui/InterfaceTypeCombo.h"
 #include "ui/IpAddressCtrl.h"
 #include "ui/ListControlEx.h"
@@ -81,6 +82,7 @@ constexpr int kDialogFontPoints = 9;
 constexpr int kPortMaxChars = 5;
 const char* const kTextPortTooLong = "请输入不多于 %1 个的字符。";
 const char* const kTextAboutItem = "关于 Tarnwick(&A)...";
+const char* const kTextHostSimItem = "模拟主机";
 const char* const kTextAppName = "Tarnwick";
 const char* const kTextReply = "主机应答 %1 字节:";
 const char* const kTextParseReply = "解析应答";
@@ -527,6 +529,14 @@ void CTarnwickDlg::OnInterfaceTypeChanged() {
     g_interfaceType = m_comboInterfaceType->currentIndex();
 }
 
+void CTarnwickDlg::OnHostSimulator() {
+    // One window for the whole session; closing it stops its host.
+    if (m_hostSim == nullptr) m_hostSim = new CHostSimDlg(this);
+    m_hostSim->show();
+    m_hostSim->raise();
+    m_hostSim->activateWindow();
+}
+
 void CTarnwickDlg::OnSysCommand(int id) {
     if ((id & 0xFFF0) == kIdmAboutBox) {
         CAboutDlg about(m_hIcon, this);
@@ -548,6 +558,7 @@ void CTarnwickDlg::keyPressEvent(QKeyEvent* event) {
 void CTarnwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8(kTextAboutItem), this, [this] { OnSysCommand(kIdmAboutBox); });
+    menu.addAction(QString::fromUtf8(kTextHostSimItem), this, [this] { OnHostSimulator(); });
     menu.exec(event->globalPos());
 }
 

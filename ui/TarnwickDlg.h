@@ -14,6 +14,7 @@
 #include "net/Socket.h"
 #include "ui/MessageText.h"
 
+class CHostSimDlg;
 class CIpAddressCtrl;
 class CListControlEx;
 class QComboBox;
@@ -99,6 +100,8 @@ public:
     void OnClear();
     void OnInterfaceTypeChanged();
     void OnSysCommand(int id);
+    /// Shows the "模拟主机" window (context menu).
+    void OnHostSimulator();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -137,6 +140,7 @@ private:
     QPushButton* m_buttonCancel = nullptr;
     CancelFlag m_sendCancel{false};
     std::thread m_sendThread;
+    CHostSimDlg* m_hostSim = nullptr;
 
     FileChooser m_chooseFile;
     MessageReporter m_report;

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "codec/Texts.h"
+#include "ui/HostSimDlg.h"
 #include "ui/IpAddressCtrl.h"
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
@@ -780,6 +781,27 @@ private slots:
         QCOMPARE(MessageEdit()->toPlainText(), reply.toUpper());
         QCOMPARE(List()->rowCount(), rows);
         QCOMPARE(Row(rows - 1), lastRow);
+    }
+
+    void hostSimulatorAnswersTheWindowsSend() {
+        m_dlg->OnHostSimulator();
+        auto* sim = m_dlg->findChild<CHostSimDlg*>();
+        QVERIFY(sim != nullptr && sim->isVisible());
+        sim->findChild<QLineEdit*>(QStringLiteral("simPort"))->setText(QStringLiteral("0"));
+        sim->findChild<QPushButton*>(QStringLiteral("simStart"))->click();
+        QTRY_VERIFY(sim->Port() != 0);
+        IpControl()->SetAddress(127, 0, 0, 1);
+        PortBox()->setText(QString::number(sim->Port()));
+        MessageEdit()->setPlainText(kMessage64);
+        Button("1012")->click();
+        WaitForSend();
+        QCOMPARE(MessageTexts().size(), 1);
+        QVERIFY(
+            MessageTexts()[0].startsWith(QStringLiteral("主机应答 107 字节:\n0069600000000360")));
+        auto* log = sim->findChild<QPlainTextEdit*>(QStringLiteral("simLog"));
+        QTRY_VERIFY(log->toPlainText().contains(QStringLiteral(" 0200 answered")));
+        sim->findChild<QPushButton*>(QStringLiteral("simStop"))->click();
+        QTRY_VERIFY(!sim->Running());
     }
 
     void aboutBoxFromContextMenu() {
