@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -396,6 +398,73 @@ TEST(Cli, SendSaysHowTheReplyEnded) {
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(FirstLine(r.err), c.firstErrLine);
     }
+}
+
+TEST(Cli, ServeOptionsAndOneExchange) {
+    const struct {
+        std::vector<const char*> args;
+        int status;
+        const char* firstErrLine;
+    } refused[] = {
+        {{"serve"}, kExitUsage, "tarnwick-cli serve: --port must be a port number 0..65535"},
+        {{"serve", "--port", "0", "--mode", "32"},
+         kExitUsage,
+         "tarnwick-cli serve: --mode must be auto, 64 or 128"},
+        {{"serve", "--port", "0", "--mode", "64", "--trade"},
+         kExitUsage,
+         "tarnwick-cli serve: --mode and --trade exclude each other"},
+        {{"serve", "--port", "0", "--count", "0"},
+         kExitUsage,
+         "tarnwick-cli serve: --count must be a number of requests, 1 or more"},
+        {{"serve", "--port", "0", "--rules", "/nonexistent/rules.json"},
+         kExitFailed,
+         "tarnwick-cli serve: --rules /nonexistent/rules.json: cannot open "
+         "/nonexistent/rules.json"},
+        {{"serve", "--port", "0", "--bind", "192.0.2.1"},
+         kExitFailed,
+         "tarnwick-cli serve: cannot listen on 192.0.2.1:0: Cannot assign requested address"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.firstErrLine);
+        const CliRun r = Cli(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(FirstLine(r.err), c.firstErrLine);
+    }
+
+    // A port just free; the host answers one request and stops.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    const std::string port = std::to_string(ntohs(a.sin_port));
+    CliRun served;
+    std::thread host([&] {
+        served = Cli({"serve", "--port", port.c_str(), "--count", "1", "--idle-timeout", "10"});
+    });
+    const std::string request =
+        "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
+        "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
+        "360013220001230005003A4F9C0D12E5B776";
+    CliRun sent;
+    for (int i = 0; i < 100; ++i) {
+        sent = Cli({"send", "--ip", "127.0.0.1", "--port", port.c_str(), "--expect-reply",
+                    request.c_str()});
+        if (sent.status == kExitOk) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    host.join();
+    EXPECT_EQ(sent.status, kExitOk) << sent.err;
+    EXPECT_EQ(served.status, kExitOk) << served.err;
+    EXPECT_EQ(FirstLine(served.err), "tarnwick-cli: serving on 127.0.0.1:" + port);
+    EXPECT_EQ(served.out.rfind("{\"time\":\"", 0), 0u) << served.out;
+    EXPECT_NE(served.out.find(R"("type":"0200","request":[{"name":"TPDU")"), std::string::npos);
+    EXPECT_NE(served.out.find(R"({"name":"Type","length":"4","value":"0210"})"), std::string::npos);
+    EXPECT_NE(served.out.find(R"("ended":"answered"})"), std::string::npos);
+    EXPECT_EQ(std::count(served.out.begin(), served.out.end(), '\n'), 1);
 }
 
 }  // namespace
