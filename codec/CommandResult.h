@@ -1,13 +1,11 @@
 // The outcome of one command: rows, a message text, or the system's error text.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "codec/FieldRow.h"
+#include "codec/SendReport.h"
 #include "codec/TextDecode.h"
 
 enum class Outcome {
@@ -16,29 +14,15 @@ enum class Outcome {
     NoLengthMatch,  // automatic mode: neither length form fits; nothing is shown
 };
 
-/// How a host's reply ended: its length form satisfied, the host closed, the connection was
-/// reset, the wait timed out, or no reply was awaited.
-enum class ReplyEnd { None, Complete, Closed, Reset, Timeout };
-
-/// The send command's part of a result: bytes sent and the host's reply.
-struct SendReport {
-    std::size_t sent = 0;
-    std::vector<std::uint8_t> reply;
-    ReplyEnd ended = ReplyEnd::None;
-    std::size_t expected = 0;  // the reply's length by its own length form; 0 while unknown
-    bool cut = false;          // the reply reached the size cap and was read no further
-    bool cancelled = false;    // the user stopped the send
-};
-
 struct CommandResult {
     Outcome outcome = Outcome::Ok;
     std::string_view error;  // one of the texts of codec/Texts.h when Failed
     std::string detail;      // optional detail for the command line, English, one line
     FieldRowList rows;       // rows for the field list (Ok)
     TextEncoding rowEncoding = TextEncoding::Gbk;
-    std::string message;  // build commands: the exact bytes of the message text
+    std::string message;     // build commands: the exact bytes of the message text
     TextEncoding messageEncoding = TextEncoding::Gbk;
-    SendReport send;  // the send command
+    SendReport send;         // the send command: bytes sent and the host's reply
 
     [[nodiscard]] bool Ok() const { return outcome == Outcome::Ok; }
     /// Empties the result for reuse, keeping the capacity of rows and message.
