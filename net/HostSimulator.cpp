@@ -487,6 +487,7 @@ bool ParseSimRules(std::string_view json, SimRules& rules, std::string& why) {
 SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
                           const SimRules& rules) {
     SimExchange x;
+    x.requestRows.reserve(24);  // rows are large: no regrowth for a typical message
     SimMessage m;
     if (!DecodeRequest(request, form, m, x.requestRows, x.error)) return x;
     x.type = TypeText(m);
@@ -530,6 +531,7 @@ SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
     }
     SimMessage check;
     std::string why;
+    x.replyRows.reserve(x.requestRows.size() + 4);
     if (!DecodeRequest(x.reply, form, check, x.replyRows, why)) x.replyRows.clear();
     return x;
 }
