@@ -251,7 +251,7 @@ TEST(HostServer, AnswersManyConnectionsAndStopsAfterTheCount) {
 TEST(HostServer, BadRequestsAreLoggedAndOthersStillServed) {
     ServeOptions o;
     o.form = SimForm::Iso64;
-    o.requestTimeoutMs = 300;
+    o.requestTimeoutMs = 1000;
     Host host(o);
     const std::string port = host.Port();
     ASSERT_FALSE(port.empty());
@@ -273,8 +273,8 @@ TEST(HostServer, BadRequestsAreLoggedAndOthersStillServed) {
 
     const auto start = Clock::now();
     EXPECT_EQ(Send(port, kRequest64).send.ended, ReplyEnd::Complete);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(250)) << "stalled by the others";
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the drip's time-out passes
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(800)) << "stalled by the others";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // the drip's time-out passes
     close(drip);
     close(big);
     close(undecodable);
@@ -286,7 +286,7 @@ TEST(HostServer, BadRequestsAreLoggedAndOthersStillServed) {
         "unanswered|oversized: the length announces 65537 bytes, more than 65536",
         "unanswered|the connection was reset: Connection reset by peer",
         "unanswered|the request does not decode as a 64-field message",
-        "unanswered|truncated: no whole request within 300 ms after 3 bytes of 50",
+        "unanswered|truncated: no whole request within 1000 ms after 3 bytes of 50",
         "unanswered|truncated: the client closed the connection after 4 bytes of 50",
     };
     for (std::size_t i = 0; i < std::size(reasons); ++i) EXPECT_EQ(log[i + 1], reasons[i]);
