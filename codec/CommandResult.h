@@ -18,11 +18,11 @@ struct CommandResult {
     Outcome outcome = Outcome::Ok;
     std::string_view error;  // one of the texts of codec/Texts.h when Failed
     std::string detail;      // optional detail for the command line, English, one line
+    SendReport send;         // the send command: bytes sent and the host's reply
     FieldRowList rows;       // rows for the field list (Ok)
     TextEncoding rowEncoding = TextEncoding::Gbk;
     std::string message;     // build commands: the exact bytes of the message text
     TextEncoding messageEncoding = TextEncoding::Gbk;
-    SendReport send;         // the send command: bytes sent and the host's reply
 
     [[nodiscard]] bool Ok() const { return outcome == Outcome::Ok; }
     /// Empties the result for reuse, keeping the capacity of rows and message.
@@ -30,11 +30,11 @@ struct CommandResult {
         outcome = Outcome::Ok;
         error = {};
         detail.clear();
+        send = {};
         rows.clear();
         rowEncoding = TextEncoding::Gbk;
         message.clear();
         messageEncoding = TextEncoding::Gbk;
-        send = {};
     }
     void Fail(std::string_view text, std::string why = {}) {
         outcome = Outcome::Failed;
