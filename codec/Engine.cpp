@@ -13,6 +13,8 @@ namespace {
 
 constexpr char kArrowText[] = " -> ";
 
+}  // namespace
+
 FieldAttr AttrOf(const FieldDef& d) {
     FieldAttr a;
     if (!d.Defined()) return a;
@@ -24,6 +26,13 @@ FieldAttr AttrOf(const FieldDef& d) {
     a.inMac = d.inMac ? 1 : 0;
     return a;
 }
+
+bool SameAttr(const FieldAttr& a, const FieldAttr& b) {
+    return a.fixed == b.fixed && a.maxLen == b.maxLen && a.lenBytes == b.lenBytes &&
+           a.format == b.format && a.lenFormat == b.lenFormat && a.inMac == b.inMac;
+}
+
+namespace {
 
 // Bitmap bytes on the wire for a table's full width.
 std::int32_t FullBitmapBytes(const BitmapSpec& b) {
@@ -186,6 +195,7 @@ std::int32_t UnpackBody(const FieldTable& form, FieldSet s, const std::uint8_t* 
         // Only a variable field states a length; a fixed one leaves stated at 0.
         if (stated > s.attr[i].maxLen && r >= 0 &&
             !ReportOverlong(form, ctx, f, base + off, stated, s.attr[i].maxLen)) {
+            s.value[i].length = 0;  // refused: not among the fields decoded before the failure
             return -2;
         }
         return r;
