@@ -368,7 +368,13 @@ std::int32_t PackBody(const FieldTable& form, FieldSet s, std::uint8_t* out,
     }
     const FieldValue& type = s.value[0];
     if (type.length >= 1024) return -1;
-    std::size_t pos = StoredBytes(type);
+    // Every copy is cut to what the field's record allows now, so that MaxBodySize holds even
+    // for values stored under a record that was changed since.
+    const auto room = [&](std::size_t f) {
+        return std::min(StoredBytes(s.value[f]),
+                        static_cast<std::size_t>(std::max(MaxEncodedSize(s.attr[f]), 0)));
+    };
+    std::size_t pos = room(0);
     if (pos > 0) std::memcpy(out, type.data.data(), pos);
 
     const std::int32_t bits =
@@ -407,7 +413,9 @@ std::int32_t PackBody(const FieldTable& form, FieldSet s, std::uint8_t* out,
             pos += bitmapBytes;
         } else {
             // The stored length of field 1 says how many bitmap bytes the message carries.
-            pos += static_cast<std::size_t>(std::max(s.value[1].length, 0));
+            pos += std::min(static_cast<std::size_t>(std::max(s.value[1].length, 0)),
+                            static_cast<std::size_t>(FullBitmapBytes(form.bitmap) +
+                                                     std::max(MaxEncodedSize(s.attr[1]), 0)));
         }
     }
 
@@ -416,8 +424,8 @@ std::int32_t PackBody(const FieldTable& form, FieldSet s, std::uint8_t* out,
         if (f < 2 || f > static_cast<std::size_t>(form.packLastField)) continue;
         const FieldValue& v = s.value[f];
         if (form.packMaxStored > 0 && v.length >= form.packMaxStored) continue;
-        const std::size_t n = StoredBytes(v);
-        std::memcpy(out + pos, v.data.data(), n);
+        const std::size_t n = room(f);
+        if (n > 0) std::memcpy(out + pos, v.data.data(), n);
         pos += n;
     }
     if (outLen != nullptr) *outLen = static_cast<std::int32_t>(pos);
@@ -487,8 +495,10 @@ std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& pa
             std::memcpy(out + total, text, 8);
             total += 8;
         } else {
-            const std::size_t n = StoredBytes(s.value[mac]);
-            std::memcpy(out + total, s.value[mac].data.data(), n);
+            const std::size_t n = std::min(
+                StoredBytes(s.value[mac]),
+                static_cast<std::size_t>(std::max(MaxEncodedSize(s.attr[mac]), 0)));
+            if (n > 0) std::memcpy(out + total, s.value[mac].data.data(), n);
             total += n;
         }
     }
