@@ -77,7 +77,8 @@ TEST(HostSimulator, CutsRequestsByTheirLengthForms) {
 }
 
 TEST(HostSimulator, EncodesFieldTextsByTheTable) {
-    const auto& t = UnionPay64Table();
+    const CCupPosPack pack;
+    const auto& t = pack.m_attr;
     const struct {
         const char* name;
         int field;

@@ -336,6 +336,23 @@ private slots:
         QCOMPARE(Row(0), (QStringList{"old", "1", "kept"}));
     }
 
+    // The error box of a failed decoding names where it stopped; its button loads the rows
+    // decoded before the failure and an error row.
+    void failedDecodeOffersRowsBeforeTheFailure() {
+        Parse("1015", 1, QStringLiteral("0200 0800000000000000 000000"));  // field 5 undefined
+        QCOMPARE(MessageTexts(), QStringList{Utf8(kTextIsoParseError)});
+        const ReportedMessage& m = m_messages[0];
+        QCOMPARE(m.informative,
+                 QStringLiteral("field 5 is marked in the bitmap but not defined (byte 10)"));
+        QCOMPARE(m.extraButton, Utf8(kTextShowPartialRows));
+        QCOMPARE(List()->rowCount(), 0);
+        QVERIFY(m.extraAction);
+        m.extraAction();
+        QCOMPARE(List()->rowCount(), 3);
+        QCOMPARE(Row(0), (QStringList{"Type", "4", "0200"}));
+        QCOMPARE(Row(2), (QStringList{"错误", "", m.informative}));
+    }
+
     void hugePasteIsCutAndRefused() {
         // 20 MB of text in several scripts: the edit takes what fits its limit, and every command
         // refuses that with its own message.
@@ -775,9 +792,9 @@ private slots:
         Button("1012")->click();
         WaitForSend();
         QCOMPARE(m_messages.size(), std::size_t{1});
-        QCOMPARE(m_messages[0].actionButton, QStringLiteral("解析应答"));
+        QCOMPARE(m_messages[0].extraButton, QStringLiteral("解析应答"));
         QVERIFY(m_messages[0].text.startsWith(QStringLiteral("主机应答 ")));
-        m_messages[0].action();
+        m_messages[0].extraAction();
         QCOMPARE(MessageEdit()->toPlainText(), reply.toUpper());
         QCOMPARE(List()->rowCount(), rows);
         QCOMPARE(Row(rows - 1), lastRow);
