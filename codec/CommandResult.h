@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codec/FieldRow.h"
 #include "codec/TextDecode.h"
@@ -21,6 +22,7 @@ struct CommandResult {
     TextEncoding rowEncoding = TextEncoding::Gbk;
     std::string message;     // build commands: the exact bytes of the message text
     TextEncoding messageEncoding = TextEncoding::Gbk;
+    std::vector<std::string> warnings;  // suspicious places of an input that still succeeded
 
     [[nodiscard]] bool Ok() const { return outcome == Outcome::Ok; }
     /// Empties the result for reuse, keeping the capacity of rows and message.
@@ -32,6 +34,7 @@ struct CommandResult {
         rowEncoding = TextEncoding::Gbk;
         message.clear();
         messageEncoding = TextEncoding::Gbk;
+        warnings.clear();
     }
     void Fail(std::string_view text, std::string why = {}) {
         outcome = Outcome::Failed;

@@ -16,6 +16,8 @@ inline constexpr std::string_view kTextPortEmpty = "Port为空!";
 inline constexpr std::string_view kTextSendDataEmpty = "Send数据为空!";
 inline constexpr std::string_view kTextConnectError = "建立socket连接异常!";
 inline constexpr std::string_view kTextErrorCaption = "错误";
+/// Shown after a build whose configuration had suspicious places; %1 is their count.
+inline constexpr std::string_view kTextBuildWarnings = "生成完成，但配置文件有%1处可疑内容";
 
 /// The longest message text a command takes (its 10240-byte text buffer and terminator).
 inline constexpr std::size_t kMaxMessageText = 10239;

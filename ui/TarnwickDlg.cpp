@@ -167,6 +167,7 @@ CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
                                                              : QMessageBox::Information;
         QMessageBox box(icon, message.caption, message.text, QMessageBox::Ok, this);
         box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box.setInformativeText(message.informativeText);
         // A long text (a large reply) shows its head; the whole text is under "详细信息".
         const QStringList lines = message.text.split(u'\n');
         if (lines.size() > kMessageBoxLines) {
@@ -386,6 +387,17 @@ void CTarnwickDlg::OnBuildTrade() {
     // What the trade parse command does next: read the controls and show the message's rows.
     ReadControls();
     m_listFields->LoadRows(result.rows, result.rowEncoding);
+    ShowWarnings(result);
+}
+
+void CTarnwickDlg::ShowWarnings(const CommandResult& result) {
+    if (result.warnings.empty()) return;
+    QStringList lines;
+    for (const std::string& w : result.warnings) lines << QString::fromStdString(w);
+    const QString text = QString::fromUtf8(kTextBuildWarnings.data(),
+                                           static_cast<qsizetype>(kTextBuildWarnings.size()));
+    Report({ReportedMessage::Icon::Warning, QString::fromUtf8(kTextAppName),
+            text.arg(result.warnings.size()), lines.join(u'\n')});
 }
 
 void CTarnwickDlg::OnBuildJson() {
@@ -402,6 +414,7 @@ void CTarnwickDlg::OnBuildJson() {
     }
     m_listFields->LoadRows(result.rows, result.rowEncoding);
     ShowMessageText(result.message, result.messageEncoding);
+    ShowWarnings(result);
 }
 
 void CTarnwickDlg::OnParseJson() {}

@@ -29,12 +29,13 @@ struct FileDialogSpec {
     QString defaultSuffix;
 };
 
-/// A message box to show: its icon, caption and text.
+/// A message box to show: its icon, caption, text and informative text (may be empty).
 struct ReportedMessage {
     enum class Icon { Error, Warning, Information };
     Icon icon = Icon::Error;
     QString caption;
     QString text;
+    QString informativeText{};
 };
 
 /// The about box: icon, name and version, and "确定".
@@ -103,6 +104,7 @@ private:
     void OnInitDialog();
     void ConnectHandlers();
     void LoadResultRows(const CommandResult& result);
+    void ShowWarnings(const CommandResult& result);
     QString ChooseFile(const FileDialogSpec& spec);
     void Report(const ReportedMessage& message);
 

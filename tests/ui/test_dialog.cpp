@@ -497,6 +497,22 @@ private slots:
         QCOMPARE(m_dlg->MessageBytes(), message.toStdString());
     }
 
+    void buildTradeWarnsInOneBoxAfterBuilding() {
+        m_nextPath = WriteFile(QStringLiteral("w.xml"),
+                               "<orbo8583-build-config>\n<bti number=\"3\" value=\"41\"/>\n"
+                               "<bit number=\"0\" value=\"01\"/><bit number=\"3\" value=\"414243\" "
+                               "valeu=\"1\"/></orbo8583-build-config>");
+        Button("1014")->click();
+        QCOMPARE(MessageEdit()->toPlainText(), kTradeMessage);
+        QCOMPARE(m_messages.size(), std::size_t{1});
+        QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Warning);
+        QCOMPARE(m_messages[0].text, QStringLiteral("生成完成，但配置文件有2处可疑内容"));
+        QCOMPARE(m_messages[0].informativeText,
+                 QStringLiteral("line 2: element <bti> is not <bit>; ignored\n"
+                                "line 3: attribute \"valeu\" of <bit> is not number, length or "
+                                "value; ignored"));
+    }
+
     void buildJson_data() {
         QTest::addColumn<QByteArray>("json");    // empty: the file dialog is cancelled
         QTest::addColumn<QString>("firstName");  // the list's one row afterwards; empty: none
