@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr std::size_t kValueChars = sizeof(FieldRow::value) - 1;  // 1023 and the terminator
 constexpr char kArrow[] = " -> ";
 constexpr std::size_t kArrowChars = sizeof kArrow - 1;
 
@@ -21,27 +20,6 @@ void CopyShort(char* dst, const std::uint8_t* src, std::size_t n) {
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) std::memcpy(dst + i, src + i, 8);
     for (; i < n; ++i) dst[i] = static_cast<char>(src[i]);
-}
-
-bool IsGbkLead(std::uint8_t b) { return b >= 0x81 && b <= 0xFE; }
-bool IsGbkTrail(std::uint8_t b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
-
-// How many of the first `room` bytes of text may be shown without splitting a double-byte
-// character: a lead byte whose trail byte lies past the cut is left out with it. Characters are
-// paired from the start of the text, as a reader of code page 936 pairs them.
-std::size_t KeepWholeCharacters(const std::uint8_t* text, std::size_t textLen, std::size_t room) {
-    if (textLen <= room) return textLen;
-    std::size_t i = 0;
-    while (i < room) {
-        // text[i + 1] exists: the text is longer than the room.
-        if (IsGbkLead(text[i]) && IsGbkTrail(text[i + 1])) {
-            if (i + 1 >= room) return i;
-            i += 2;
-        } else {
-            ++i;
-        }
-    }
-    return room;
 }
 
 // Calls fn for every entry of a present-field list that names a data field (2 and above), in
@@ -93,15 +71,18 @@ void AppendFixedRow(FieldRowList& rows, std::string_view name, std::int32_t leng
 
 void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n, const std::uint8_t* text,
                  std::size_t textLen) {
-    const std::size_t hexBytes = std::min(n, kValueChars / 2);
-    BytesToHex(bytes, hexBytes, row.value);
-    std::size_t pos = 2 * hexBytes;
-    if (text == nullptr || pos + kArrowChars > kValueChars) return;
-    std::memcpy(row.value + pos, kArrow, kArrowChars);
-    pos += kArrowChars;
-    const std::size_t keep = KeepWholeCharacters(text, textLen, kValueChars - pos);
-    CopyShort(row.value + pos, text, keep);
-    row.value[pos + keep] = '\0';
+    if (text == nullptr) {
+        BytesToHex(bytes, n, row.value.Prepare(2 * n));
+        return;
+    }
+    // A row text ends at a zero byte: the text part shows the bytes before the first one.
+    if (const void* zero = textLen == 0 ? nullptr : std::memchr(text, 0, textLen)) {
+        textLen = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - text);
+    }
+    char* out = row.value.Prepare(2 * n + kArrowChars + textLen);
+    BytesToHex(bytes, n, out);
+    std::memcpy(out + 2 * n, kArrow, kArrowChars);
+    CopyShort(out + 2 * n + kArrowChars, text, textLen);
 }
 
 std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack) {
