@@ -17,6 +17,7 @@
 #include "codec/Texts.h"
 #include "net/SendCommand.h"
 #include "trade/ConfigFile.h"
+#include "trade/ParseJsonPacket.h"
 #include "trade/TradeCommands.h"
 
 namespace {
@@ -207,6 +208,11 @@ int RunParseIso8583(const Run& r) {
 
 int RunParseTrade(const Run& r) { return RunParse(r, ParseTradeLine, 0); }
 
+void ParseJsonLine(std::string_view text, int, CommandResult& result) {
+    ParseJsonPacketText(text, result);
+}
+int RunParseJson(const Run& r) { return RunParse(r, ParseJsonLine, 0); }
+
 // ---- build-trade and build-json
 
 int RunBuild(const Run& r, CommandResult (*build)(std::string_view path),
@@ -374,6 +380,16 @@ const std::string kParseTradeHelp =
     std::string(kRowsHelp) + std::string(kTextHelp) +
     "Failures (exit status 1): \"报文为空!\", \"orbo8583报文解析出错!\".\n";
 
+const std::string kParseJsonHelp =
+    std::string(
+        "Decodes a JSON packet text into one row per member and a last row \"校验\" (check byte\n"
+        "and stated length agree, or what they should be). TEXT is the packet as build-json\n"
+        "writes it (12 hex characters of frame head, the JSON text, 2 hex characters of check\n"
+        "byte) or the whole frame as hex digits (white space anywhere).\n") +
+    std::string(kRowsHelp) +
+    "Omitted or '-': standard input, read whole (one final line break is dropped).\n"
+    "Failures (exit status 1): \"报文为空!\", \"JSON包解析出错!\" (the reason on the detail line).\n";
+
 constexpr std::string_view kBuildTradeHelp =
     "Builds an orbo8583 trade message from an XML build configuration: root element\n"
     "<orbo8583-build-config>, child elements <bit number=\"N\" value=\"HEX\"/> (0 = command code,\n"
@@ -430,6 +446,9 @@ const Subcommand kSubcommands[] = {
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [TEXT]", kParseTradeHelp,
      kParseTradeOptions, RunParseTrade},
+    {"parse-json", "decode a JSON packet text into the rows of its members",
+     "tarnwick-cli parse-json [--format table|json] [--each-line] [TEXT]", kParseJsonHelp,
+     kParseTradeOptions, RunParseJson},
     {"build-trade", "build an orbo8583 trade message from an XML build configuration",
      "tarnwick-cli build-trade [--format text|json] FILE.xml|-", kBuildTradeHelp, kBuildOptions,
      RunBuildTrade},

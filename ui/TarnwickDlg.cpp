@@ -23,6 +23,7 @@
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/SendCommand.h"
+#include "trade/ParseJsonPacket.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
 #include "ui/InterfaceTypeCombo.h"
@@ -417,7 +418,22 @@ void CTarnwickDlg::OnBuildJson() {
     ShowWarnings(result);
 }
 
-void CTarnwickDlg::OnParseJson() {}
+void CTarnwickDlg::OnParseJson() {
+    ReadControls();
+    const CommandResult result = ParseJsonPacketText(MessageBytes());
+    if (!result.Ok()) {
+        ShowErrorWithReason(result);
+        return;
+    }
+    m_listFields->LoadRows(result.rows, result.rowEncoding);
+}
+
+void CTarnwickDlg::ShowErrorWithReason(const CommandResult& result) {
+    Report({ReportedMessage::Icon::Error,
+            QString::fromUtf8(kTextErrorCaption.data(), kTextErrorCaption.size()),
+            QString::fromUtf8(result.error.data(), static_cast<qsizetype>(result.error.size())),
+            QString::fromStdString(result.detail)});
+}
 
 void CTarnwickDlg::OnSend() {
     ReadControls();

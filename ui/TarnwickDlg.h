@@ -105,6 +105,8 @@ private:
     void ConnectHandlers();
     void LoadResultRows(const CommandResult& result);
     void ShowWarnings(const CommandResult& result);
+    /// An error box with the result's detail as informative text.
+    void ShowErrorWithReason(const CommandResult& result);
     QString ChooseFile(const FileDialogSpec& spec);
     void Report(const ReportedMessage& message);
 

@@ -385,7 +385,6 @@ private slots:
     void buttonsWithoutFunctionChangeNothing() {
         Parse("1015", 0, kMessage64);
         Button("1016")->click();
-        Button("1017")->click();
         QCOMPARE(List()->rowCount(), 16);
         QCOMPARE(MessageEdit()->toPlainText(), kMessage64);
         QVERIFY(m_messages.empty());
@@ -550,6 +549,25 @@ private slots:
         QCOMPARE(PortBox()->text(), QStringLiteral("9"));  // read first, so kept
         m_dlg->ReadControls();
         QCOMPARE(QByteArray::fromStdString(m_dlg->MessageBytes()), bytes);
+    }
+
+    void parseJsonReadsBuiltPacketsBack() {
+        // A built code page 936 packet reads back with its text; a bad marker is refused with
+        // the reason as informative text, and the list stays.
+        m_nextPath = WriteFile(QStringLiteral("p.json"), "{\"m\": \"\xC9\xCC\xBB\xA7\", \"n\": 7}");
+        Button("1018")->click();
+        Button("1017")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(List()->rowCount(), 3);
+        QCOMPARE(Row(0), (QStringList{"m", "4", "商户"}));
+        QCOMPARE(Row(2)[0], QStringLiteral("校验"));
+        QVERIFY(Row(2)[2].endsWith(QStringLiteral("校验字节与长度正确")));
+        Button("1001")->click();  // no longer the built packet
+        MessageEdit()->setPlainText(QStringLiteral("1100F2000000{ }AC"));
+        Button("1017")->click();
+        QCOMPARE(MessageTexts(), QStringList{QStringLiteral("JSON包解析出错!")});
+        QCOMPARE(m_messages[0].informativeText, QStringLiteral("frame marker is F2, not F1"));
+        QCOMPARE(List()->rowCount(), 3);
     }
 
     void builtBytesSurviveOnlyUnchangedText() {
