@@ -17,6 +17,7 @@ inline constexpr std::string_view kTextSendDataEmpty = "Send数据为空!";
 inline constexpr std::string_view kTextConnectError = "建立socket连接异常!";
 inline constexpr std::string_view kTextErrorCaption = "错误";
 inline constexpr std::string_view kTextJsonPacketParseError = "JSON包解析出错!";
+inline constexpr std::string_view kTextIsoBuildError = "组包出错!";
 /// The last row of a parsed JSON packet: its name, and what its value says after the check byte.
 inline constexpr std::string_view kTextCheckRow = "校验";
 inline constexpr std::string_view kTextCheckAgrees = "校验字节与长度正确";
