@@ -159,6 +159,7 @@ FieldBytes FromBytes(const FieldDef& def, std::string b, bool mayHavePrefix) {
 
 /// The value of a row of field def: its hex, or its text where the text no longer matches.
 FieldBytes ValueOf(const FieldDef& def, const RowValue& v, bool utf8) {
+    // v.text is UTF-8 here.
     FieldBytes fromHex;
     if (!v.digitsOk) {
         fromHex = Fail("the hex part holds a character that is not a hex digit");
@@ -267,7 +268,8 @@ BuiltMessage Failure(std::string reason) {
 
 }  // namespace
 
-BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, bool withLength) {
+BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, bool withLength,
+                      TextEncoding rowEncoding) {
     const bool utf8 = table.charset == "UTF-8";
     const auto bits = static_cast<std::size_t>(std::clamp(table.bitmap.bits, 64, 128));
     // Stored bytes by field number (0 the message type), by framing part and by member.
@@ -280,7 +282,10 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
     std::vector<std::size_t> rowOf(bits + 1);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::string name = Trim(rows[i].Name());
-        const RowValue value = SplitValue(rows[i].Value());
+        RowValue value = SplitValue(rows[i].Value());
+        if (value.text && rowEncoding != TextEncoding::Utf8OrGbk) {
+            value.text = ToUtf8(*value.text, rowEncoding);
+        }
         if (name.empty() && value.digits.empty() && !value.text) continue;
         const auto target = TargetOf(table, name);
         if (!target) return RowFailure(i, name, "no such row in this message form");
@@ -358,10 +363,16 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
     // The framing parts the rows give, in wire order; a Length part, when wanted, is written last.
     std::string frame;
     std::optional<std::size_t> lengthAt;
-    std::vector<std::pair<std::size_t, std::size_t>> totals;    // offset and width of total members
-    std::vector<std::pair<std::size_t, std::size_t>> detected;  // part and offset, to be checked
+    std::vector<std::pair<std::size_t, std::size_t>> totals;  // offset and width of total members
+    struct Detected {
+        std::size_t part;
+        std::size_t at;  // where the part starts, or would start
+        bool given;
+    };
+    std::vector<Detected> detected;
     const FramePart* lengthPart = nullptr;
     bool previousGiven = false;
+    std::string previousName;
     for (std::size_t p = 0; p < table.frame.size(); ++p) {
         const FramePart& part = table.frame[p];
         if (part.kind == FramePartKind::Length) {
@@ -378,13 +389,13 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
                                 [](const auto& m) { return m.has_value(); });
         }
         if (part.presence == Presence::WithPrevious && given != previousGiven) {
-            return Failure("the rows give " + std::string(given ? "" : "no ") + "\"" + part.name +
-                           "\" but " + std::string(previousGiven ? "" : "no ") +
-                           "part in front of it; the two come together");
+            return Failure("\"" + previousName + "\" and \"" + part.name +
+                           "\" come together: the rows give only one of them");
         }
         previousGiven = given;
+        previousName = part.name;
+        if (part.presence == Presence::Detect) detected.push_back({p, frame.size(), given});
         if (!given) continue;
-        const std::size_t start = frame.size();
         if (part.members.empty()) {
             frame += *parts[p];
         } else {
@@ -401,20 +412,8 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
                 }
             }
         }
-        if (part.presence == Presence::Detect) detected.emplace_back(p, start);
     }
     std::string message = frame + body;
-    // A part the decoder would not recognise would turn the message into another one.
-    for (const auto& [p, start] : detected) {
-        for (const ByteTest& t : table.frame[p].detect) {
-            const std::size_t at = start + static_cast<std::size_t>(std::max(t.offset, 0));
-            if (at >= message.size() ||
-                (static_cast<unsigned char>(message[at]) & t.mask) != t.value) {
-                return Failure("\"" + table.frame[p].name +
-                               "\" would not be recognised when the message is read");
-            }
-        }
-    }
     if (message.size() > kMaxMessageBytes) {
         return Failure("message of " + std::to_string(message.size()) + " bytes exceeds " +
                        std::to_string(kMaxMessageBytes) + " (a message text of " +
@@ -440,6 +439,23 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
         }
         if (length.size() != width) return Failure("message length does not fit its length part");
         message.replace(*lengthAt, width, length);
+    }
+    // The decoder recognises an optional part by its bytes: a part given must be recognised, and
+    // bytes where a part is not given must not look like one, or the message reads otherwise.
+    for (const Detected& d : detected) {
+        const FramePart& part = table.frame[d.part];
+        const bool holds =
+            std::all_of(part.detect.begin(), part.detect.end(), [&](const ByteTest& t) {
+                const std::size_t at = d.at + static_cast<std::size_t>(std::max(t.offset, 0));
+                return at < message.size() &&
+                       (static_cast<unsigned char>(message[at]) & t.mask) == t.value;
+            });
+        if (holds != d.given) {
+            return Failure(
+                d.given
+                    ? "\"" + part.name + "\" would not be recognised when the message is read"
+                    : "without \"" + part.name + "\" rows the message would be read as having one");
+        }
     }
     BuiltMessage m;
     m.ok = true;
@@ -467,13 +483,14 @@ BuiltinForm ChooseBuiltinForm(std::span<const FieldRow> rows) {
     return BuiltinForm::kUnionPay64;
 }
 
-CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t interfaceType) {
+CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t interfaceType,
+                                   TextEncoding rowEncoding) {
     CommandResult result;
     const BuiltinForm form = interfaceType == kInterface64    ? BuiltinForm::kUnionPay64
                              : interfaceType == kInterface128 ? BuiltinForm::kUnionPay128
                                                               : ChooseBuiltinForm(rows);
-    const BuiltMessage built = PackRows(
-        rows, BuiltinTable(form), interfaceType != kInterface64 && interfaceType != kInterface128);
+    const bool withLength = interfaceType != kInterface64 && interfaceType != kInterface128;
+    const BuiltMessage built = PackRows(rows, BuiltinTable(form), withLength, rowEncoding);
     if (!built.ok) {
         result.Fail(kTextIsoBuildError, built.reason);
         result.failure.reason = built.reason;
@@ -483,8 +500,17 @@ CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t 
     BytesToHex(reinterpret_cast<const std::uint8_t*>(built.bytes.data()), built.bytes.size(),
                hex.data());
     hex.pop_back();
-    // What the list shows is the decoding of the message just built.
+    // What the list shows is the decoding of the message just built; a message that this tool
+    // cannot read back (shorter than the decoder's minimum) is refused rather than shown half.
     ParseIso8583Text(hex, interfaceType, result);
+    if (!result.Ok()) {
+        const std::string why = "the built message of " + std::to_string(built.bytes.size()) +
+                                " bytes does not decode: " + result.detail;
+        result.Reset();
+        result.Fail(kTextIsoBuildError, why);
+        result.failure.reason = why;
+        return result;
+    }
     result.message = std::move(hex);
     return result;
 }

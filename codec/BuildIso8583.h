@@ -16,8 +16,9 @@ struct BuiltMessage {
     std::string reason;     ///< English, one phrase, naming the row
 };
 
-/// Packs rows into a message of the form `table` describes. Row texts are UTF-8, as the list and
-/// `parse-iso8583 --format json` show them; the length column is not read. A row's value is
+/// Packs rows into a message of the form `table` describes. Row texts are read in rowEncoding:
+/// UTF-8 as the list and `parse-iso8583 --format json` show them, or code page 936 as the
+/// decoders give them; the length column is not read. A row's value is
 /// taken from its hex part (before " -> "), unless a text part no longer matches the hex: then
 /// the text, in code page 936, is the value. A variable field's hex may hold its length prefix
 /// when the prefix agrees with the data; otherwise the prefix is computed from the data. The
@@ -25,7 +26,8 @@ struct BuiltMessage {
 /// them; a Length part only when withLength, stating the bytes after it, as does a header member
 /// filled with the total length. Rows with neither name nor value are passed over.
 [[nodiscard]] BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table,
-                                    bool withLength);
+                                    bool withLength,
+                                    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk);
 
 /// The form "自动判断" builds: 128 fields when the rows hold a field above 64, a 16-byte "Bit 1"
 /// or a row of the 128-field header's members, else 64 fields.
@@ -35,5 +37,6 @@ struct BuiltMessage {
 /// and 2 128 fields (without). Ok: message holds the upper-case hex of the message and rows the
 /// rows of decoding it again. Failed with "组包出错!", the row and reason in the detail (and in
 /// failure.reason, with failure.field the row's index).
-[[nodiscard]] CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows,
-                                                 std::int32_t interfaceType);
+[[nodiscard]] CommandResult BuildIso8583FromRows(
+    std::span<const FieldRow> rows, std::int32_t interfaceType,
+    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk);

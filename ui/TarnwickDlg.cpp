@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "codec/BuildIso8583.h"
 #include "codec/Conversions.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
@@ -28,6 +29,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/InterfaceTypeCombo.h"
 #include "ui/IpAddressCtrl.h"
+#include "ui/ListRows.h"
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
 
@@ -287,7 +289,7 @@ void CTarnwickDlg::ConnectHandlers() {
     // The user's choice from the list (CBN_SELCHANGE); typing into the box's text changes nothing.
     connect(m_comboInterfaceType, &QComboBox::activated, this,
             &CTarnwickDlg::OnInterfaceTypeChanged);
-    // Button 1016 "生成iso8583包" has no handler.
+    connect(button("1016"), &QPushButton::clicked, this, &CTarnwickDlg::OnBuildIso8583);
 }
 
 void CTarnwickDlg::OnInitDialog() {
@@ -416,6 +418,19 @@ void CTarnwickDlg::OnBuildJson() {
     m_listFields->LoadRows(result.rows, result.rowEncoding);
     ShowMessageText(result.message, result.messageEncoding);
     ShowWarnings(result);
+}
+
+void CTarnwickDlg::OnBuildIso8583() {
+    ReadControls();
+    const CommandResult result = BuildIso8583FromRows(RowsToPack(*m_listFields), g_interfaceType);
+    if (!result.Ok()) {
+        ShowErrorWithReason(result);
+        return;
+    }
+    // As the trade build: the message goes into the message edit and is decoded again.
+    ShowMessageText(result.message, result.messageEncoding);
+    ReadControls();
+    m_listFields->LoadRows(result.rows, result.rowEncoding);
 }
 
 void CTarnwickDlg::OnParseJson() {

@@ -85,6 +85,7 @@ public:
     void OnParseTrade();
     void OnBuildTrade();
     void OnBuildJson();
+    void OnBuildIso8583();
     void OnParseJson();
     void OnSend();
     void OnClear();

@@ -382,12 +382,30 @@ private slots:
         QVERIFY(m_messages.empty());
     }
 
-    void buttonsWithoutFunctionChangeNothing() {
+    void buildIso8583OfUnchangedRowsGivesTheMessageBack() {
         Parse("1015", 0, kMessage64);
         Button("1016")->click();
         QCOMPARE(List()->rowCount(), 16);
         QCOMPARE(MessageEdit()->toPlainText(), kMessage64);
         QVERIFY(m_messages.empty());
+    }
+
+    void buildIso8583PacksCheckedRowsOrReportsTheRow() {
+        Parse("1015", 1, kMessage64.mid(4));  // 64 fields without length
+        // Checked rows only: the type and field 3; the bitmap row says anything.
+        for (const int row : {2, 5}) List()->item(row, 0)->setCheckState(Qt::Checked);
+        List()->item(3, 3)->setText(QStringLiteral("FFFFFFFFFFFFFFFF"));
+        Button("1016")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(MessageEdit()->toPlainText(), QStringLiteral("02002000000000000000000000"));
+        QCOMPARE(List()->rowCount(), 3);
+        // A row that cannot be packed: the box names it, the message edit stays.
+        List()->item(2, 1)->setText(QStringLiteral("Bit 5"));
+        Button("1016")->click();
+        QCOMPARE(MessageTexts(), QStringList{QStringLiteral("组包出错!")});
+        QCOMPARE(m_messages[0].informativeText,
+                 QStringLiteral("row 3 \"Bit 5\": field 5 is not defined by the table"));
+        QCOMPARE(MessageEdit()->toPlainText(), QStringLiteral("02002000000000000000000000"));
     }
 
     void portBoxLimit() {
