@@ -14,6 +14,7 @@
 
 #include "cli/EachLine.h"
 #include "cli/Output.h"
+#include "cli/ResultJson.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/SendCommand.h"
@@ -171,7 +172,15 @@ int RunParse(const Run& r, LineCommand command, int mode) {
     command(*text, mode, result);
     switch (result.outcome) {
         case Outcome::Failed:
-            return Failure(r.io, result.error, result.detail);
+            if (*format == "json" && result.failure.Known()) {
+                std::string out;
+                std::string scratch;
+                AppendFailureJson(out, result, scratch);
+                out.append("\n");
+                (void)WriteOut(r.io, out);  // the exit status is the failure's either way
+            }
+            Write(r.io.err, WarningLines(result));
+            return Failure(r.io, result.error, result.DetailLine());
         case Outcome::NoLengthMatch:
             Write(r.io.err,
                   "no length form fits the message (neither a 4-digit ASCII nor a 2-byte binary "
@@ -180,10 +189,12 @@ int RunParse(const Run& r, LineCommand command, int mode) {
         case Outcome::Ok:
             break;
     }
+    Write(r.io.err, WarningLines(result));
     if (*format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
     std::string out = R"({"rows":)";
     std::string scratch;
     AppendRowsJson(out, result.rows, result.rowEncoding, scratch);
+    AppendWarningsJson(out, result);
     out.append("}\n");
     return WriteOut(r.io, out);
 }
@@ -239,7 +250,7 @@ int RunBuild(const Run& r, const std::function<CommandResult(std::string_view pa
         Write(r.io.err, std::string(kProgram) + ": warning: " + w + "\n");
     }
     std::string out;
-    if (*format == "json" && (result.Ok() || !result.rows.empty())) {
+    if (*format == "json" && result.RowsStand()) {
         std::string scratch;
         out.append(R"({"message":)");
         if (result.Ok()) {

@@ -25,6 +25,8 @@ inline constexpr std::string_view kTextCheckByteDiffers = "校验字节不符,�
 inline constexpr std::string_view kTextCheckLengthDiffers = "长度不符,应为";
 /// Shown after a build whose configuration had suspicious places; %1 is their count.
 inline constexpr std::string_view kTextBuildWarnings = "生成完成，但配置文件有%1处可疑内容";
+inline constexpr std::string_view kTextShowPartialRows = "显示已解析部分";
+inline constexpr std::string_view kTextErrorRowName = "错误";
 
 /// The longest message text a command takes (its 10240-byte text buffer and terminator).
 inline constexpr std::size_t kMaxMessageText = 10239;

@@ -332,6 +332,7 @@ CommandResult BuildJsonFromObject(json_object* config, std::string parseError) {
                     whole == nullptr ? std::string("json-c gives no text")
                                      : "JSON text of " + std::to_string(std::strlen(whole)) +
                                            " bytes exceeds " + std::to_string(kMaxTradePayload));
+        result.failedRows = FailedRows::Stand;
         return result;
     }
     std::array<std::uint8_t, kMaxTradePayload + 7> frame;

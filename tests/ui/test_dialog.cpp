@@ -332,6 +332,23 @@ private slots:
         QCOMPARE(Row(0), (QStringList{"old", "1", "kept"}));
     }
 
+    // The error box of a failed decoding names where it stopped; its button loads the rows
+    // decoded before the failure and an error row.
+    void failedDecodeOffersRowsBeforeTheFailure() {
+        Parse("1015", 1, QStringLiteral("0200 0800000000000000 000000"));  // field 5 undefined
+        QCOMPARE(MessageTexts(), QStringList{Utf8(kTextIsoParseError)});
+        const ReportedMessage& m = m_messages[0];
+        QCOMPARE(m.informative,
+                 QStringLiteral("field 5 is marked in the bitmap but not defined (byte 10)"));
+        QCOMPARE(m.extraButton, Utf8(kTextShowPartialRows));
+        QCOMPARE(List()->rowCount(), 0);
+        QVERIFY(m.extraAction);
+        m.extraAction();
+        QCOMPARE(List()->rowCount(), 3);
+        QCOMPARE(Row(0), (QStringList{"Type", "4", "0200"}));
+        QCOMPARE(Row(2), (QStringList{"错误", "", m.informative}));
+    }
+
     void hugePasteIsCutAndRefused() {
         // 20 MB of text in several scripts: the edit takes what fits its limit, and every command
         // refuses that with its own message.
@@ -403,7 +420,7 @@ private slots:
         List()->item(2, 1)->setText(QStringLiteral("Bit 5"));
         Button("1016")->click();
         QCOMPARE(MessageTexts(), QStringList{QStringLiteral("组包出错!")});
-        QCOMPARE(m_messages[0].informativeText,
+        QCOMPARE(m_messages[0].informative,
                  QStringLiteral("row 3 \"Bit 5\": field 5 is not defined by the table"));
         QCOMPARE(MessageEdit()->toPlainText(), QStringLiteral("02002000000000000000000000"));
     }
@@ -524,7 +541,7 @@ private slots:
         QCOMPARE(m_messages.size(), std::size_t{1});
         QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Warning);
         QCOMPARE(m_messages[0].text, QStringLiteral("生成完成，但配置文件有2处可疑内容"));
-        QCOMPARE(m_messages[0].informativeText,
+        QCOMPARE(m_messages[0].informative,
                  QStringLiteral("line 2: element <bti> is not <bit>; ignored\n"
                                 "line 3: attribute \"valeu\" of <bit> is not number, length or "
                                 "value; ignored"));
@@ -584,7 +601,7 @@ private slots:
         MessageEdit()->setPlainText(QStringLiteral("1100F2000000{ }AC"));
         Button("1017")->click();
         QCOMPARE(MessageTexts(), QStringList{QStringLiteral("JSON包解析出错!")});
-        QCOMPARE(m_messages[0].informativeText, QStringLiteral("frame marker is F2, not F1"));
+        QCOMPARE(m_messages[0].informative, QStringLiteral("frame marker is F2, not F1"));
         QCOMPARE(List()->rowCount(), 3);
     }
 
