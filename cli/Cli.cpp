@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,6 +20,9 @@
 #include "codec/Texts.h"
 #include "net/ReplyRows.h"
 #include "net/SendCommand.h"
+#include "trade/ConfigFile.h"
+#include "trade/ParseJsonPacket.h"
+#include "trade/RowsJson.h"
 #include "trade/TradeCommands.h"
 
 namespace {
@@ -219,15 +223,34 @@ int RunParseIso8583(const Run& r) {
 
 int RunParseTrade(const Run& r) { return RunParse(r, ParseTradeLine, 0); }
 
+void ParseJsonLine(std::string_view text, int, CommandResult& result) {
+    ParseJsonPacketText(text, result);
+}
+int RunParseJson(const Run& r) { return RunParse(r, ParseJsonLine, 0); }
+
 // ---- build-trade and build-json
 
-int RunBuild(const Run& r, CommandResult (*build)(std::string_view path)) {
+int RunBuild(const Run& r, const std::function<CommandResult(std::string_view path)>& build,
+             const std::function<CommandResult(std::string_view text)>& buildText) {
     if (r.args.positional.size() > 1) return TooManyArguments(r);
     const auto format = FormatOption(r, {"text", "json"});
     if (!format) return UsageError(r, "--format must be text or json");
     // Without FILE the command reports it like a cancelled file choice.
     const std::string_view path = r.args.positional.empty() ? "" : r.args.positional[0];
-    const CommandResult result = build(path);
+    CommandResult result;
+    if (path == "-") {
+        std::string text;
+        std::string detail;
+        if (!ReadConfigStream(fileno(r.io.in), "standard input", text, detail)) {
+            return Failure(r.io, kTextConfigParseError, detail);
+        }
+        result = buildText(text);
+    } else {
+        result = build(path);
+    }
+    for (const std::string& w : result.warnings) {
+        Write(r.io.err, std::string(kProgram) + ": warning: " + w + "\n");
+    }
     std::string out;
     if (*format == "json" && result.RowsStand()) {
         std::string scratch;
@@ -248,8 +271,25 @@ int RunBuild(const Run& r, CommandResult (*build)(std::string_view path)) {
     return written;
 }
 
-int RunBuildTrade(const Run& r) { return RunBuild(r, BuildTradeFromXmlFile); }
-int RunBuildJson(const Run& r) { return RunBuild(r, BuildJsonFromFile); }
+int RunBuildTrade(const Run& r) {
+    return RunBuild(r, BuildTradeFromXmlFile, BuildTradeFromXmlText);
+}
+int RunBuildJson(const Run& r) { return RunBuild(r, BuildJsonFromFile, BuildJsonFromText); }
+
+int RunBuildIso8583(const Run& r) {
+    const std::string_view mode = r.args.Get("--mode").value_or("auto");
+    int interfaceType = kInterfaceAuto;
+    if (mode == "64") {
+        interfaceType = kInterface64;
+    } else if (mode == "128") {
+        interfaceType = kInterface128;
+    } else if (mode != "auto") {
+        return UsageError(r, "--mode must be auto, 64 or 128");
+    }
+    return RunBuild(
+        r, [=](std::string_view path) { return BuildIso8583FromRowsFile(path, interfaceType); },
+        [=](std::string_view text) { return BuildIso8583FromRowsJson(text, interfaceType); });
+}
 
 // ---- send
 
@@ -348,9 +388,6 @@ int RunSend(const Run& r) {
     const bool decode = r.args.Has("--decode") && !report.reply.empty();
     if (decode) {
         decoded = DecodeReply(report, kInterfaceAuto);
-        if (ReplyFormOf(report.reply) == ReplyForm::JsonPacket) {
-            err.append(kProgram).append(": the reply is a JSON packet; shown as hex\n");
-        }
     }
     const bool rows = decode && decoded.Ok() && !decoded.rows.empty();
     std::string out;
@@ -403,6 +440,7 @@ constexpr OptionSpec kParseIsoOptions[] = {
     {"--mode", true}, {"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kParseTradeOptions[] = {{"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
+constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--format", true}};
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
     {"--format", true}, {"--expect-reply", false}, {"--decode", false}};
@@ -450,6 +488,16 @@ const std::string kParseTradeHelp =
     std::string(kRowsHelp) + std::string(kTextHelp) +
     "Failures (exit status 1): \"报文为空!\", \"orbo8583报文解析出错!\".\n";
 
+const std::string kParseJsonHelp =
+    std::string(
+        "Decodes a JSON packet text into one row per member and a last row \"校验\" (check byte\n"
+        "and stated length agree, or what they should be). TEXT is the packet as build-json\n"
+        "writes it (12 hex characters of frame head, the JSON text, 2 hex characters of check\n"
+        "byte) or the whole frame as hex digits (white space anywhere).\n") +
+    std::string(kRowsHelp) +
+    "Omitted or '-': standard input, read whole (one final line break is dropped).\n"
+    "Failures (exit status 1): \"报文为空!\", \"JSON包解析出错!\" (the reason on the detail line).\n";
+
 constexpr std::string_view kBuildTradeHelp =
     "Builds an orbo8583 trade message from an XML build configuration: root element\n"
     "<orbo8583-build-config>, child elements <bit number=\"N\" value=\"HEX\"/> (0 = command code,\n"
@@ -457,8 +505,12 @@ constexpr std::string_view kBuildTradeHelp =
     "  --format text   (default) the message text (hex of the trade frame), then a line break\n"
     "  --format json   {\"message\":\"…\",\"rows\":[…]}: the message text and the rows of parsing "
     "it\n"
-    "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\",\n"
-    "\"<orbo8583-build-config>节点不存在!\", \"orbo8583报文组包出错!\".\n";
+    "FILE '-' reads standard input. Suspicious places of the file (an element that is not <bit>,\n"
+    "an unknown attribute, a missing or non-numeric number, a field given twice) do not stop\n"
+    "the build: one line 'tarnwick-cli: warning: line N: …' each on standard error.\n"
+    "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\" (also\n"
+    "for a file that is not a regular file or is over 1 MiB), \"<orbo8583-build-config>节点不存在!\",\n"
+    "\"orbo8583报文组包出错!\".\n";
 
 constexpr std::string_view kBuildJsonHelp =
     "Builds a JSON packet from a JSON configuration (an object whose integer and string members\n"
@@ -469,9 +521,30 @@ constexpr std::string_view kBuildJsonHelp =
     "  --format json   {\"message\":\"…\",\"rows\":[…]}: the packet text and the member rows; "
     "texts\n"
     "                  are read as UTF-8 when they are valid UTF-8, else as code page 936\n"
-    "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\",\n"
+    "FILE '-' reads standard input; a UTF-8 byte-order mark at the start is skipped.\n"
+    "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\" (also\n"
+    "for a file that is not a regular file or is over 1 MiB),\n"
     "\"orbojson报文组包出错!\". When serialisation fails, --format json still prints the member\n"
     "rows, with \"message\":null.\n";
+
+constexpr std::string_view kBuildIsoHelp =
+    "Builds an ISO 8583 message from rows in the JSON form that parse-iso8583 --format json\n"
+    "prints: {\"rows\":[{\"name\":\"Bit 41\",\"value\":\"…\"},…]} (\"length\" is not read), so that\n"
+    "'parse-iso8583 --format json | jq … | build-iso8583 -' changes a field and builds again.\n"
+    "Rows: \"TPDU\", \"Header\", \"Type\"/\"MsgType\", the 128-field header's \"field 1\"..\"field 10\",\n"
+    "\"Bit 1\" (recomputed from the fields present) and \"Bit N\". A value's hex part (before\n"
+    "\" -> \") is the value, unless the text part no longer matches it: then the text, in code\n"
+    "page 936, is. A variable field's hex may include its length prefix when the prefix agrees\n"
+    "with the data; otherwise the prefix is computed.\n"
+    "  --mode auto     (default) with a length: 128 fields (4 ASCII digits) when the rows hold a\n"
+    "                  field above 64, a 16-byte \"Bit 1\" or header rows, else 64 (2 bytes)\n"
+    "  --mode 64       64 fields, no length\n"
+    "  --mode 128      128 fields, no length\n"
+    "  --format text   (default) the message as upper-case hex, then a line break\n"
+    "  --format json   {\"message\":\"…\",\"rows\":[…]}: the message and the rows of decoding it\n"
+    "FILE '-' reads standard input.\n"
+    "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\" (not such\n"
+    "JSON), \"组包出错!\" (a row that cannot be packed; the detail line names it and why).\n";
 
 constexpr std::string_view kSendHelp =
     "Sends the bytes of a message text to a host over one TCP connection and prints the reply.\n"
@@ -487,8 +560,8 @@ constexpr std::string_view kSendHelp =
     "                  timeout (the bytes so far) or none (no reply awaited); expected is the\n"
     "                  length its length form announces, null while unknown\n"
     "  --decode        the reply's rows (table, or \"rows\" in place of \"reply\") by the parse\n"
-    "                  command that fits its form: trade frame, else ISO 8583 --mode auto; a\n"
-    "                  JSON packet stays hex. A reply that does not decode: exit status 1\n"
+    "                  command that fits its form: JSON packet, trade frame, else ISO 8583\n"
+    "                  --mode auto. A reply that does not decode: exit status 1\n"
     "  --expect-reply  exit status 1 when the reply is not complete\n"
     "TEXT: hex digits, white space anywhere (a lone last digit is not sent, a non-hex character\n"
     "counts as F); or a JSON packet text as build-json writes it (13th character '{'): 12 hex\n"
@@ -511,12 +584,18 @@ const Subcommand kSubcommands[] = {
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [TEXT]", kParseTradeHelp,
      kParseTradeOptions, RunParseTrade},
+    {"parse-json", "decode a JSON packet text into the rows of its members",
+     "tarnwick-cli parse-json [--format table|json] [--each-line] [TEXT]", kParseJsonHelp,
+     kParseTradeOptions, RunParseJson},
     {"build-trade", "build an orbo8583 trade message from an XML build configuration",
-     "tarnwick-cli build-trade [--format text|json] FILE.xml", kBuildTradeHelp, kBuildOptions,
+     "tarnwick-cli build-trade [--format text|json] FILE.xml|-", kBuildTradeHelp, kBuildOptions,
      RunBuildTrade},
     {"build-json", "build a JSON packet from a JSON configuration",
-     "tarnwick-cli build-json [--format text|json] FILE.json", kBuildJsonHelp, kBuildOptions,
+     "tarnwick-cli build-json [--format text|json] FILE.json|-", kBuildJsonHelp, kBuildOptions,
      RunBuildJson},
+    {"build-iso8583", "build an ISO 8583 message from rows (parse-iso8583's JSON)",
+     "tarnwick-cli build-iso8583 [--mode auto|64|128] [--format text|json] FILE.json|-",
+     kBuildIsoHelp, kBuildIsoOptions, RunBuildIso8583},
     {"send", "send a message text to a host over TCP and print the reply",
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [--decode]\n"
      "       [--expect-reply] [TEXT]",

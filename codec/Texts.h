@@ -16,6 +16,15 @@ inline constexpr std::string_view kTextPortEmpty = "Port为空!";
 inline constexpr std::string_view kTextSendDataEmpty = "Send数据为空!";
 inline constexpr std::string_view kTextConnectError = "建立socket连接异常!";
 inline constexpr std::string_view kTextErrorCaption = "错误";
+inline constexpr std::string_view kTextJsonPacketParseError = "JSON包解析出错!";
+inline constexpr std::string_view kTextIsoBuildError = "组包出错!";
+/// The last row of a parsed JSON packet: its name, and what its value says after the check byte.
+inline constexpr std::string_view kTextCheckRow = "校验";
+inline constexpr std::string_view kTextCheckAgrees = "校验字节与长度正确";
+inline constexpr std::string_view kTextCheckByteDiffers = "校验字节不符,应为";
+inline constexpr std::string_view kTextCheckLengthDiffers = "长度不符,应为";
+/// Shown after a build whose configuration had suspicious places; %1 is their count.
+inline constexpr std::string_view kTextBuildWarnings = "生成完成，但配置文件有%1处可疑内容";
 inline constexpr std::string_view kTextShowPartialRows = "显示已解析部分";
 inline constexpr std::string_view kTextErrorRowName = "错误";
 

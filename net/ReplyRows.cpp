@@ -4,6 +4,7 @@
 #include "codec/Conversions.h"
 #include "codec/ParseIso8583.h"
 #include "net/SendCommand.h"
+#include "trade/ParseJsonPacket.h"
 #include "trade/TradeCommands.h"
 
 std::string ReplyHexText(std::span<const std::uint8_t> reply) {
@@ -25,7 +26,7 @@ CommandResult DecodeReply(const SendReport& report, int interfaceType) {
     const std::span<const std::uint8_t> reply = ReplyMessage(report);
     switch (ReplyFormOf(reply)) {
         case ReplyForm::JsonPacket:
-            return {};
+            return ParseJsonPacketText(ReplyHexText(reply));
         case ReplyForm::TradeFrame:
             return ParseTradeText(ReplyHexText(reply));
         case ReplyForm::Iso8583:

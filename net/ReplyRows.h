@@ -14,8 +14,8 @@
 /// it), any other reply whole.
 [[nodiscard]] std::span<const std::uint8_t> ReplyMessage(const SendReport& report);
 
-/// Decodes a reply as if its hex text had been pasted: a trade frame with the trade parse
-/// command, anything else with the ISO 8583 parse command and interfaceType; of the bytes of
-/// ReplyMessage, so that bytes after a complete reply do not spoil the length match. A JSON
-/// packet is not decoded: Ok without rows.
+/// Decodes a reply as if its hex text had been pasted: a JSON packet with the JSON packet parse
+/// command, a trade frame with the trade parse command, anything else with the ISO 8583 parse
+/// command and interfaceType; of the bytes of ReplyMessage, so that bytes after a complete
+/// reply do not spoil the length match.
 [[nodiscard]] CommandResult DecodeReply(const SendReport& report, int interfaceType);

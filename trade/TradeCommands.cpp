@@ -7,13 +7,14 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <pugixml.hpp>
 #include <string>
+#include <vector>
 
 #include "codec/Conversions.h"
 #include "codec/TextDecode.h"
 #include "codec/Texts.h"
+#include "trade/ConfigFile.h"
 #include "trade/Trade.h"
 #include "trade/WebJson.h"
 
@@ -23,17 +24,9 @@ namespace {
 constexpr std::size_t kMaxFrameBytes = (kMaxMessageText + 1) / 2;
 // The longest value text of a "bit" element (the command's 10240-byte text buffer).
 constexpr std::size_t kMaxValueText = kMaxMessageText;
-// A JSON configuration describes one packet of at most kMaxTradePayload bytes; larger files, or
-// objects with more members than a list can sensibly show, are refused before they cost memory.
-constexpr std::size_t kMaxJsonConfigBytes = 1 << 20;
+// A JSON configuration describes one packet of at most kMaxTradePayload bytes; objects with more
+// members than a list can sensibly show are refused before they cost memory.
 constexpr std::size_t kMaxJsonMembers = 8192;
-
-// A directory opens like a file on some systems and reports an absurd size, which the readers
-// would try to allocate: it is refused first.
-bool IsDirectory(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
-}
 
 std::string_view UpToZero(std::string_view text) {
     const void* zero = std::memchr(text.data(), 0, text.size());
@@ -94,17 +87,67 @@ void FailConfig(CommandResult& r, std::string detail) {
     r.Fail(kTextConfigParseError, std::move(detail));
 }
 
-// Fills the trade codec from the "bit" elements of the root and builds the frame text.
-CommandResult BuildTradeFromRoot(const pugi::xml_node& root) {
+// "line N" of the element at a byte offset of the configuration text.
+std::string LineOf(std::string_view xml, std::ptrdiff_t offset) {
+    if (offset < 0 || static_cast<std::size_t>(offset) > xml.size()) return "line ?";
+    const auto before = xml.substr(0, static_cast<std::size_t>(offset));
+    return "line " + std::to_string(std::count(before.begin(), before.end(), '\n') + 1);
+}
+
+// A "number" text that reads as a number without leaving anything unread: white space, one
+// sign, digits, white space.
+bool IsDecimalText(std::string_view t) {
+    const auto space = [](char c) { return IsHexTextSpace(c); };
+    while (!t.empty() && space(t.front())) t.remove_prefix(1);
+    while (!t.empty() && space(t.back())) t.remove_suffix(1);
+    if (!t.empty() && (t.front() == '+' || t.front() == '-')) t.remove_prefix(1);
+    return !t.empty() &&
+           std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// What in a "bit" element builds something other than its writer probably meant: the build goes
+// on exactly as without these checks, and each place becomes one warning.
+void WarnAboutBit(const pugi::xml_node& node, const std::string& where,
+                  std::vector<std::string>& warnings) {
+    for (const pugi::xml_attribute& a : node.attributes()) {
+        const std::string_view name = a.name();
+        if (name != "number" && name != "length" && name != "value") {
+            warnings.push_back(where + ": attribute \"" + std::string(name) +
+                               "\" of <bit> is not number, length or value; ignored");
+        }
+    }
+    const pugi::xml_attribute number = node.attribute("number");
+    if (!number) {
+        warnings.push_back(where +
+                           ": <bit> without a \"number\" attribute reads as 0 (the command code)");
+    } else if (!IsDecimalText(number.value())) {
+        warnings.push_back(
+            where + ": number \"" + std::string(number.value()) +
+            "\" is not a decimal number; it reads as " +
+            std::to_string(DecimalTextToInt(number.value(), std::strlen(number.value()))));
+    }
+}
+
+// Fills the trade codec from the "bit" elements of the root and builds the frame text; xml is
+// the configuration text, for the line numbers of warnings.
+CommandResult BuildTradeFromRoot(const pugi::xml_node& root, std::string_view xml) {
     CommandResult result;
     CWebTrade trade;
     std::uint8_t commandByte = 0;
     std::string digits;
+    std::vector<std::string> warnings;
+    std::array<bool, 45> set{};  // field numbers given so far by an element that is not skipped
     int index = 0;
     for (const pugi::xml_node& node : root.children()) {
         if (node.type() != pugi::node_element) continue;
         ++index;
-        if (std::strcmp(node.name(), "bit") != 0) continue;
+        const std::string line = LineOf(xml, node.offset_debug());
+        if (std::strcmp(node.name(), "bit") != 0) {
+            warnings.push_back(line + ": element <" + std::string(node.name()) +
+                               "> is not <bit>; ignored");
+            continue;
+        }
+        WarnAboutBit(node, line, warnings);
         const char* numberText = node.attribute("number").value();
         const std::int32_t number = DecimalTextToInt(numberText, std::strlen(numberText));
         const char* value = node.attribute("value").value();
@@ -128,6 +171,11 @@ CommandResult BuildTradeFromRoot(const pugi::xml_node& root) {
         }
         // The bitmap is always computed from the fields present.
         if (number == 1) continue;
+        if (set[static_cast<std::size_t>(number)]) {
+            warnings.push_back(line + ": field " + std::to_string(number) +
+                               " is given again; this last value is the one built");
+        }
+        set[static_cast<std::size_t>(number)] = true;
         digits.clear();
         for (const char* c = value; *c != '\0'; ++c) {
             if (!IsHexTextSpace(*c)) digits += *c;
@@ -184,11 +232,12 @@ CommandResult BuildTradeFromRoot(const pugi::xml_node& root) {
     // What the list shows is the trade parse of the text just built.
     ParseTradeText(hex, result);
     result.message = std::move(hex);
+    result.warnings = std::move(warnings);
     return result;
 }
 
 CommandResult BuildTradeFromLoaded(const pugi::xml_document& doc,
-                                   const pugi::xml_parse_result& loaded) {
+                                   const pugi::xml_parse_result& loaded, std::string_view xml) {
     CommandResult result;
     // An empty document (no bytes, or white space only) has no root: that is the missing root
     // element, not a load failure.
@@ -202,32 +251,30 @@ CommandResult BuildTradeFromLoaded(const pugi::xml_document& doc,
         result.Fail(kTextNoBuildConfigRoot, "no top-level <orbo8583-build-config> element");
         return result;
     }
-    return BuildTradeFromRoot(root);
+    return BuildTradeFromRoot(root, xml);
 }
 
 }  // namespace
 
 CommandResult BuildTradeFromXmlFile(std::string_view path) {
+    CommandResult result;
     if (path.empty()) {
-        CommandResult result;
         result.Fail(kTextNoConfigFile);
         return result;
     }
-    const std::string file(path);
-    if (IsDirectory(file)) {
-        CommandResult result;
-        FailConfig(result, file + " is a directory");
+    std::string text;
+    std::string detail;
+    if (!ReadConfigFile(path, text, detail)) {
+        FailConfig(result, std::move(detail));
         return result;
     }
-    pugi::xml_document doc;
-    const pugi::xml_parse_result loaded = doc.load_file(file.c_str());
-    return BuildTradeFromLoaded(doc, loaded);
+    return BuildTradeFromXmlText(text);
 }
 
 CommandResult BuildTradeFromXmlText(std::string_view xml) {
     pugi::xml_document doc;
     const pugi::xml_parse_result loaded = doc.load_buffer(xml.data(), xml.size());
-    return BuildTradeFromLoaded(doc, loaded);
+    return BuildTradeFromLoaded(doc, loaded, xml);
 }
 
 namespace {
@@ -239,13 +286,14 @@ void AppendJsonRow(FieldRowList& rows, const char* key, std::size_t length, std:
     SetRowText(row.value, v);
 }
 
-CommandResult BuildJsonFromObject(json_object* config) {
+// parseError: why the text gave no value (json-c's own words and the byte offset).
+CommandResult BuildJsonFromObject(json_object* config, std::string parseError) {
     CommandResult result;
     result.rowEncoding = TextEncoding::Utf8OrGbk;
     result.messageEncoding = TextEncoding::Utf8OrGbk;
     if (config == nullptr || !json_object_is_type(config, json_type_object)) {
-        FailConfig(result,
-                   config == nullptr ? "not valid JSON" : "the top-level value is not an object");
+        FailConfig(result, config == nullptr ? std::move(parseError)
+                                             : "the top-level value is not an object");
         return result;
     }
     const std::size_t members = static_cast<std::size_t>(json_object_object_length(config));
@@ -309,48 +357,55 @@ struct TokenerDeleter {
 }  // namespace
 
 CommandResult BuildJsonFromFile(std::string_view path) {
-    CommandResult result;
     if (path.empty()) {
+        CommandResult result;
         result.Fail(kTextNoConfigFile);
         return result;
     }
-    const std::string file(path);
-    if (IsDirectory(file)) {
-        FailConfig(result, file + " is a directory");
+    std::string text;
+    std::string detail;
+    if (!ReadConfigFile(path, text, detail)) {
+        CommandResult result;
+        result.rowEncoding = TextEncoding::Utf8OrGbk;
+        result.messageEncoding = TextEncoding::Utf8OrGbk;
+        FailConfig(result, std::move(detail));
         return result;
     }
-    std::FILE* probe = std::fopen(file.c_str(), "rb");
-    if (probe == nullptr) {
-        FailConfig(result, "cannot open " + file);
-        return result;
-    }
-    long size = -1;
-    if (std::fseek(probe, 0, SEEK_END) == 0) size = std::ftell(probe);
-    std::fclose(probe);
-    if (size < 0 || static_cast<unsigned long>(size) > kMaxJsonConfigBytes) {
-        FailConfig(result, size < 0 ? "cannot read " + file
-                                    : "configuration of " + std::to_string(size) +
-                                          " bytes exceeds " + std::to_string(kMaxJsonConfigBytes));
-        return result;
-    }
-    const JsonObjectPtr config(json_object_from_file(file.c_str()));
-    return BuildJsonFromObject(config.get());
+    return BuildJsonFromText(text);
 }
 
 CommandResult BuildJsonFromText(std::string_view json) {
-    if (json.size() > kMaxJsonConfigBytes) {
+    if (json.size() > kMaxConfigBytes) {
         CommandResult result;
         result.rowEncoding = TextEncoding::Utf8OrGbk;
         result.messageEncoding = TextEncoding::Utf8OrGbk;
         FailConfig(result, "configuration of " + std::to_string(json.size()) + " bytes exceeds " +
-                               std::to_string(kMaxJsonConfigBytes));
+                               std::to_string(kMaxConfigBytes));
         return result;
     }
+    // Editors on Windows start UTF-8 files with a byte-order mark, which is no JSON; it is
+    // skipped, and offsets count from after it.
+    constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+    if (json.starts_with(kUtf8Bom)) json.remove_prefix(kUtf8Bom.size());
     // The same reading as json_object_from_file: one value parsed from the start of the text,
     // at json-c's default nesting depth.
     const std::unique_ptr<json_tokener, TokenerDeleter> tok(json_tokener_new());
-    JsonObjectPtr config;
-    if (tok)
-        config.reset(json_tokener_parse_ex(tok.get(), json.data(), static_cast<int>(json.size())));
-    return BuildJsonFromObject(config.get());
+    if (!tok) return BuildJsonFromObject(nullptr, "json-c has no parser");
+    const JsonObjectPtr config(
+        json_tokener_parse_ex(tok.get(), json.data(), static_cast<int>(json.size())));
+    std::string parseError;
+    if (!config) {
+        const json_tokener_error e = json_tokener_get_error(tok.get());
+        const std::size_t at = json_tokener_get_parse_end(tok.get());
+        // A text that stops inside a value leaves the parser waiting for more; a JSON null
+        // parses successfully into no object.
+        if (e == json_tokener_success) {
+            parseError = "the top-level value is not an object";
+        } else {
+            parseError = e == json_tokener_continue ? std::string("unexpected end of the text")
+                                                    : std::string(json_tokener_error_desc(e));
+            parseError += " at byte offset " + std::to_string(at);
+        }
+    }
+    return BuildJsonFromObject(config.get(), std::move(parseError));
 }

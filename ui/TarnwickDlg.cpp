@@ -19,16 +19,19 @@
 #include <algorithm>
 #include <vector>
 
+#include "codec/BuildIso8583.h"
 #include "codec/Conversions.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/ReplyRows.h"
 #include "net/SendCommand.h"
+#include "trade/ParseJsonPacket.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
 #include "ui/HostSimDlg.h"
 #include "ui/InterfaceTypeCombo.h"
 #include "ui/IpAddressCtrl.h"
+#include "ui/ListRows.h"
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
 
@@ -312,7 +315,7 @@ void CTarnwickDlg::ConnectHandlers() {
     // The user's choice from the list (CBN_SELCHANGE); typing into the box's text changes nothing.
     connect(m_comboInterfaceType, &QComboBox::activated, this,
             &CTarnwickDlg::OnInterfaceTypeChanged);
-    // Button 1016 "生成iso8583包" has no handler.
+    connect(button("1016"), &QPushButton::clicked, this, &CTarnwickDlg::OnBuildIso8583);
 }
 
 void CTarnwickDlg::OnInitDialog() {
@@ -444,6 +447,17 @@ void CTarnwickDlg::OnBuildTrade() {
     // What the trade parse command does next: read the controls and show the message's rows.
     ReadControls();
     m_listFields->LoadRows(result.rows, result.rowEncoding);
+    ShowWarnings(result);
+}
+
+void CTarnwickDlg::ShowWarnings(const CommandResult& result) {
+    if (result.warnings.empty()) return;
+    QStringList lines;
+    for (const std::string& w : result.warnings) lines << QString::fromStdString(w);
+    const QString text = QString::fromUtf8(kTextBuildWarnings.data(),
+                                           static_cast<qsizetype>(kTextBuildWarnings.size()));
+    Report({ReportedMessage::Icon::Warning, QString::fromUtf8(kTextAppName),
+            text.arg(result.warnings.size()), lines.join(u'\n')});
 }
 
 void CTarnwickDlg::OnBuildJson() {
@@ -460,9 +474,38 @@ void CTarnwickDlg::OnBuildJson() {
     }
     m_listFields->LoadRows(result.rows, result.rowEncoding);
     ShowMessageText(result.message, result.messageEncoding);
+    ShowWarnings(result);
 }
 
-void CTarnwickDlg::OnParseJson() {}
+void CTarnwickDlg::OnBuildIso8583() {
+    ReadControls();
+    const CommandResult result = BuildIso8583FromRows(RowsToPack(*m_listFields), g_interfaceType);
+    if (!result.Ok()) {
+        ShowErrorWithReason(result);
+        return;
+    }
+    // As the trade build: the message goes into the message edit and is decoded again.
+    ShowMessageText(result.message, result.messageEncoding);
+    ReadControls();
+    m_listFields->LoadRows(result.rows, result.rowEncoding);
+}
+
+void CTarnwickDlg::OnParseJson() {
+    ReadControls();
+    const CommandResult result = ParseJsonPacketText(MessageBytes());
+    if (!result.Ok()) {
+        ShowErrorWithReason(result);
+        return;
+    }
+    m_listFields->LoadRows(result.rows, result.rowEncoding);
+}
+
+void CTarnwickDlg::ShowErrorWithReason(const CommandResult& result) {
+    Report({ReportedMessage::Icon::Error,
+            QString::fromUtf8(kTextErrorCaption.data(), kTextErrorCaption.size()),
+            QString::fromUtf8(result.error.data(), static_cast<qsizetype>(result.error.size())),
+            QString::fromStdString(result.detail)});
+}
 
 void CTarnwickDlg::OnSend() {
     if (Sending()) return;

@@ -95,6 +95,7 @@ public:
     void OnParseTrade();
     void OnBuildTrade();
     void OnBuildJson();
+    void OnBuildIso8583();
     void OnParseJson();
     void OnSend();
     /// Stops a send that runs; its end shows nothing.
@@ -122,6 +123,9 @@ private:
     void ConnectHandlers();
     void LoadResultRows(const CommandResult& result);
     void OnSendFinished(const CommandResult& result);
+    void ShowWarnings(const CommandResult& result);
+    /// An error box with the result's detail as informative text.
+    void ShowErrorWithReason(const CommandResult& result);
     QString ChooseFile(const FileDialogSpec& spec);
     void Report(const ReportedMessage& message);
 

@@ -383,6 +383,13 @@ TEST(Cli, SendSaysHowTheReplyEnded) {
          "域     长度  参数值\nCMD    1     01\nBit 1  8     2000000000000000\nBit 3  3     "
          "414243\n",
          ""},
+        {"JSON packet reply decoded",
+         std::string("\x0E\x00\xF1\x00\x00\x00{\"a\":1}\x93", 14),
+         {"--decode"},
+         "01",
+         kExitOk,
+         "域    长度  参数值\na     1     1\n校验  14    93 -> 校验字节与长度正确\n",
+         ""},
         {"reply that does not decode: hex and the error",
          std::string("\x00\x02\xAB\xCD", 4),
          {"--decode"},

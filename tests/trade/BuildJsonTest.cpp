@@ -73,6 +73,8 @@ TEST(BuildJson, RowsAndPacket) {
          R"({ "a": 2 })"},
         {"UTF-8 text", "{\"名\": \"值\"}", {{"名", "3", "值"}}, "{ \"名\": \"值\" }"},
         {"empty string", R"({"e": ""})", {{"e", "0", ""}}, R"({ "e": "" })"},
+        {"key over 15 bytes shown whole", R"({"merchant_name_long": "x"})",
+         {{"merchant_name_long", "1", "x"}}, R"({ "merchant_name_long": "x" })"},
         {"nested 20 levels skipped",
          "{\"x\": " + std::string(20, '[') + std::string(20, ']') + ", \"a\": 1}",
          {{"a", "1", "1"}}, R"({ "a": 1 })"},

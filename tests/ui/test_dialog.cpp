@@ -403,13 +403,30 @@ private slots:
         QVERIFY(m_messages.empty());
     }
 
-    void buttonsWithoutFunctionChangeNothing() {
+    void buildIso8583OfUnchangedRowsGivesTheMessageBack() {
         Parse("1015", 0, kMessage64);
         Button("1016")->click();
-        Button("1017")->click();
         QCOMPARE(List()->rowCount(), 16);
         QCOMPARE(MessageEdit()->toPlainText(), kMessage64);
         QVERIFY(m_messages.empty());
+    }
+
+    void buildIso8583PacksCheckedRowsOrReportsTheRow() {
+        Parse("1015", 1, kMessage64.mid(4));  // 64 fields without length
+        // Checked rows only: the type and field 3; the bitmap row says anything.
+        for (const int row : {2, 5}) List()->item(row, 0)->setCheckState(Qt::Checked);
+        List()->item(3, 3)->setText(QStringLiteral("FFFFFFFFFFFFFFFF"));
+        Button("1016")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(MessageEdit()->toPlainText(), QStringLiteral("02002000000000000000000000"));
+        QCOMPARE(List()->rowCount(), 3);
+        // A row that cannot be packed: the box names it, the message edit stays.
+        List()->item(2, 1)->setText(QStringLiteral("Bit 5"));
+        Button("1016")->click();
+        QCOMPARE(MessageTexts(), QStringList{QStringLiteral("组包出错!")});
+        QCOMPARE(m_messages[0].informative,
+                 QStringLiteral("row 3 \"Bit 5\": field 5 is not defined by the table"));
+        QCOMPARE(MessageEdit()->toPlainText(), QStringLiteral("02002000000000000000000000"));
     }
 
     void portBoxLimit() {
@@ -518,6 +535,22 @@ private slots:
         QCOMPARE(m_dlg->MessageBytes(), message.toStdString());
     }
 
+    void buildTradeWarnsInOneBoxAfterBuilding() {
+        m_nextPath = WriteFile(QStringLiteral("w.xml"),
+                               "<orbo8583-build-config>\n<bti number=\"3\" value=\"41\"/>\n"
+                               "<bit number=\"0\" value=\"01\"/><bit number=\"3\" value=\"414243\" "
+                               "valeu=\"1\"/></orbo8583-build-config>");
+        Button("1014")->click();
+        QCOMPARE(MessageEdit()->toPlainText(), kTradeMessage);
+        QCOMPARE(m_messages.size(), std::size_t{1});
+        QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Warning);
+        QCOMPARE(m_messages[0].text, QStringLiteral("生成完成，但配置文件有2处可疑内容"));
+        QCOMPARE(m_messages[0].informative,
+                 QStringLiteral("line 2: element <bti> is not <bit>; ignored\n"
+                                "line 3: attribute \"valeu\" of <bit> is not number, length or "
+                                "value; ignored"));
+    }
+
     void buildJson_data() {
         QTest::addColumn<QByteArray>("json");    // empty: the file dialog is cancelled
         QTest::addColumn<QString>("firstName");  // the list's one row afterwards; empty: none
@@ -555,6 +588,25 @@ private slots:
         QCOMPARE(PortBox()->text(), QStringLiteral("9"));  // read first, so kept
         m_dlg->ReadControls();
         QCOMPARE(QByteArray::fromStdString(m_dlg->MessageBytes()), bytes);
+    }
+
+    void parseJsonReadsBuiltPacketsBack() {
+        // A built code page 936 packet reads back with its text; a bad marker is refused with
+        // the reason as informative text, and the list stays.
+        m_nextPath = WriteFile(QStringLiteral("p.json"), "{\"m\": \"\xC9\xCC\xBB\xA7\", \"n\": 7}");
+        Button("1018")->click();
+        Button("1017")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(List()->rowCount(), 3);
+        QCOMPARE(Row(0), (QStringList{"m", "4", "商户"}));
+        QCOMPARE(Row(2)[0], QStringLiteral("校验"));
+        QVERIFY(Row(2)[2].endsWith(QStringLiteral("校验字节与长度正确")));
+        Button("1001")->click();  // no longer the built packet
+        MessageEdit()->setPlainText(QStringLiteral("1100F2000000{ }AC"));
+        Button("1017")->click();
+        QCOMPARE(MessageTexts(), QStringList{QStringLiteral("JSON包解析出错!")});
+        QCOMPARE(m_messages[0].informative, QStringLiteral("frame marker is F2, not F1"));
+        QCOMPARE(List()->rowCount(), 3);
     }
 
     void builtBytesSurviveOnlyUnchangedText() {
@@ -780,6 +832,8 @@ private slots:
         QTest::newRow("64 fields")
             << kMessage64 << 16 << QStringList{"Bit 64", "8", "3A4F9C0D12E5B776"};
         QTest::newRow("trade frame") << kTradeMessage << 3 << QStringList{"Bit 3", "3", "414243"};
+        QTest::newRow("JSON packet") << QStringLiteral("0E00F10000007B2261223A317D93") << 2
+                                     << QStringList{"校验", "14", "93 -> 校验字节与长度正确"};
     }
     void parseReplyPutsItInTheEditAndDecodes() {
         QFETCH(QString, reply);

@@ -1,0 +1,101 @@
+// Reading rows back from the JSON that the parse commands print: {"rows":[{"name":…,"value":…}]}.
+#include "trade/RowsJson.h"
+
+#include <json-c/json.h>
+
+#include <memory>
+
+#include "codec/BuildIso8583.h"
+#include "codec/Texts.h"
+#include "trade/ConfigFile.h"
+#include "trade/WebJson.h"
+
+namespace {
+
+struct TokenerDeleter {
+    void operator()(json_tokener* t) const { json_tokener_free(t); }
+};
+
+// The text of a string member, or nothing when it is missing (ok) or not a string (not ok).
+bool StringMember(json_object* row, const char* key, std::string_view& out) {
+    json_object* v = nullptr;
+    if (!json_object_object_get_ex(row, key, &v) || v == nullptr) return true;
+    if (!json_object_is_type(v, json_type_string)) return false;
+    out = std::string_view(json_object_get_string(v),
+                           static_cast<std::size_t>(json_object_get_string_len(v)));
+    return true;
+}
+
+}  // namespace
+
+bool ReadRowsJson(std::string_view json, FieldRowList& rows, std::string& why) {
+    rows.clear();
+    constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+    if (json.starts_with(kUtf8Bom)) json.remove_prefix(kUtf8Bom.size());
+    const std::unique_ptr<json_tokener, TokenerDeleter> tok(json_tokener_new());
+    if (!tok) {
+        why = "json-c has no parser";
+        return false;
+    }
+    const JsonObjectPtr root(
+        json_tokener_parse_ex(tok.get(), json.data(), static_cast<int>(json.size())));
+    if (!root) {
+        const json_tokener_error e = json_tokener_get_error(tok.get());
+        why = (e == json_tokener_continue ? std::string("unexpected end of the text")
+                                          : std::string(json_tokener_error_desc(e))) +
+              " at byte offset " + std::to_string(json_tokener_get_parse_end(tok.get()));
+        if (e == json_tokener_success) why = "the top-level value is not an object";
+        return false;
+    }
+    json_object* list = nullptr;
+    if (!json_object_is_type(root.get(), json_type_object) ||
+        !json_object_object_get_ex(root.get(), "rows", &list) ||
+        !json_object_is_type(list, json_type_array)) {
+        why = "no \"rows\" array in a top-level object";
+        return false;
+    }
+    const std::size_t n = json_object_array_length(list);
+    rows.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        json_object* row = json_object_array_get_idx(list, i);
+        std::string_view name;
+        std::string_view value;
+        if (!json_object_is_type(row, json_type_object) || !StringMember(row, "name", name) ||
+            !StringMember(row, "value", value)) {
+            why = "row " + std::to_string(i + 1) +
+                  " is not an object with string members \"name\" and \"value\"";
+            rows.clear();
+            return false;
+        }
+        FieldRow& r = rows.emplace_back();
+        SetRowText(r.name, name);
+        SetRowText(r.value, value);
+    }
+    return true;
+}
+
+CommandResult BuildIso8583FromRowsJson(std::string_view json, std::int32_t interfaceType) {
+    FieldRowList rows;
+    std::string why;
+    if (!ReadRowsJson(json, rows, why)) {
+        CommandResult result;
+        result.Fail(kTextConfigParseError, std::move(why));
+        return result;
+    }
+    return BuildIso8583FromRows(rows, interfaceType);
+}
+
+CommandResult BuildIso8583FromRowsFile(std::string_view path, std::int32_t interfaceType) {
+    CommandResult result;
+    if (path.empty()) {
+        result.Fail(kTextNoConfigFile);
+        return result;
+    }
+    std::string text;
+    std::string detail;
+    if (!ReadConfigFile(path, text, detail)) {
+        result.Fail(kTextConfigParseError, std::move(detail));
+        return result;
+    }
+    return BuildIso8583FromRowsJson(text, interfaceType);
+}
