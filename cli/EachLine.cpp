@@ -26,7 +26,7 @@ void EachLineJson::Line(std::string_view line, std::string& out) {
     switch (m_result.outcome) {
         case Outcome::Ok:
             out.append(R"({"rows":)");
-            AppendRowsJson(out, m_result.rows, m_result.rowEncoding, m_scratch);
+            AppendRowsJson(out, m_result.rows, m_result.rowEncoding, m_scratch, m_result.tlv);
             out.append("}\n");
             return;
         case Outcome::NoLengthMatch:

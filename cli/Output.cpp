@@ -128,8 +128,9 @@ void AppendJsonText(std::string& out, std::string_view bytes, TextEncoding encod
 }
 
 void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding encoding,
-                    std::string& scratch) {
+                    std::string& scratch, std::span<const TlvRowNote> tlv) {
     out += '[';
+    std::size_t note = 0;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const FieldRow& row = rows[i];
         out.append(i == 0 ? R"({"name":")" : R"(,{"name":")");
@@ -138,9 +139,61 @@ void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding enc
         AppendRowText(out, row.length, encoding, scratch);
         out.append(R"(","value":")");
         AppendRowText(out, row.value, encoding, scratch);
-        out.append(R"("})");
+        out += '"';
+        while (note < tlv.size() && tlv[note].fieldRow < i) ++note;
+        if (note < tlv.size() && tlv[note].fieldRow == i) {
+            std::size_t end = note;
+            while (end < tlv.size() && tlv[end].fieldRow == i) ++end;
+            const auto notes = tlv.subspan(note, end - note);
+            out.append(R"(,"tlv":)");
+            AppendTlvJson(out, rows, notes, encoding, scratch);
+            if (notes.back().error) {
+                out.append(R"(,"tlvError":)");
+                AppendTlvErrorJson(out, notes.back());
+            }
+            note = end;
+        }
+        out += '}';
     }
     out += ']';
+}
+
+void AppendTlvJson(std::string& out, const FieldRowList& rows, std::span<const TlvRowNote> notes,
+                   TextEncoding encoding, std::string& scratch) {
+    out += '[';
+    // Every object stays open ({"children":[) until an object at its depth or above follows.
+    int open = -1;
+    for (const TlvRowNote& n : notes) {
+        if (n.error || n.row >= rows.size()) continue;
+        const int depth = n.depth;
+        if (open >= depth) {
+            for (; open >= depth; --open) out.append("]}");
+            out += ',';
+        }
+        open = depth;
+        const FieldRow& row = rows[n.row];
+        std::string_view name = row.Name();
+        name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
+        const std::string_view value = row.Value();
+        const std::size_t arrow = value.find(" -> ");
+        out.append(R"({"tag":")").append(name).append(R"(","name":)");
+        AppendJsonString(out, n.name);
+        out.append(R"(,"length":)").append(row.Length());
+        out.append(R"(,"value":")").append(value.substr(0, arrow)).append(R"(","text":)");
+        AppendJsonText(out,
+                       n.textAt > 0 ? value.substr(std::min<std::size_t>(n.textAt, value.size()))
+                                    : std::string_view{},
+                       encoding, scratch);
+        out.append(R"(,"children":[)");
+    }
+    for (; open >= 0; --open) out.append("]}");
+    out += ']';
+}
+
+void AppendTlvErrorJson(std::string& out, const TlvRowNote& error) {
+    out.append(R"({"offset":)").append(std::to_string(error.offset)).append(R"(,"reason":)");
+    AppendJsonString(out, error.name);
+    out += '}';
 }
 
 std::size_t DisplayWidth(std::string_view utf8) {

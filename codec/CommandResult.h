@@ -3,9 +3,11 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codec/FieldRow.h"
 #include "codec/TextDecode.h"
+#include "codec/TlvRows.h"
 
 enum class Outcome {
     Ok,             // rows and/or a message text
@@ -21,6 +23,7 @@ struct CommandResult {
     TextEncoding rowEncoding = TextEncoding::Gbk;
     std::string message;     // build commands: the exact bytes of the message text
     TextEncoding messageEncoding = TextEncoding::Gbk;
+    std::vector<TlvRowNote> tlv;  // the rows that decode a TLV field's data
 
     [[nodiscard]] bool Ok() const { return outcome == Outcome::Ok; }
     /// Empties the result for reuse, keeping the capacity of rows and message.
@@ -32,6 +35,7 @@ struct CommandResult {
         rowEncoding = TextEncoding::Gbk;
         message.clear();
         messageEncoding = TextEncoding::Gbk;
+        tlv.clear();
     }
     void Fail(std::string_view text, std::string why = {}) {
         outcome = Outcome::Failed;

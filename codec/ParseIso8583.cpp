@@ -12,11 +12,13 @@
 #include <emmintrin.h>
 #endif
 
+#include "codec/CardMask.h"
 #include "codec/Conversions.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 #include "codec/Rows.h"
 #include "codec/Texts.h"
+#include "codec/TlvRows.h"
 
 namespace {
 
@@ -214,9 +216,82 @@ CCupPosPackExt& NewCupPosPackExt() {
     return pack;
 }
 
+constexpr std::uint8_t kTlvField = 55;
+
+// The row "Bit e", searched from the first field row on.
+std::size_t FieldRowIndex(const FieldRowList& rows, std::uint8_t e) {
+    char name[16];
+    SetRowNumber(name, "Bit ", e);
+    const std::string_view want(name);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].Name() == want) return i;
+    }
+    return rows.size();
+}
+
+// Card numbers and field 55's tags on the rows just built from pack. The 64-field rows show
+// the text of 'A' fields after their prefix; the 128-field rows show every field's stored bytes.
+template <typename Pack>
+void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResult& result) {
+    constexpr bool kTextFromPrefix = std::is_same_v<Pack, CCupPosPackExt>;
+    const auto stored = [&](std::uint8_t e) {
+        const FieldValue& v = pack.m_value[e];
+        const std::size_t n = v.length > 0 ? static_cast<std::size_t>(v.length) : 0;
+        return std::span<const std::uint8_t>(v.data.data(), std::min(n, v.data.size()));
+    };
+    const auto prefixOf = [&](std::uint8_t e, std::size_t n) {
+        const FieldAttr& a = pack.m_attr[e];
+        return a.fixed == 1 ? std::size_t{0}
+                            : std::min(n, static_cast<std::size_t>(std::max(a.lenBytes, 0)));
+    };
+    const auto textFromOf = [&](std::uint8_t e, std::size_t p) {
+        if (kTextFromPrefix) return std::size_t{0};
+        return pack.m_attr[e].format == 'A' ? p : SIZE_MAX;
+    };
+    FieldRowList& rows = result.rows;
+    if (options.mask) {
+        static constexpr std::pair<std::uint8_t, CardData> kCardFields[] = {
+            {2, CardData::Pan}, {35, CardData::Track2}, {36, CardData::Track3}};
+        for (const auto& [e, kind] : kCardFields) {
+            const std::span<const std::uint8_t> s = stored(e);
+            if (s.empty()) continue;
+            const std::size_t at = FieldRowIndex(rows, e);
+            if (at == rows.size()) continue;
+            const std::size_t p = prefixOf(e, s.size());
+            const bool bcd = pack.m_attr[e].format == 'N';
+            std::int32_t digits = 0;
+            if (bcd && pack.m_attr[e].lenFormat == 'N') BcdToInt(s.data(), p, &digits);
+            FieldRow& row = rows[at];
+            MaskValueText(row.value, row.Value().size(),
+                          {s, p, s.size(), bcd, static_cast<std::size_t>(std::max(digits, 0)),
+                           textFromOf(e, p)},
+                          kind);
+        }
+    }
+    const std::span<const std::uint8_t> s = stored(kTlvField);
+    if (s.empty() || pack.m_attr[kTlvField].maxLen == 0) return;
+    const std::size_t at = FieldRowIndex(rows, kTlvField);
+    if (at == rows.size()) return;
+    const std::size_t p = prefixOf(kTlvField, s.size());
+    thread_local TlvList list;
+    DecodeTlv(s.subspan(p), list);
+    if (options.mask) {
+        FieldRow& row = rows[at];
+        MaskTlvCardData(row.value, row.Value().size(), s, p, textFromOf(kTlvField, p), list);
+    }
+    if (!options.tlv) return;
+    // The rows after the field's row make room for its sub-rows and follow them.
+    thread_local FieldRowList tail;
+    tail.assign(rows.begin() + static_cast<std::ptrdiff_t>(at + 1), rows.end());
+    rows.resize(at + 1);
+    AppendTlvRows(rows, result.tlv, static_cast<std::uint32_t>(at), s.subspan(p), list, 1,
+                  options.mask);
+    rows.insert(rows.end(), tail.begin(), tail.end());
+}
+
 template <typename Pack>
 void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes, std::int32_t L,
-            std::size_t readable, CommandResult& result) {
+            std::size_t readable, const ParseOptions& options, CommandResult& result) {
     pack.m_hasLengthPrefix = hasLengthPrefix;
     if (pack.UnpackWithin(bytes, L, readable) == -1) {
         std::int64_t framing = 0;
@@ -229,6 +304,7 @@ void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes,
         return;
     }
     BuildRows(result.rows, pack);
+    if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
 }
 
 }  // namespace
@@ -240,6 +316,11 @@ CommandResult ParseIso8583Text(std::string_view text, int interfaceType) {
 }
 
 void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& result) {
+    ParseIso8583Text(text, interfaceType, ParseOptions{}, result);
+}
+
+void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptions& options,
+                      CommandResult& result) {
     result.Reset();
     // Only an empty text counts as empty: white space alone goes on and fails later, if at all.
     if (text.empty()) {
@@ -267,10 +348,10 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
             result.outcome = Outcome::NoLengthMatch;
             return;
         case Choice::Ext128:
-            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, result);
+            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, options, result);
             return;
         case Choice::Cup64:
-            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, result);
+            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, options, result);
             return;
     }
 }

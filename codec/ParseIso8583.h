@@ -14,6 +14,14 @@ enum InterfaceType : int { kInterfaceAuto = 0, kInterface64 = 1, kInterface128 =
 /// Ok with rows; Failed with "报文为空!" or "iso8583报文解析出错!"; NoLengthMatch in automatic mode
 /// when neither length form fits.
 [[nodiscard]] CommandResult ParseIso8583Text(std::string_view text, int interfaceType);
+/// What the rows show beyond the fields themselves.
+struct ParseOptions {
+    bool tlv = false;   // field 55's tags as sub-rows after its row
+    bool mask = false;  // card numbers (2, 35, 36, and 5A, 57 in 55) show 6 + 4 digits only
+};
+/// The parse command with options; with none set, the same rows as without.
+void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptions& options,
+                      CommandResult& result);
 /// The same into a result that is reset first and whose capacity is reused (batch work).
 void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& result);
 

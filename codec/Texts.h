@@ -16,6 +16,9 @@ inline constexpr std::string_view kTextPortEmpty = "Port为空!";
 inline constexpr std::string_view kTextSendDataEmpty = "Send数据为空!";
 inline constexpr std::string_view kTextConnectError = "建立socket连接异常!";
 inline constexpr std::string_view kTextErrorCaption = "错误";
+inline constexpr std::string_view kTextTlvTooLong = "TLV数据过长!";
+inline constexpr std::string_view kTextExpandTlv = "展开55域(IC卡数据)";
+inline constexpr std::string_view kTextMaskCardNumbers = "隐藏卡号";
 
 /// The longest message text a command takes (its 10240-byte text buffer and terminator).
 inline constexpr std::size_t kMaxMessageText = 10239;
