@@ -229,6 +229,15 @@ std::size_t FieldRowIndex(const FieldRowList& rows, std::uint8_t e) {
     return rows.size();
 }
 
+// Lets fn change the value text of a row in place, its length kept.
+template <typename Fn>
+void EditRowValue(FieldRow& row, Fn fn) {
+    thread_local std::string text;
+    text.assign(row.Value());
+    fn(text.data(), text.size());
+    SetRowText(row.value, text);
+}
+
 // Card numbers and field 55's tags on the rows just built from pack. The 64-field rows show
 // the text of 'A' fields after their prefix; the 128-field rows show every field's stored bytes.
 template <typename Pack>
@@ -261,11 +270,14 @@ void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResul
             const bool bcd = pack.m_attr[e].format == 'N';
             std::int32_t digits = 0;
             if (bcd && pack.m_attr[e].lenFormat == 'N') BcdToInt(s.data(), p, &digits);
-            FieldRow& row = rows[at];
-            MaskValueText(row.value, row.Value().size(),
-                          {s, p, s.size(), bcd, static_cast<std::size_t>(std::max(digits, 0)),
-                           textFromOf(e, p)},
-                          kind);
+            const MaskedValue v{s,
+                                p,
+                                s.size(),
+                                bcd,
+                                static_cast<std::size_t>(std::max(digits, 0)),
+                                textFromOf(e, p)};
+            EditRowValue(rows[at],
+                         [&](char* text, std::size_t n) { MaskValueText(text, n, v, kind); });
         }
     }
     const std::span<const std::uint8_t> s = stored(kTlvField);
@@ -276,8 +288,9 @@ void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResul
     thread_local TlvList list;
     DecodeTlv(s.subspan(p), list);
     if (options.mask) {
-        FieldRow& row = rows[at];
-        MaskTlvCardData(row.value, row.Value().size(), s, p, textFromOf(kTlvField, p), list);
+        EditRowValue(rows[at], [&](char* text, std::size_t n) {
+            MaskTlvCardData(text, n, s, p, textFromOf(kTlvField, p), list);
+        });
     }
     if (!options.tlv) return;
     // The rows after the field's row make room for its sub-rows and follow them.

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QValidator>
 #include <algorithm>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "codec/Conversions.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
+#include "codec/TlvRows.h"
 #include "net/SendCommand.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
@@ -116,6 +118,13 @@ QFont DialogFont(const QFont& base) {
     QFont font(base);
     font.setPointSize(kDialogFontPoints);
     return font;
+}
+
+constexpr auto kSettingExpandTlv = "view/expandField55";
+constexpr auto kSettingMaskCardNumbers = "view/maskCardNumbers";
+
+QSettings ViewSettings() {
+    return QSettings(QSettings::UserScope, QStringLiteral("Tarnwick"), QStringLiteral("Tarnwick"));
 }
 
 }  // namespace
@@ -298,6 +307,9 @@ void CTarnwickDlg::OnInitDialog() {
     }
     m_comboInterfaceType->setCurrentIndex(0);
     g_interfaceType = 0;
+    const QSettings settings = ViewSettings();
+    m_expandTlv = settings.value(QLatin1String(kSettingExpandTlv), false).toBool();
+    m_maskCardNumbers = settings.value(QLatin1String(kSettingMaskCardNumbers), false).toBool();
     m_ipAddress->setFocus(Qt::OtherFocusReason);
 }
 
@@ -366,7 +378,30 @@ void CTarnwickDlg::LoadResultRows(const CommandResult& result) {
 
 void CTarnwickDlg::OnParseIso8583() {
     ReadControls();
-    LoadResultRows(ParseIso8583Text(MessageBytes(), g_interfaceType));
+    // Field 55's sub-rows are always made: folded, they become the tip of its row.
+    CommandResult result;
+    ParseIso8583Text(MessageBytes(), g_interfaceType, ParseOptions{true, m_maskCardNumbers},
+                     result);
+    if (!result.Ok() || m_expandTlv || result.tlv.empty()) {
+        LoadResultRows(result);
+        return;
+    }
+    const FoldedRows folded = FoldTlvRows(result.rows, result.tlv);
+    m_listFields->LoadRows(folded.rows, result.rowEncoding);
+    for (const auto& [row, tip] : folded.tips) {
+        m_listFields->AddRowTip(static_cast<int>(row),
+                                QString::fromStdString(ToUtf8(tip, result.rowEncoding)));
+    }
+}
+
+void CTarnwickDlg::SetExpandTlv(bool on) {
+    m_expandTlv = on;
+    ViewSettings().setValue(QLatin1String(kSettingExpandTlv), on);
+}
+
+void CTarnwickDlg::SetMaskCardNumbers(bool on) {
+    m_maskCardNumbers = on;
+    ViewSettings().setValue(QLatin1String(kSettingMaskCardNumbers), on);
 }
 
 void CTarnwickDlg::OnParseTrade() {
@@ -467,6 +502,16 @@ void CTarnwickDlg::keyPressEvent(QKeyEvent* event) {
 void CTarnwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8(kTextAboutItem), this, [this] { OnSysCommand(kIdmAboutBox); });
+    menu.addSeparator();
+    const auto addChoice = [&](std::string_view text, bool on, void (CTarnwickDlg::*set)(bool)) {
+        QAction* action =
+            menu.addAction(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                           this, [this, set](bool checked) { (this->*set)(checked); });
+        action->setCheckable(true);
+        action->setChecked(on);
+    };
+    addChoice(kTextExpandTlv, m_expandTlv, &CTarnwickDlg::SetExpandTlv);
+    addChoice(kTextMaskCardNumbers, m_maskCardNumbers, &CTarnwickDlg::SetMaskCardNumbers);
     menu.exec(event->globalPos());
 }
 
