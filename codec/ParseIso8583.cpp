@@ -261,7 +261,9 @@ void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResul
     if (options.mask) {
         static constexpr std::pair<std::uint8_t, CardData> kCardFields[] = {
             {2, CardData::Pan}, {35, CardData::Track2}, {36, CardData::Track3}};
-        for (const auto& [e, kind] : kCardFields) {
+        for (const auto& card : kCardFields) {
+            const std::uint8_t e = card.first;
+            const CardData kind = card.second;
             const std::span<const std::uint8_t> s = stored(e);
             if (s.empty()) continue;
             const std::size_t at = FieldRowIndex(rows, e);
