@@ -127,21 +127,60 @@ void AppendJsonText(std::string& out, std::string_view bytes, TextEncoding encod
     out += '"';
 }
 
+namespace {
+
+/// Appends the inside of the JSON string of a text that is usually plain ASCII.
+void AppendTextInside(std::string& out, std::string_view s, TextEncoding encoding,
+                      std::string& scratch) {
+    if (JsonPlain(s)) {
+        out.append(s);
+    } else {
+        AppendJsonInside(out, s, encoding, scratch);
+    }
+}
+
+/// The value of a TLV sub-row: its name is known in UTF-8, so only the rest is decoded.
+void AppendSubRowValue(std::string& out, const FieldRow& row, const TlvRowNote& note,
+                       TextEncoding encoding, std::string& scratch) {
+    const std::string_view value = row.Value();
+    const std::size_t nameAt = std::min<std::size_t>(note.nameAt, value.size());
+    const std::size_t nameEnd =
+        note.textAt >= 2 ? std::min<std::size_t>(note.textAt - 2, value.size()) : value.size();
+    if (nameAt == 0 || nameEnd < nameAt) {
+        AppendTextInside(out, value, encoding, scratch);
+        return;
+    }
+    // The hex digits and " -> ", and the dictionary's names, need no escaping.
+    out.append(value.substr(0, nameAt));
+    out.append(note.shownName);
+    AppendTextInside(out, value.substr(nameEnd), encoding, scratch);
+}
+
+}  // namespace
+
 void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding encoding,
                     std::string& scratch, std::span<const TlvRowNote> tlv) {
     out += '[';
-    std::size_t note = 0;
+    std::size_t note = 0;  // the first note of a row at or after i
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const FieldRow& row = rows[i];
         out.append(i == 0 ? R"({"name":")" : R"(,{"name":")");
-        AppendRowText(out, row.name, encoding, scratch);
-        out.append(R"(","length":")");
-        AppendRowText(out, row.length, encoding, scratch);
-        out.append(R"(","value":")");
-        AppendRowText(out, row.value, encoding, scratch);
+        while (note < tlv.size() && tlv[note].row < i) ++note;
+        if (note < tlv.size() && tlv[note].row == i && !tlv[note].error) {
+            // A sub-row's name (spaces and a tag's hex) and length (digits) need no escaping.
+            out.append(row.Name()).append(R"(","length":")").append(row.Length());
+            out.append(R"(","value":")");
+            AppendSubRowValue(out, row, tlv[note], encoding, scratch);
+        } else {
+            AppendRowText(out, row.name, encoding, scratch);
+            out.append(R"(","length":")");
+            AppendRowText(out, row.length, encoding, scratch);
+            out.append(R"(","value":")");
+            AppendRowText(out, row.value, encoding, scratch);
+        }
         out += '"';
-        while (note < tlv.size() && tlv[note].fieldRow < i) ++note;
-        if (note < tlv.size() && tlv[note].fieldRow == i) {
+        // The notes of the sub-rows that follow a TLV field's row.
+        if (note < tlv.size() && tlv[note].row == i + 1 && tlv[note].fieldRow == i) {
             std::size_t end = note;
             while (end < tlv.size() && tlv[end].fieldRow == i) ++end;
             const auto notes = tlv.subspan(note, end - note);
@@ -151,7 +190,6 @@ void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding enc
                 out.append(R"(,"tlvError":)");
                 AppendTlvErrorJson(out, notes.back());
             }
-            note = end;
         }
         out += '}';
     }
@@ -175,16 +213,15 @@ void AppendTlvJson(std::string& out, const FieldRowList& rows, std::span<const T
         std::string_view name = row.Name();
         name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
         const std::string_view value = row.Value();
-        const std::size_t arrow = value.find(" -> ");
-        out.append(R"({"tag":")").append(name).append(R"(","name":)");
-        AppendJsonString(out, n.name);
-        out.append(R"(,"length":)").append(row.Length());
-        out.append(R"(,"value":")").append(value.substr(0, arrow)).append(R"(","text":)");
-        AppendJsonText(out,
-                       n.textAt > 0 ? value.substr(std::min<std::size_t>(n.textAt, value.size()))
-                                    : std::string_view{},
-                       encoding, scratch);
-        out.append(R"(,"children":[)");
+        const std::size_t hexEnd =
+            n.nameAt >= 4 ? std::min<std::size_t>(n.nameAt - 4, value.size()) : value.find(" -> ");
+        out.append(R"({"tag":")").append(name).append(R"(","name":")").append(n.name);
+        out.append(R"(","length":)").append(row.Length());
+        out.append(R"(,"value":")").append(value.substr(0, hexEnd)).append(R"(","text":")");
+        if (n.textAt > 0 && n.textAt < value.size()) {
+            AppendTextInside(out, value.substr(n.textAt), encoding, scratch);
+        }
+        out.append(R"(","children":[)");
     }
     for (; open >= 0; --open) out.append("]}");
     out += ']';

@@ -128,6 +128,21 @@ constexpr bool SortedByTag() {
 }
 static_assert(SortedByTag(), "FindEmvTag searches the tags by byte count, then value");
 
+// The names stand in JSON texts as they are: no quotes, backslashes or control characters.
+constexpr bool JsonSafe(std::string_view s) {
+    for (const char c : s) {
+        if (c == '"' || c == '\\' || (static_cast<unsigned char>(c) < 0x20)) return false;
+    }
+    return true;
+}
+constexpr bool NamesJsonSafe() {
+    for (const EmvTag& t : kTags) {
+        if (!JsonSafe(t.english) || !JsonSafe(t.chinese)) return false;
+    }
+    return true;
+}
+static_assert(NamesJsonSafe());
+
 struct Bit {
     std::uint8_t byte;  // 0-based byte of the value
     std::uint8_t mask;

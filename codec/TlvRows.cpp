@@ -12,8 +12,10 @@ namespace {
 
 constexpr std::string_view kArrow = " -> ";
 
+constexpr std::string_view kUnknownTag = "(未知标签)";
+
 std::string_view UnknownTagText() {
-    static const std::string text = Utf8ToGbk("(未知标签)");
+    static const std::string text = Utf8ToGbk(kUnknownTag);
     return text;
 }
 
@@ -71,18 +73,21 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
         note.row = static_cast<std::uint32_t>(rows.size() - 1);
         note.fieldRow = fieldRow;
         note.depth = o.depth;
+        note.nameAt = static_cast<std::uint32_t>(value.size());
         if (t == nullptr) {
             value.append(UnknownTagText());
+            note.shownName = kUnknownTag;
         } else {
             value.append(ChineseNameGbk(*t));
             note.name = t->english;
+            note.shownName = t->chinese;
             const std::size_t before = value.size();
             value.append(": ");
             AppendTlvExplanation(value, *t, v, context);
             if (value.size() == before + 2) {
                 value.resize(before);
             } else {
-                note.textAt = static_cast<std::uint16_t>(std::min<std::size_t>(before + 2, 0xFFFF));
+                note.textAt = static_cast<std::uint32_t>(before + 2);
             }
         }
         SetRowText(row.value, value);

@@ -18,9 +18,12 @@ struct TlvRowNote {
     std::uint32_t fieldRow = 0;  // the row of the field whose data it decodes; kNoFieldRow: none
     std::uint8_t depth = 0;      // 0: the top level of the data
     bool error = false;          // the row that says where decoding stopped
-    std::uint16_t textAt = 0;    // where the decoded value starts in the row value; 0: nothing
+    std::uint32_t nameAt = 0;    // where the name (code page 936) starts in the row value
+    std::uint32_t textAt = 0;    // where the decoded value starts in the row value; 0: nothing
     std::uint32_t offset = 0;    // error row: the first tag byte of the object that failed
     std::string_view name;       // English name (empty for an unknown tag); error row: the reason
+    std::string_view shownName;  // the name the row value shows, in UTF-8
+    // Both names are the dictionary's texts, which need no escaping in JSON.
 };
 inline constexpr std::uint32_t kNoFieldRow = 0xFFFFFFFF;
 
