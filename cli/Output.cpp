@@ -101,12 +101,11 @@ void AppendJsonInside(std::string& out, std::string_view bytes, TextEncoding enc
     out.erase(at, 1);
 }
 
-/// Appends the inside of the JSON string of one row text, which ends at its zero byte.
+/// Appends the inside of the JSON string of one row text.
 template <std::size_t N>
-void AppendRowText(std::string& out, const char (&text)[N], TextEncoding encoding,
+void AppendRowText(std::string& out, const RowText<N>& text, TextEncoding encoding,
                    std::string& scratch) {
-    const void* zero = std::memchr(text, '\0', N);
-    const std::string_view s(text, zero == nullptr ? N : static_cast<const char*>(zero) - text);
+    const std::string_view s = text.View();
     if (JsonPlain(s)) {
         out.append(s);
     } else {

@@ -1,6 +1,7 @@
 // The outcome of one command: rows, a message text, or the system's error text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,23 @@ enum class Outcome {
     NoLengthMatch,  // automatic mode: neither length form fits; nothing is shown
 };
 
+/// Where and why a decoding stopped. offset: bytes from the message's first byte (a length prefix
+/// included) to where the failing field starts or would start.
+struct FailureDetail {
+    std::int32_t field = -1;   ///< field number; -1: none (the framing, the whole message)
+    std::int64_t offset = -1;  ///< -1: not known
+    std::string reason;        ///< English, one phrase ("field 43 is not defined")
+
+    [[nodiscard]] bool Known() const { return offset >= 0 || field >= 0 || !reason.empty(); }
+};
+
+/// What the rows of a Failed result are.
+enum class FailedRows : std::uint8_t {
+    None,     ///< no rows to show
+    Stand,    ///< the command's rows, shown as if it had succeeded (a packet that did not serialise)
+    Partial,  ///< the rows decoded before the failure, shown only on request, then an error row
+};
+
 struct CommandResult {
     Outcome outcome = Outcome::Ok;
     std::string_view error;  // one of the texts of codec/Texts.h when Failed
@@ -23,7 +41,10 @@ struct CommandResult {
     TextEncoding rowEncoding = TextEncoding::Gbk;
     std::string message;     // build commands: the exact bytes of the message text
     TextEncoding messageEncoding = TextEncoding::Gbk;
-    std::vector<TlvRowNote> tlv;  // the rows that decode a TLV field's data
+    FailureDetail failure;              // Failed decodings: where they stopped
+    FailedRows failedRows = FailedRows::None;  // Failed: what rows holds
+    std::vector<std::string> warnings;  // English, one line each; also on Ok
+    std::vector<TlvRowNote> tlv;        // the rows that decode a TLV field's data
 
     [[nodiscard]] bool Ok() const { return outcome == Outcome::Ok; }
     /// Empties the result for reuse, keeping the capacity of rows and message.
@@ -35,7 +56,14 @@ struct CommandResult {
         rowEncoding = TextEncoding::Gbk;
         message.clear();
         messageEncoding = TextEncoding::Gbk;
+        failure = {};
+        failedRows = FailedRows::None;
+        warnings.clear();
         tlv.clear();
+    }
+    /// Rows to show although the command failed (FailedRows::Stand).
+    [[nodiscard]] bool RowsStand() const {
+        return outcome == Outcome::Ok || failedRows == FailedRows::Stand;
     }
     void Fail(std::string_view text, std::string why = {}) {
         outcome = Outcome::Failed;

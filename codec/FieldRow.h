@@ -5,53 +5,171 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
-/// One row of the field list: three zero-terminated texts of fixed width.
-/// A new row is not zero-filled (that would cost more than the decoding); every writer ends each
-/// text with its zero byte, and nothing reads past it.
-struct FieldRow {
-    FieldRow() {}  // NOLINT: deliberately leaves the texts unwritten
-    char name[16];
-    char length[16];
-    char value[1024];
+/// A whole row text of any length. Texts up to N-1 bytes live inline (no allocation: rows are
+/// built for every field of every message); longer ones move to a heap block. A new text is not
+/// zero-filled; only its first Size() bytes are ever read or copied.
+template <std::size_t N>
+class RowText {
+public:
+    RowText() {}  // NOLINT: deliberately leaves the inline bytes unwritten
+    RowText(const RowText& o) { Assign(o.View()); }
+    RowText& operator=(const RowText& o) {
+        if (this != &o) Assign(o.View());
+        return *this;
+    }
+    RowText(RowText&& o) noexcept { MoveFrom(o); }
+    RowText& operator=(RowText&& o) noexcept {
+        if (this != &o) MoveFrom(o);
+        return *this;
+    }
 
-    std::string_view Name() const { return TextOf(name, sizeof name); }
-    std::string_view Length() const { return TextOf(length, sizeof length); }
-    std::string_view Value() const { return TextOf(value, sizeof value); }
+    [[nodiscard]] std::string_view View() const {
+        return {m_long ? m_heap.get() : m_inline, m_size};
+    }
+    operator std::string_view() const { return View(); }  // NOLINT: reads as its text
+    [[nodiscard]] std::size_t Size() const { return m_size; }
+
+    /// Room for a text of exactly n bytes (and a zero byte after them), to be written by the
+    /// caller; the text's first byte.
+    [[nodiscard]] char* Prepare(std::size_t n) {
+        m_size = n;
+        if (n < N) {
+            m_long = false;
+            m_inline[n] = '\0';
+            return m_inline;
+        }
+        if (n + 1 > m_capacity) {
+            m_heap = std::make_unique_for_overwrite<char[]>(n + 1);
+            m_capacity = n + 1;
+        }
+        m_long = true;
+        m_heap[n] = '\0';
+        return m_heap.get();
+    }
+    /// Cuts the text to its first n bytes (n not above Size()).
+    void Shrink(std::size_t n) {
+        m_size = n;
+        (m_long ? m_heap.get() : m_inline)[n] = '\0';
+    }
+    void Assign(std::string_view text) {
+        char* p = Prepare(text.size());
+        if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    }
+    /// Sets a text of n bytes (n below 8) from 8 bytes that hold it followed by zero bytes: one
+    /// fixed-size copy, for the short names and numbers every row has.
+    void AssignPadded8(const char* eight, std::size_t n) {
+        static_assert(N > 8);
+        std::memcpy(m_inline, eight, 8);
+        m_inline[n] = '\0';
+        m_size = n;
+        m_long = false;
+    }
+
+    friend bool operator==(const RowText& a, std::string_view b) { return a.View() == b; }
 
 private:
-    static std::string_view TextOf(const char* t, std::size_t cap) {
-        std::size_t n = 0;
-        while (n < cap && t[n] != '\0') ++n;
-        return {t, n};
+    void MoveFrom(RowText& o) {
+        if (o.m_long) {
+            m_heap = std::move(o.m_heap);
+            m_capacity = o.m_capacity;
+            m_size = o.m_size;
+            m_long = true;
+            o.m_capacity = 0;
+            o.m_size = 0;
+            o.m_long = false;
+        } else {
+            Assign(o.View());
+        }
     }
+
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;  // of m_heap
+    std::unique_ptr<char[]> m_heap;
+    bool m_long = false;
+    char m_inline[N];
+};
+
+/// One row of the field list: name, length and value texts, each whole whatever its length.
+struct FieldRow {
+    FieldRow() {}  // NOLINT: user-provided, so that a new row is not zero-filled (1 KiB)
+    RowText<16> name;
+    RowText<16> length;
+    RowText<1024> value;
+
+    std::string_view Name() const { return name.View(); }
+    std::string_view Length() const { return length.View(); }
+    std::string_view Value() const { return value.View(); }
 };
 
 using FieldRowList = std::vector<FieldRow>;
 
-/// Copies text into a row text of capacity N, cut to N-1 bytes, and terminates it.
+/// Sets a row text to text, whole up to its first zero byte (a row text never holds one).
 template <std::size_t N>
-void SetRowText(char (&dst)[N], std::string_view text) {
-    const std::size_t n = text.size() < N ? text.size() : N - 1;
-    for (std::size_t i = 0; i < n; ++i) dst[i] = text[i];
-    dst[n] = '\0';
+void SetRowText(RowText<N>& dst, std::string_view text) {
+    if (const void* zero = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size())) {
+        text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()));
+    }
+    dst.Assign(text);
 }
 
-/// Writes prefix and the decimal text of v ("%d"), terminated; rows are built often, so no printf.
+namespace row_detail {
+/// The decimal texts of 0..999, each in 8 zero-padded bytes.
+struct SmallNumbers {
+    char text[1000][8];
+    std::uint8_t size[1000];
+};
+constexpr SmallNumbers MakeSmallNumbers() {
+    SmallNumbers t{};
+    for (int v = 0; v < 1000; ++v) {
+        std::size_t n = 0;
+        if (v >= 100) t.text[v][n++] = static_cast<char>('0' + v / 100);
+        if (v >= 10) t.text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+        t.text[v][n++] = static_cast<char>('0' + v % 10);
+        t.size[v] = static_cast<std::uint8_t>(n);
+    }
+    return t;
+}
+inline constexpr SmallNumbers kSmallNumbers = MakeSmallNumbers();
+}  // namespace row_detail
+
+/// Writes the decimal text of v ("%d").
 template <std::size_t N>
-void SetRowNumber(char (&dst)[N], std::string_view prefix, std::int32_t v) {
+void SetRowNumber(RowText<N>& dst, std::int32_t v) {
+    if (v >= 0 && v < 1000) {  // every field number and nearly every length: one copy
+        const auto i = static_cast<std::size_t>(v);
+        dst.AssignPadded8(row_detail::kSmallNumbers.text[i], row_detail::kSmallNumbers.size[i]);
+        return;
+    }
+    char buf[16];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    dst.Assign(std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)));
+}
+
+/// Writes prefix and the decimal text of v ("%d"); rows are built often, so no printf and no
+/// copy through a scratch buffer.
+template <std::size_t N>
+void SetRowNumber(RowText<N>& dst, std::string_view prefix, std::int32_t v) {
     static_assert(N >= 16);
-    const std::size_t p = prefix.size() < 4 ? prefix.size() : 4;
-    std::memcpy(dst, prefix.data(), p);
-    char* at = dst + p;
+    if (prefix.size() + 12 > N) {
+        std::string text(prefix);
+        text += std::to_string(v);
+        dst.Assign(text);
+        return;
+    }
+    char* const start = dst.Prepare(N - 1);
+    char* at = start;
+    for (const char c : prefix) *at++ = c;
     if (v >= 0 && v < 1000) {  // every field number and nearly every length: no general path
         if (v >= 100) *at++ = static_cast<char>('0' + v / 100);
         if (v >= 10) *at++ = static_cast<char>('0' + v / 10 % 10);
         *at++ = static_cast<char>('0' + v % 10);
     } else {
-        at = std::to_chars(at, dst + N - 1, v).ptr;
+        at = std::to_chars(at, start + N - 1, v).ptr;
     }
-    *at = '\0';
+    dst.Shrink(static_cast<std::size_t>(at - start));
 }

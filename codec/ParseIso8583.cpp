@@ -5,8 +5,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <vector>
 #include <string>
-#include <type_traits>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
@@ -14,6 +15,7 @@
 
 #include "codec/CardMask.h"
 #include "codec/Conversions.h"
+#include "codec/Engine.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 #include "codec/Rows.h"
@@ -173,28 +175,6 @@ Decision Choose(const std::uint8_t* bytes, std::size_t readable, std::int64_t L,
     return {};
 }
 
-// Says where a failed decoding stopped, for the command line's detail line. The object started
-// empty, so the first listed field without a stored value is the one the decoding stopped at.
-template <typename Pack>
-std::string DescribeFailure(const Pack& pack, std::int64_t L, std::int64_t framing) {
-    if (L < 13) return "message of " + std::to_string(L) + " bytes is shorter than 13 bytes";
-    std::int64_t off = framing + pack.m_value[0].length + pack.m_value[1].length;
-    for (const std::uint8_t e : pack.m_fieldList) {
-        if (e < 2) continue;
-        const FieldValue& v = pack.m_value[e];
-        if (v.length > 0) {
-            off += v.length;
-            continue;
-        }
-        if (pack.m_attr[e].maxLen == 0) {
-            return "field " + std::to_string(e) + " is marked in the bitmap but not defined";
-        }
-        return "field " + std::to_string(e) + " would start at byte " + std::to_string(off) +
-               ", past the end of the " + std::to_string(L) + "-byte message";
-    }
-    return "the message could not be decoded";
-}
-
 // The command decodes with an object in the state of a new one. Building one (its table and its
 // field buffers) costs about as much as decoding a message, so each thread keeps one object of
 // each kind and puts it back into that state before every use: all stored lengths 0, no TPDU or
@@ -220,9 +200,7 @@ constexpr std::uint8_t kTlvField = 55;
 
 // The row "Bit e", searched from the first field row on.
 std::size_t FieldRowIndex(const FieldRowList& rows, std::uint8_t e) {
-    char name[16];
-    SetRowNumber(name, "Bit ", e);
-    const std::string_view want(name);
+    const std::string want = "Bit " + std::to_string(e);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].Name() == want) return i;
     }
@@ -304,19 +282,28 @@ void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResul
     rows.insert(rows.end(), tail.begin(), tail.end());
 }
 
+// Decodes with the object; on failure the result says where it stopped and keeps the rows
+// decoded before it. A message shorter than its fields decodes with zeros for the missing bytes,
+// with a warning.
 template <typename Pack>
 void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes, std::int32_t L,
             std::size_t readable, const ParseOptions& options, CommandResult& result) {
     pack.m_hasLengthPrefix = hasLengthPrefix;
-    if (pack.UnpackWithin(bytes, L, readable) == -1) {
-        std::int64_t framing = 0;
-        if constexpr (std::is_same_v<Pack, CCupPosPack>) {
-            framing = (hasLengthPrefix == 1 ? 2 : 0) + (pack.m_hasTpdu == 1 ? 11 : 0);
-        } else {
-            framing = (hasLengthPrefix == 1 ? 4 : 0) + (pack.m_hasHeader == 1 ? 46 : 0);
+    const DecodeContext ctx{&result.failure, L, &result.warnings};
+    const std::int32_t r = pack.UnpackReporting(bytes, L, readable, ctx);
+    if (r == -1) {
+        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        result.Fail(kTextIsoParseError, result.failure.reason);
+        result.failedRows = FailedRows::Partial;
+        if (result.failure.field >= 0) {
+            BuildRows(result.rows, pack);
+            if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
         }
-        result.Fail(kTextIsoParseError, DescribeFailure(pack, L, framing));
         return;
+    }
+    if (r > L) {
+        result.warnings.push_back("the message is " + std::to_string(r - L) +
+                                  " bytes shorter than its fields; they were read as zeros");
     }
     BuildRows(result.rows, pack);
     if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
@@ -369,4 +356,105 @@ void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptio
             Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, options, result);
             return;
     }
+}
+
+namespace {
+
+// The working state for decoding with a table value; kept per thread and rebuilt only when the
+// table differs from the last one (its buffers are sized from the table it was built for).
+struct TableCodec {
+    const FieldTable* table = nullptr;
+    std::vector<FieldAttr> attrs;
+    std::vector<std::uint8_t> fieldList;
+    std::vector<FieldValue> values;
+    FieldBufferArena arena;
+
+    bool Matches(const FieldTable& t) const {
+        if (table != &t) return false;
+        if (attrs.size() != static_cast<std::size_t>(std::clamp(t.bitmap.bits, 0, 128)) + 1) {
+            return false;
+        }
+        for (std::size_t f = 0; f < attrs.size(); ++f) {
+            const FieldAttr now = f < t.fields.size() ? AttrOf(t.fields[f]) : FieldAttr{};
+            if (!SameAttr(now, attrs[f])) return false;
+        }
+        return true;
+    }
+};
+
+TableCodec& CodecFor(const FieldTable& table) {
+    thread_local std::unique_ptr<TableCodec> codec;
+    if (!codec || !codec->Matches(table)) {
+        codec = std::make_unique<TableCodec>();
+        codec->table = &table;
+        codec->attrs = AttrsOf(table);
+        codec->fieldList.assign(codec->attrs.size(), 0);
+        codec->values.assign(codec->attrs.size(), FieldValue{});
+        codec->arena.Reserve(codec->attrs, codec->values);
+    }
+    ClearValues(codec->values);
+    std::fill(codec->fieldList.begin(), codec->fieldList.end(), std::uint8_t{0});
+    return *codec;
+}
+
+void AppendTableRows(CommandResult& result, const FieldTable& table, const TableCodec& codec,
+                     const FrameFound& found, const std::uint8_t* bytes, std::size_t readable) {
+    std::vector<std::uint8_t> part;
+    for (std::size_t i = 0; i < table.frame.size() && i < kMaxFrameParts; ++i) {
+        if (!found.present[i]) continue;
+        const FramePart& p = table.frame[i];
+        part.assign(static_cast<std::size_t>(std::max(p.bytes, 0)), 0);
+        const auto at = static_cast<std::size_t>(found.offset[i]);
+        for (std::size_t k = 0; k < part.size() && at + k < readable; ++k) part[k] = bytes[at + k];
+        AppendFrameRows(result.rows, p, part.data());
+    }
+    AppendBodyRows(result.rows, table, codec.attrs, codec.fieldList, codec.values);
+}
+
+}  // namespace
+
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
+    result.Reset();
+    if (table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
+    if (text.empty()) {
+        result.Fail(kTextMessageEmpty);
+        return;
+    }
+    if (text.size() > kMaxMessageText) {
+        result.Fail(kTextIsoParseError,
+                    "message text longer than " + std::to_string(kMaxMessageText) + " characters");
+        return;
+    }
+    std::uint8_t bytes[kMaxMessageBytes];
+    const std::size_t stripped = MessageTextToBytes(text, bytes);
+    const auto L = static_cast<std::int32_t>(stripped / 2);
+    const std::size_t readable = (stripped + 1) / 2;
+
+    TableCodec& codec = CodecFor(table);
+    FrameFound found;
+    const DecodeContext ctx{&result.failure, L, &result.warnings};
+    const FieldSet set{codec.attrs, codec.fieldList, codec.values, codec.arena};
+    const std::int32_t r =
+        UnpackFramed(table, set, bytes, L, readable, LengthRule::Match, found, ctx);
+    if (r == -1) {
+        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        result.Fail(kTextIsoParseError, result.failure.reason);
+        result.failedRows = FailedRows::Partial;
+        if (result.failure.field >= 0) {
+            AppendTableRows(result, table, codec, found, bytes, readable);
+        }
+        return;
+    }
+    const std::int64_t end = found.cutTo >= 0 ? found.cutTo : L;
+    if (r > end) {
+        result.warnings.push_back("the message is " + std::to_string(r - end) +
+                                  " bytes shorter than its fields; they were read as zeros");
+    }
+    AppendTableRows(result, table, codec, found, bytes, readable);
+}
+
+CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table) {
+    CommandResult r;
+    ParseIso8583WithTable(text, table, r);
+    return r;
 }

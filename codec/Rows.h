@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/Engine.h"
 #include "codec/FieldRow.h"
 
 class CCupPosPack;
@@ -13,10 +14,3 @@ class CCupPosPackExt;
 std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack);
 /// Appends the header rows, "MsgType", "Bit 1" and one "Bit %d" row per present field; returns 0.
 std::int32_t BuildRows(FieldRowList& rows, const CCupPosPackExt& pack);
-
-/// Writes the value text: the hex of bytes, then, when text is not null, " -> " and the textLen
-/// bytes of text unchanged. Cut to the 1023 characters a row holds: the hex of at most 511 bytes;
-/// " -> " only when it fits whole after the hex; then as much of the text as fits, never ending in
-/// the lead byte of a code page 936 double-byte character whose trail byte was cut off.
-void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
-                 const std::uint8_t* text = nullptr, std::size_t textLen = 0);

@@ -232,35 +232,11 @@ CommandResult BuildTradeFromXmlText(std::string_view xml) {
 
 namespace {
 
-// The longest prefix of text, at most max bytes, that does not end inside a character: of UTF-8
-// when the text is valid UTF-8, else of code page 936 (a lead byte 81..FE takes the next byte).
-std::size_t CutToCharacters(std::string_view text, std::size_t max) {
-    if (text.size() <= max) return text.size();
-    if (IsValidUtf8(text)) {
-        std::size_t n = max;
-        while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
-        return n;
-    }
-    std::size_t i = 0;
-    while (i < max) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const std::size_t width = (c >= 0x81 && c <= 0xFE) ? 2 : 1;
-        if (i + width > max) break;
-        i += width;
-    }
-    return i;
-}
-
-template <std::size_t N>
-void SetRowCharacters(char (&dst)[N], std::string_view text) {
-    SetRowText(dst, text.substr(0, CutToCharacters(text, N - 1)));
-}
-
 void AppendJsonRow(FieldRowList& rows, const char* key, std::size_t length, std::string_view v) {
     FieldRow& row = rows.emplace_back();
-    SetRowCharacters(row.name, key);
-    std::snprintf(row.length, sizeof row.length, "%zu", length);
-    SetRowCharacters(row.value, v);
+    SetRowText(row.name, key);
+    SetRowText(row.length, std::to_string(length));
+    SetRowText(row.value, v);
 }
 
 CommandResult BuildJsonFromObject(json_object* config) {

@@ -135,9 +135,8 @@ TEST(Rows128, NetworkMessageWithoutHeaderAndBinaryFieldShowsItsBytes) {
     EXPECT_EQ(rows[2].value, "41420043FFFFFFFF -> AB");
 }
 
-// Value cuts: hex of at most 511 bytes, " -> " whole or not at all, the text part cut before a
-// double-byte character that would be split.
-TEST(RowCut, SetHexValueCutsToTheRow) {
+// Values are whole: every hex pair, " -> ", and the text up to its first zero byte.
+TEST(RowCut, SetHexValueKeepsTheWholeValue) {
     struct Case {
         const char* name;
         std::size_t hexBytes;
@@ -147,32 +146,19 @@ TEST(RowCut, SetHexValueCutsToTheRow) {
         std::string expectedTail;
     };
     const std::vector<std::uint8_t> ascii(600, 'a');
-    std::vector<std::uint8_t> gbkEven;  // double-byte characters from the start
-    for (int i = 0; i < 300; ++i) gbkEven.insert(gbkEven.end(), {0xB1, 0xA8});
-    const std::vector<std::uint8_t> gbkOdd = Ascii("x") + gbkEven;  // shifted by one byte
+    std::vector<std::uint8_t> gbk;
+    for (int i = 0; i < 300; ++i) gbk.insert(gbk.end(), {0xB1, 0xA8});
     const Case cases[] = {
-        {"hex only fits", 511, {}, false, 1022, "11"},
-        {"hex cut at 511 bytes", 600, {}, false, 1022, "11"},
-        {"no room for arrow", 510, ascii, true, 1020, "11"},
-        {"arrow and one char", 509, ascii, true, 1023, "11 -> a"},
-        {"text cut", 339, ascii, true, 1023, "aaa"},
+        {"hex only", 600, {}, false, 1200, "11"},
+        {"hex and long text", 600, ascii, true, 1804, "aaa"},
         {"empty text keeps arrow", 3, {}, true, 10, "111111 -> "},
-        {"whole fits", 339, std::vector<std::uint8_t>(341, 'b'), true, 1023, "bbb"},
-        // room 1023-678-4 = 341 bytes of text: 170 pairs and a lead byte that is left out
-        {"gbk lead not split", 339, gbkEven, true, 1022, "\xB1\xA8"},
-        // the shifted text: 'x' and 170 pairs fill 341 exactly
-        {"gbk fits exactly", 339, gbkOdd, true, 1023, "\xB1\xA8"},
-        // a lead byte before a byte that cannot trail it stands alone and is kept
-        {"lone lead kept", 339,
-         Ascii(std::string(340, 'a') + "\x81"
-                                       "0"),
-         true, 1023, "a\x81"},
+        {"double-byte text whole", 339, gbk, true, 1282, "\xB1\xA8"},
+        {"text ends at a zero byte", 2, Ascii(std::string("ab\0cd", 5)), true, 10, " -> ab"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<std::uint8_t> hex(c.hexBytes, 0x11);
         FieldRow row;
-        std::memset(row.value, 0x7E, sizeof row.value);
         const std::uint8_t* text = c.text.empty() ? hex.data() : c.text.data();
         SetHexValue(row, hex.data(), hex.size(), c.withText ? text : nullptr, c.text.size());
         const std::string v(row.Value());
@@ -196,13 +182,13 @@ TEST(RowCut, HexOfEveryByteAtEveryAlignment) {
     }
 }
 
-TEST(RowCut, LongFieldsOfBothObjectsStayInsideTheRow) {
-    // 64-field 59: 600 text bytes; hex of 511 bytes, no text part.
+TEST(RowCut, LongFieldsOfBothObjectsShowWhole) {
+    // 64-field 59: 600 text bytes: 602 stored, 1204 hex + " -> " + 600 text = 1808.
     const auto msg64 = Bytes("0200 0000000000000020 0600") + std::vector<std::uint8_t>(600, 'Q');
     const auto rows64 = Texts(Rows64(msg64));
     ASSERT_EQ(rows64.size(), 3u);
     EXPECT_EQ(rows64[2].length, "600");
-    EXPECT_EQ(rows64[2].value.size(), 1022u);
+    EXPECT_EQ(rows64[2].value.size(), 1808u);
     EXPECT_EQ(rows64[2].value.substr(0, 8), "06005151");
 
     // 128-field 62: 300 text bytes with digits: 303 stored, 606 hex + " -> " + 303 raw = 913.
@@ -213,11 +199,11 @@ TEST(RowCut, LongFieldsOfBothObjectsStayInsideTheRow) {
     EXPECT_EQ(rows128[2].name, "Bit 62");
     EXPECT_EQ(rows128[2].length, "300");
     EXPECT_EQ(rows128[2].value.size(), 913u);
-    // 340 bytes: 680 hex + 4 + 339 of the 340 text bytes.
+    // 340 bytes: 680 hex + 4 + 340 text bytes.
     const auto cut128 = Ascii("0200") + Bytes("0000000000000004 0000000000000000") + Ascii("337") +
                         std::vector<std::uint8_t>(337, 'R');
     const auto cutRows = Texts(Rows128(cut128));
-    EXPECT_EQ(cutRows[2].value.size(), 1023u);
+    EXPECT_EQ(cutRows[2].value.size(), 1024u);
     EXPECT_EQ(cutRows[2].value.substr(680, 7), " -> 337");
 }
 

@@ -203,7 +203,7 @@ TEST(TradeRows, DataBytesOnlyWithoutPrefixOrText) {
     }
 }
 
-TEST(TradeRows, LongFieldValueCutToHexOf511Bytes) {
+TEST(TradeRows, LongFieldValueShowsWhole) {
     std::string hex =
         "00"
         "0001000000000000"
@@ -217,7 +217,7 @@ TEST(TradeRows, LongFieldValueCutToHexOf511Bytes) {
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[2].Name(), "Bit 16");
     EXPECT_EQ(rows[2].Length(), "600");
-    EXPECT_EQ(rows[2].Value().size(), 1022u);
+    EXPECT_EQ(rows[2].Value().size(), 1200u);
     EXPECT_EQ(rows[2].Value().substr(0, 4), "ABAB");
 }
 

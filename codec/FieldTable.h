@@ -1,0 +1,191 @@
+// The table value that describes a whole message form: framing, bitmap and every field.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/// How the data bytes of a field are encoded.
+enum class DataEnc : std::uint8_t {
+    Bcd,     ///< packed BCD, two digits a byte; maxLen counts digits
+    Ascii,   ///< one character a byte; maxLen counts bytes
+    Binary,  ///< raw bytes; maxLen counts bytes
+};
+
+/// How the length prefix of a variable field is encoded.
+enum class PrefixEnc : std::uint8_t {
+    Bcd,     ///< prefixBytes of packed BCD (1 byte: LL, 2 bytes: LLL)
+    Ascii,   ///< prefixBytes ASCII digits (2: LL, 3: LLL, 4: LLLL)
+    Binary,  ///< prefixBytes (1 or 2) big-endian binary
+};
+
+/// Where the pad nibble of an odd BCD digit count goes.
+enum class PadSide : std::uint8_t { Left, Right };
+
+/// Which bytes of a stored field its row shows as hex.
+enum class RowHex : std::uint8_t {
+    Stored,  ///< every stored byte, length prefix included
+    Data,    ///< the data bytes only, without the length prefix
+};
+
+/// Which bytes of a stored field its row shows as text after " -> ".
+enum class RowTextPart : std::uint8_t {
+    None,    ///< no text part
+    Data,    ///< the data bytes (after the length prefix)
+    Stored,  ///< every stored byte, length prefix included
+};
+
+/// One data element. A field whose maxLen is 0 is not defined by the table.
+struct FieldDef {
+    std::string name;                      ///< title shown beside the row ("主账号"); may be empty
+    bool fixed = true;                     ///< true: fixed length, no prefix
+    std::int32_t maxLen = 0;               ///< digits for Bcd data, bytes otherwise; 0: undefined
+    std::int32_t prefixBytes = 0;          ///< bytes of the length prefix (variable fields)
+    PrefixEnc prefixEnc = PrefixEnc::Bcd;  ///< encoding of the length prefix
+    DataEnc enc = DataEnc::Ascii;          ///< encoding of the data
+    PadSide pad = PadSide::Right;          ///< side of the pad nibble for odd BCD digit counts
+    std::uint8_t padNibble = 0x0;          ///< value of the pad nibble (0x0 or 0xF)
+    bool inMac = false;                    ///< the MAC input takes this field
+    std::int32_t macBytes = 0;             ///< >0: the MAC input takes at most this many bytes
+    bool tlv = false;                      ///< the data is a BER-TLV list (IC card data)
+    RowHex rowHex = RowHex::Stored;        ///< bytes shown as hex in the field's row
+    RowTextPart rowText = RowTextPart::None;  ///< bytes shown as text in the field's row
+
+    [[nodiscard]] bool Defined() const { return maxLen > 0; }
+};
+
+/// How a secondary bitmap is signalled.
+enum class SecondaryBitmap : std::uint8_t {
+    Bit1,    ///< present when bit 1 of the primary bitmap is set
+    Always,  ///< the bitmap always has its full width (bits/8 bytes)
+    Never,   ///< only the primary 64 bits; bit 1 has no meaning
+};
+
+/// How the bitmap bytes are carried.
+enum class BitmapEnc : std::uint8_t {
+    Binary,  ///< 8 bytes per 64 bits
+    Ascii,   ///< hexadecimal characters, 16 per 64 bits
+};
+
+struct BitmapSpec {
+    std::int32_t bits = 64;                              ///< 64 or 128
+    SecondaryBitmap secondary = SecondaryBitmap::Never;  ///< how the second 64 bits are signalled
+    BitmapEnc enc = BitmapEnc::Binary;                   ///< how the bitmap is carried
+};
+
+/// The kinds of framing part that may stand in front of the message type.
+enum class FramePartKind : std::uint8_t {
+    Length,  ///< the message's own length
+    Tpdu,    ///< transport protocol data unit
+    Header,  ///< a fixed-size header, optionally split into named members
+};
+
+/// Encoding of a Length part's value.
+enum class LengthEnc : std::uint8_t {
+    Binary,  ///< big-endian binary of `bytes` bytes (2)
+    Ascii,   ///< `bytes` ASCII decimal digits (4)
+};
+
+/// When a framing part is present in a message being decoded.
+enum class Presence : std::uint8_t {
+    Always,        ///< always there
+    Detect,        ///< there when every test of `detect` holds
+    WithPrevious,  ///< there exactly when the part before it is
+    LengthMatch,   ///< a Length part: there when its value counts the bytes after it
+};
+
+/// One test of a detection rule: (byte at part start + offset) & mask == value.
+struct ByteTest {
+    std::int32_t offset = 0;
+    std::uint8_t mask = 0xFF;
+    std::uint8_t value = 0;
+};
+
+/// What a header member holds when a message is packed.
+enum class MemberFill : std::uint8_t {
+    Default,      ///< the member's bytes of the part's packDefault
+    TotalLength,  ///< the packed message's total size in ASCII decimal digits, zero-padded
+};
+
+/// A named member of a header part, in wire order.
+struct HeaderMember {
+    std::string name;                      ///< row name ("field 3")
+    std::int32_t bytes = 0;                ///< width
+    bool withText = false;                 ///< the row shows the bytes as text too
+    MemberFill fill = MemberFill::Default;  ///< how Pack fills it
+};
+
+/// One part of the framing in front of the message type.
+struct FramePart {
+    FramePartKind kind = FramePartKind::Length;
+    std::string name;                     ///< row name of a Tpdu/Header part ("TPDU", "Header")
+    std::int32_t bytes = 0;               ///< size on the wire
+    LengthEnc lengthEnc = LengthEnc::Binary;  ///< Length parts: its encoding
+    Presence presence = Presence::Always;     ///< when the part is present on decode
+    std::vector<ByteTest> detect;             ///< Presence::Detect: all must hold
+    std::vector<HeaderMember> members;  ///< Header parts: named members (sum of widths == bytes)
+    std::vector<std::uint8_t> packDefault;  ///< bytes Pack writes when no value is stored
+    bool showRow = true;  ///< Tpdu/Header parts: rows are shown when present
+    bool packed = true;   ///< Pack writes this part
+};
+
+/// What the packed message carries for the MAC field.
+enum class MacFill : std::uint8_t {
+    Stored,     ///< the stored value, like any field
+    Zeros,      ///< room of maxLen zero bytes (no MAC computed)
+    ZeroHex,    ///< the hex text of four zero bytes, written back into the stored value too
+};
+
+/// How the message type and bitmap rows look.
+struct HeadRow {
+    std::string name;        ///< row name ("Type", "MsgType", "CMD", "Bit 1")
+    std::string lengthText;  ///< the row's length text ("4", "8", "1")
+    std::int32_t shownBytes = 0;  ///< bytes shown as hex (zero where none stored); 0: as stored
+    bool withText = false;        ///< the shown bytes as text too
+};
+
+/// A whole message form.
+struct FieldTable {
+    std::string name;     ///< "UnionPay POS 64"
+    std::string charset;  ///< "GBK" or "UTF-8": how row texts are read
+    BitmapSpec bitmap;
+    std::vector<FramePart> frame;  ///< framing parts, wire order, in front of the message type
+    /// Fields by number, 0..bitmap.bits: 0 the message type, 1 the bitmap (its maxLen the largest
+    /// bitmap size in bytes), 2.. data elements. Entries not defined have maxLen 0.
+    std::vector<FieldDef> fields;
+
+    HeadRow typeRow{"Type", "4", 2, false};
+    HeadRow bitmapRow{"Bit 1", "8", 8, false};
+    std::string fieldRowPrefix = "Bit ";  ///< row name of field n: prefix + decimal n
+
+    std::int32_t macField = 0;        ///< field carrying the MAC (64 or 128); 0: none
+    MacFill macFill = MacFill::Stored;  ///< what Pack puts there
+
+    /// A Length part may state fewer bytes than the text holds: only the stated bytes are
+    /// decoded, with a warning about the rest.
+    bool allowShorterLength = false;
+    /// A message shorter than this (framing included) is refused before decoding.
+    std::int32_t minMessageBytes = 0;
+    /// Bit 1 is set on Pack when the bitmap field holds a value (a full-width bitmap).
+    bool packSetsBit1 = false;
+    /// Data fields packed: 2..packLastField; a stored field above it is marked but not copied.
+    std::int32_t packLastField = 0;
+    /// >0: Pack leaves out a stored field of this many bytes or more.
+    std::int32_t packMaxStored = 0;
+    /// Refuse what the built-in forms tolerate: a stated length above the field's maximum (the
+    /// built-in forms cut it to the maximum) and a message shorter than its framing.
+    bool strict = false;
+};
+
+/// The built-in forms, as table values.
+enum class BuiltinForm : std::uint8_t {
+    kUnionPay64,   ///< CCupPosPack: 64 fields, BCD, 2-byte length, TPDU and 6-byte header
+    kUnionPay128,  ///< CCupPosPackExt: 128 fields, ASCII, 4-digit length, 46-byte header
+    kTrade,        ///< CWebTrade: the trade codec's payload
+};
+
+/// The table of a built-in form; the same object on every call.
+[[nodiscard]] const FieldTable& BuiltinTable(BuiltinForm form);
+
+// Additions after the first version: FramePart::packed, FieldTable::packMaxStored and
+// FieldTable::strict.
