@@ -65,8 +65,10 @@ void MaskValueText(char* value, std::size_t len, const MaskedValue& v, CardData 
     };
     for (std::size_t s = r.begin; s < r.end; ++s) {
         const std::size_t k = nibble[s];
-        hide(k, hexEnd);
-        if (!v.bcd) hide(k + 1, hexEnd);
+        if (k >= 2 * v.hexFrom) {
+            hide(k - 2 * v.hexFrom, hexEnd);
+            if (!v.bcd) hide(k + 1 - 2 * v.hexFrom, hexEnd);
+        }
         const std::size_t byte = k / 2;
         if (textAt != SIZE_MAX && byte >= v.textFrom) hide(textAt + (byte - v.textFrom), len);
     }

@@ -22,12 +22,13 @@ struct HiddenRange {
 
 /// Where a value's bytes stand in a row's value text and how they are coded.
 struct MaskedValue {
-    std::span<const std::uint8_t> stored;  // all bytes the row's hex shows, from its first
+    std::span<const std::uint8_t> stored;  // the field's stored bytes
     std::size_t from = 0;                  // the value: stored[from, to)
     std::size_t to = 0;
     bool bcd = false;                 // packed digits, else one character per digit
     std::size_t digits = 0;           // BCD: digits the value states; 0 when not stated
     std::size_t textFrom = SIZE_MAX;  // stored byte shown first after " -> "; none
+    std::size_t hexFrom = 0;          // stored byte whose hex the value text begins with
 };
 
 /// Hides the card number of a value in a row's value text (the hex of the stored bytes, then

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <vector>
 #include <string>
+#include <vector>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
@@ -196,12 +196,11 @@ CCupPosPackExt& NewCupPosPackExt() {
     return pack;
 }
 
-constexpr std::uint8_t kTlvField = 55;
-
-// The row "Bit e", searched from the first field row on.
-std::size_t FieldRowIndex(const FieldRowList& rows, std::uint8_t e) {
-    const std::string want = "Bit " + std::to_string(e);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+// The row of field e, from row `from` on: the table's row name prefix and the field number.
+std::size_t FieldRowIndex(const FieldRowList& rows, const FieldTable& table, std::size_t e,
+                          std::size_t from = 0) {
+    const std::string want = table.fieldRowPrefix + std::to_string(e);
+    for (std::size_t i = from; i < rows.size(); ++i) {
         if (rows[i].Name() == want) return i;
     }
     return rows.size();
@@ -216,70 +215,108 @@ void EditRowValue(FieldRow& row, Fn fn) {
     SetRowText(row.value, text);
 }
 
-// Card numbers and field 55's tags on the rows just built from pack. The 64-field rows show
-// the text of 'A' fields after their prefix; the 128-field rows show every field's stored bytes.
-template <typename Pack>
-void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResult& result) {
-    constexpr bool kTextFromPrefix = std::is_same_v<Pack, CCupPosPackExt>;
-    const auto stored = [&](std::uint8_t e) {
-        const FieldValue& v = pack.m_value[e];
-        const std::size_t n = v.length > 0 ? static_cast<std::size_t>(v.length) : 0;
-        return std::span<const std::uint8_t>(v.data.data(), std::min(n, v.data.size()));
-    };
-    const auto prefixOf = [&](std::uint8_t e, std::size_t n) {
-        const FieldAttr& a = pack.m_attr[e];
-        return a.fixed == 1 ? std::size_t{0}
-                            : std::min(n, static_cast<std::size_t>(std::max(a.lenBytes, 0)));
-    };
-    const auto textFromOf = [&](std::uint8_t e, std::size_t p) {
-        if (kTextFromPrefix) return std::size_t{0};
-        return pack.m_attr[e].format == 'A' ? p : SIZE_MAX;
-    };
+// The digit count a BCD field states: its fixed length, or its prefix.
+std::size_t StatedDigits(const FieldDef& d, std::span<const std::uint8_t> s, std::size_t p) {
+    if (d.fixed) return static_cast<std::size_t>(std::max(d.maxLen, 0));
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < p; ++i) {
+        switch (d.prefixEnc) {
+            case PrefixEnc::Bcd:
+                n = n * 100 + (s[i] >> 4) * 10 + (s[i] & 0x0F);
+                break;
+            case PrefixEnc::Ascii:
+                n = n * 10 + static_cast<std::size_t>(s[i] - '0');
+                break;
+            case PrefixEnc::Binary:
+                n = n * 256 + s[i];
+                break;
+        }
+    }
+    return n;
+}
+
+// Card numbers hidden and TLV fields' sub-rows on the rows just built from values by table.
+// tlvRows: sub-rows for the fields the table marks as TLV.
+void ApplyRowOptions(const FieldTable& table, std::span<const FieldValue> values, bool tlvRows,
+                     bool mask, CommandResult& result) {
     FieldRowList& rows = result.rows;
-    if (options.mask) {
-        static constexpr std::pair<std::uint8_t, CardData> kCardFields[] = {
+    const std::size_t fields = std::min(values.size(), table.fields.size());
+    // Where a field's bytes stand in its row: the hex from byte hexFrom, the text from textFrom.
+    struct Shown {
+        std::span<const std::uint8_t> stored;
+        std::size_t prefix, hexFrom, textFrom;
+    };
+    const auto shown = [&](std::size_t e) {
+        const FieldValue& v = values[e];
+        const FieldDef& d = table.fields[e];
+        const std::size_t n =
+            std::min(static_cast<std::size_t>(std::max(v.length, 0)), v.data.size());
+        const std::span<const std::uint8_t> s(v.data.data(), n);
+        const std::size_t p =
+            d.fixed ? 0 : std::min(n, static_cast<std::size_t>(std::max(d.prefixBytes, 0)));
+        const std::size_t textFrom = d.rowText == RowTextPart::None   ? SIZE_MAX
+                                     : d.rowText == RowTextPart::Data ? p
+                                                                      : 0;
+        return Shown{s, p, d.rowHex == RowHex::Data ? p : 0, textFrom};
+    };
+    if (mask) {
+        static constexpr std::pair<std::size_t, CardData> kCardFields[] = {
             {2, CardData::Pan}, {35, CardData::Track2}, {36, CardData::Track3}};
         for (const auto& card : kCardFields) {
-            const std::uint8_t e = card.first;
+            const std::size_t e = card.first;
             const CardData kind = card.second;
-            const std::span<const std::uint8_t> s = stored(e);
-            if (s.empty()) continue;
-            const std::size_t at = FieldRowIndex(rows, e);
+            if (e >= fields || values[e].length <= 0 || !table.fields[e].Defined()) continue;
+            const std::size_t at = FieldRowIndex(rows, table, e);
             if (at == rows.size()) continue;
-            const std::size_t p = prefixOf(e, s.size());
-            const bool bcd = pack.m_attr[e].format == 'N';
-            std::int32_t digits = 0;
-            if (bcd && pack.m_attr[e].lenFormat == 'N') BcdToInt(s.data(), p, &digits);
-            const MaskedValue v{s,
-                                p,
-                                s.size(),
+            const Shown f = shown(e);
+            const FieldDef& d = table.fields[e];
+            const bool bcd = d.enc == DataEnc::Bcd;
+            const MaskedValue v{f.stored,
+                                f.prefix,
+                                f.stored.size(),
                                 bcd,
-                                static_cast<std::size_t>(std::max(digits, 0)),
-                                textFromOf(e, p)};
+                                bcd ? StatedDigits(d, f.stored, f.prefix) : 0,
+                                f.textFrom,
+                                f.hexFrom};
             EditRowValue(rows[at],
                          [&](char* text, std::size_t n) { MaskValueText(text, n, v, kind); });
         }
     }
-    const std::span<const std::uint8_t> s = stored(kTlvField);
-    if (s.empty() || pack.m_attr[kTlvField].maxLen == 0) return;
-    const std::size_t at = FieldRowIndex(rows, kTlvField);
-    if (at == rows.size()) return;
-    const std::size_t p = prefixOf(kTlvField, s.size());
-    thread_local TlvList list;
-    DecodeTlv(s.subspan(p), list);
-    if (options.mask) {
-        EditRowValue(rows[at], [&](char* text, std::size_t n) {
-            MaskTlvCardData(text, n, s, p, textFromOf(kTlvField, p), list);
-        });
+    if (!tlvRows && !mask) return;
+    std::size_t searchFrom = 0;
+    for (std::size_t e = 2; e < fields; ++e) {
+        if (!table.fields[e].tlv || values[e].length <= 0) continue;
+        const std::size_t at = FieldRowIndex(rows, table, e, searchFrom);
+        if (at == rows.size()) continue;
+        const Shown f = shown(e);
+        const std::span<const std::uint8_t> data = f.stored.subspan(f.prefix);
+        thread_local TlvList list;
+        DecodeTlv(data, list);
+        if (mask) {
+            EditRowValue(rows[at], [&](char* text, std::size_t n) {
+                MaskTlvCardData(text, n, f.stored, f.hexFrom, f.prefix, f.textFrom, list);
+            });
+        }
+        searchFrom = at + 1;
+        if (!tlvRows) continue;
+        // The rows after the field's row make room for its sub-rows and follow them.
+        thread_local FieldRowList tail;
+        tail.assign(std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(at + 1)),
+                    std::make_move_iterator(rows.end()));
+        rows.resize(at + 1);
+        AppendTlvRows(rows, result.tlv, static_cast<std::uint32_t>(at), data, list, 1, mask);
+        searchFrom = rows.size();
+        rows.insert(rows.end(), std::make_move_iterator(tail.begin()),
+                    std::make_move_iterator(tail.end()));
     }
-    if (!options.tlv) return;
-    // The rows after the field's row make room for its sub-rows and follow them.
-    thread_local FieldRowList tail;
-    tail.assign(rows.begin() + static_cast<std::ptrdiff_t>(at + 1), rows.end());
-    rows.resize(at + 1);
-    AppendTlvRows(rows, result.tlv, static_cast<std::uint32_t>(at), s.subspan(p), list, 1,
-                  options.mask);
-    rows.insert(rows.end(), tail.begin(), tail.end());
+}
+
+template <typename Pack>
+void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResult& result) {
+    const FieldTable& table =
+        BuiltinTable(std::is_same_v<Pack, CCupPosPackExt> ? BuiltinForm::kUnionPay128
+                                                          : BuiltinForm::kUnionPay64);
+    ApplyRowOptions(table, pack.m_value, options.tlv, options.mask, result);
 }
 
 // Decodes with the object; on failure the result says where it stopped and keeps the rows
@@ -292,7 +329,8 @@ void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes,
     const DecodeContext ctx{&result.failure, L, &result.warnings};
     const std::int32_t r = pack.UnpackReporting(bytes, L, readable, ctx);
     if (r == -1) {
-        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        if (result.failure.reason.empty())
+            result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
         if (result.failure.field >= 0) {
@@ -397,8 +435,17 @@ TableCodec& CodecFor(const FieldTable& table) {
     return *codec;
 }
 
+// Tables from files mark their TLV fields to have them decoded; the built-in tables mark field
+// 55 too, but their rows stay as they are unless the sub-rows are asked for.
+bool IsBuiltinTable(const FieldTable& table) {
+    return &table == &BuiltinTable(BuiltinForm::kUnionPay64) ||
+           &table == &BuiltinTable(BuiltinForm::kUnionPay128) ||
+           &table == &BuiltinTable(BuiltinForm::kTrade);
+}
+
 void AppendTableRows(CommandResult& result, const FieldTable& table, const TableCodec& codec,
-                     const FrameFound& found, const std::uint8_t* bytes, std::size_t readable) {
+                     const FrameFound& found, const std::uint8_t* bytes, std::size_t readable,
+                     const ParseOptions& options) {
     std::vector<std::uint8_t> part;
     for (std::size_t i = 0; i < table.frame.size() && i < kMaxFrameParts; ++i) {
         if (!found.present[i]) continue;
@@ -409,11 +456,18 @@ void AppendTableRows(CommandResult& result, const FieldTable& table, const Table
         AppendFrameRows(result.rows, p, part.data());
     }
     AppendBodyRows(result.rows, table, codec.attrs, codec.fieldList, codec.values);
+    ApplyRowOptions(table, codec.values, options.tlv || !IsBuiltinTable(table), options.mask,
+                    result);
 }
 
 }  // namespace
 
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
+    ParseIso8583WithTable(text, table, ParseOptions{}, result);
+}
+
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
+                           const ParseOptions& options, CommandResult& result) {
     result.Reset();
     if (table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
     if (text.empty()) {
@@ -437,11 +491,12 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table, Comma
     const std::int32_t r =
         UnpackFramed(table, set, bytes, L, readable, LengthRule::Match, found, ctx);
     if (r == -1) {
-        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        if (result.failure.reason.empty())
+            result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
         if (result.failure.field >= 0) {
-            AppendTableRows(result, table, codec, found, bytes, readable);
+            AppendTableRows(result, table, codec, found, bytes, readable, options);
         }
         return;
     }
@@ -450,7 +505,7 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table, Comma
         result.warnings.push_back("the message is " + std::to_string(r - end) +
                                   " bytes shorter than its fields; they were read as zeros");
     }
-    AppendTableRows(result, table, codec, found, bytes, readable);
+    AppendTableRows(result, table, codec, found, bytes, readable, options);
 }
 
 CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table) {

@@ -31,6 +31,10 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
 /// Ok with rows (field titles are the table's business, not the rows'); Failed with "报文为空!"
 /// or "iso8583报文解析出错!", the failure detail and the rows decoded before the failure.
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result);
+/// The same with row options. The fields a table marks as TLV get their sub-rows whatever the
+/// options say, except in the built-in tables, whose rows stay as they are unless options.tlv.
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
+                           const ParseOptions& options, CommandResult& result);
 [[nodiscard]] CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table);
 
 /// The message bytes of a message text: white space removed (StripWhiteSpace's rule, the text

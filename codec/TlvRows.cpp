@@ -111,11 +111,12 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
 }
 
 void MaskTlvCardData(char* value, std::size_t len, std::span<const std::uint8_t> stored,
-                     std::size_t dataFrom, std::size_t textFrom, const TlvList& list) {
+                     std::size_t hexFrom, std::size_t dataFrom, std::size_t textFrom,
+                     const TlvList& list) {
     for (const TlvObject& o : list.objects) {
         if (!HoldsCardNumber(o.tag)) continue;
         const std::size_t from = dataFrom + o.valueOffset;
-        MaskValueText(value, len, {stored, from, from + o.length, true, 0, textFrom},
+        MaskValueText(value, len, {stored, from, from + o.length, true, 0, textFrom, hexFrom},
                       CardDataOf(o.tag));
     }
 }

@@ -38,11 +38,12 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
                    std::span<const std::uint8_t> data, const TlvList& list, std::size_t indent,
                    bool mask);
 
-/// Hides the card numbers of 5A and 57 in a field row's value text, whose hex shows stored
-/// (the data begins at stored byte dataFrom) and whose text part, if any, begins with stored
-/// byte textFrom (SIZE_MAX: none).
+/// Hides the card numbers of 5A and 57 in a field row's value text, whose hex shows stored from
+/// byte hexFrom on (the TLV data begins at stored byte dataFrom) and whose text part, if any,
+/// begins with stored byte textFrom (SIZE_MAX: none).
 void MaskTlvCardData(char* value, std::size_t len, std::span<const std::uint8_t> stored,
-                     std::size_t dataFrom, std::size_t textFrom, const TlvList& list);
+                     std::size_t hexFrom, std::size_t dataFrom, std::size_t textFrom,
+                     const TlvList& list);
 
 /// Rows without the TLV sub-rows, and per TLV field row (index into the returned rows) the
 /// sub-rows as lines of text (code page 936): what the window shows when they are folded.

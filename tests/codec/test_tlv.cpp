@@ -188,3 +188,29 @@ TEST(CardMask, HidesTheMiddleDigitsOfEveryCardNumber) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TlvRows, TablesFromFilesDecodeTheirMarkedFieldsBuiltInOnesOnRequest) {
+    const std::string msg =
+        "002960000300006031003100000200000000000000020000185A08622588012345678F570662258801234D";
+    const FieldTable& builtin = BuiltinTable(BuiltinForm::kUnionPay64);
+    const FieldTable fromFile = builtin;  // the same form, as a loaded table would give it
+    const auto count = [](const CommandResult& r) {
+        return std::pair{r.rows.size(), r.tlv.size()};
+    };
+    CommandResult r;
+    ParseIso8583WithTable(msg, builtin, r);
+    EXPECT_EQ(count(r), std::pair(std::size_t{5}, std::size_t{0}));
+    ParseIso8583WithTable(msg, fromFile, r);
+    EXPECT_EQ(count(r), std::pair(std::size_t{7}, std::size_t{2}));
+    ParseIso8583WithTable(msg, builtin, ParseOptions{true, true}, r);
+    CommandResult faces;
+    ParseIso8583Text(msg, kInterfaceAuto, ParseOptions{true, true}, faces);
+    ASSERT_EQ(count(r), count(faces));
+    for (std::size_t i = 0; i < r.rows.size(); ++i)
+        EXPECT_EQ(r.rows[i].Value(), faces.rows[i].Value());
+    EXPECT_EQ(r.rows[5].Value().substr(0, 16), "622588*****5678F");
+}
+
+}  // namespace
