@@ -117,16 +117,14 @@ constexpr EmvTag kTags[] = {
     {0xDF31, F::B, X::None, "Issuer Script Results (UnionPay)", "发卡行脚本结果"},
 };
 
+// Tags of fewer bytes are smaller numbers, so sorting by value sorts by byte count first.
 constexpr bool SortedByTag() {
-    const auto key = [](std::uint32_t t) {
-        return (t > 0xFFFF ? 3u : t > 0xFF ? 2u : 1u) << 24 | t;
-    };
     for (std::size_t i = 1; i < std::size(kTags); ++i) {
-        if (key(kTags[i - 1].tag) >= key(kTags[i].tag)) return false;
+        if (kTags[i - 1].tag >= kTags[i].tag) return false;
     }
     return true;
 }
-static_assert(SortedByTag(), "FindEmvTag searches the tags by byte count, then value");
+static_assert(SortedByTag(), "FindEmvTag searches the tags by value");
 
 // The names stand in JSON texts as they are: no quotes, backslashes or control characters.
 constexpr bool JsonSafe(std::string_view s) {
@@ -519,14 +517,8 @@ void AppendCardDigits(std::string& out, std::span<const std::uint8_t> v, bool tr
 }  // namespace
 
 const EmvTag* FindEmvTag(std::uint32_t tag) {
-    // Sorted by the tag's byte count, then value: compare those two as the key.
-    const auto key = [](std::uint32_t t) {
-        const int bytes = t > 0xFFFF ? 3 : t > 0xFF ? 2 : 1;
-        return std::pair{bytes, t};
-    };
-    const auto* it =
-        std::lower_bound(std::begin(kTags), std::end(kTags), tag,
-                         [&](const EmvTag& e, std::uint32_t t) { return key(e.tag) < key(t); });
+    const auto* it = std::lower_bound(std::begin(kTags), std::end(kTags), tag,
+                                      [](const EmvTag& e, std::uint32_t t) { return e.tag < t; });
     return (it != std::end(kTags) && it->tag == tag) ? it : nullptr;
 }
 

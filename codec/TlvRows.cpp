@@ -56,7 +56,7 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
         char tag[8];
         value.assign(2 * (indent + o.depth), ' ');
         value.append(TlvTagText(o, tag));
-        SetRowText(row.name, value);
+        row.name.Assign(value);  // spaces and hex: no zero byte to look for
         SetRowNumber(row.length, "", static_cast<std::int32_t>(o.length));
 
         const std::span<const std::uint8_t> v = data.subspan(o.valueOffset, o.length);
@@ -90,7 +90,8 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
                 note.textAt = static_cast<std::uint32_t>(before + 2);
             }
         }
-        SetRowText(row.value, value);
+        // Hex, names and explanations hold no zero byte (text values show control bytes as '.').
+        row.value.Assign(value);
         notes.push_back(note);
     }
     if (list.Failed()) {
