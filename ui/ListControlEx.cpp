@@ -92,7 +92,6 @@ void CListControlEx::LoadRows(const FieldRowList& rows, TextEncoding encoding) {
 
 void CListControlEx::AddRowTip(int row, const QString& lines) {
     if (row < 0 || row >= rowCount()) return;
-    if (QTableWidgetItem* label = item(row, 1)) label->setToolTip(lines);
     if (QTableWidgetItem* value = item(row, 3)) {
         value->setToolTip(value->text() + QLatin1Char('\n') + lines);
     }

@@ -37,7 +37,7 @@ public:
     /// Replaces all rows with the rows of a decoded message, their texts read in encoding.
     void LoadRows(const FieldRowList& rows, TextEncoding encoding);
 
-    /// Adds lines to the tips of a row's label and value cells (after the value, on the value).
+    /// Adds lines to the tip of a row's value cell, after the value.
     void AddRowTip(int row, const QString& lines);
 
     /// The in-place edit box; null until the first click on a cell.
