@@ -332,10 +332,14 @@ constexpr OptionSpec kSendOptions[] = {
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
     "  --format json   {\"rows\":[{\"name\":\"…\",\"length\":\"…\",\"value\":\"…\"},…]}\n"
-    "  --each-line     batch mode: every non-empty line of the input (TEXT or standard input)\n"
-    "                  is one message text (a trailing CR is dropped); one JSON object per\n"
-    "                  line on standard output: {\"rows\":[…]}, {\"error\":\"<message text>\"}\n"
-    "                  or {\"error\":null,\"status\":3} (no length form fits); exit status 0\n"
+    "  --each-line     batch mode: every line of the input (TEXT or standard input), a blank\n"
+    "                  one included, is one message text (a trailing CR is dropped) and gives\n"
+    "                  one JSON line on standard output: {\"rows\":[…]},\n"
+    "                  {\"error\":\"<message text>\"} or {\"error\":null,\"status\":3} (no length\n"
+    "                  form fits); exit status 0\n"
+    "A decoding that stops adds \"field\", \"offset\" (bytes from the first byte, length\n"
+    "included), \"reason\" and the rows decoded before it to the JSON error object, and names\n"
+    "them on the detail line. Warnings go to standard error and to \"warnings\":[…].\n"
     "Row texts are code page 936 (GBK) bytes, written as UTF-8; a byte sequence that does not\n"
     "decode shows as U+FFFD. In the table, control characters show as '.'.\n";
 
