@@ -15,6 +15,7 @@
 #include "cli/EachLine.h"
 #include "cli/EachLineJobs.h"
 #include "cli/Output.h"
+#include "cli/ResultJson.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/SendCommand.h"
@@ -179,7 +180,15 @@ int RunParse(const Run& r, LineCommand command, int mode) {
     command(*text, mode, result);
     switch (result.outcome) {
         case Outcome::Failed:
-            return Failure(r.io, result.error, result.detail);
+            if (*format == "json" && result.failure.Known()) {
+                std::string out;
+                std::string scratch;
+                AppendFailureJson(out, result, scratch);
+                out.append("\n");
+                (void)WriteOut(r.io, out);  // the exit status is the failure's either way
+            }
+            Write(r.io.err, WarningLines(result));
+            return Failure(r.io, result.error, result.DetailLine());
         case Outcome::NoLengthMatch:
             Write(r.io.err,
                   "no length form fits the message (neither a 4-digit ASCII nor a 2-byte binary "
@@ -188,10 +197,12 @@ int RunParse(const Run& r, LineCommand command, int mode) {
         case Outcome::Ok:
             break;
     }
+    Write(r.io.err, WarningLines(result));
     if (*format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
     std::string out = R"({"rows":)";
     std::string scratch;
     AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);
+    AppendWarningsJson(out, result);
     out.append("}\n");
     return WriteOut(r.io, out);
 }
@@ -243,7 +254,7 @@ int RunBuild(const Run& r, CommandResult (*build)(std::string_view path)) {
     const std::string_view path = r.args.positional.empty() ? "" : r.args.positional[0];
     const CommandResult result = build(path);
     std::string out;
-    if (*format == "json" && (result.Ok() || !result.rows.empty())) {
+    if (*format == "json" && result.RowsStand()) {
         std::string scratch;
         out.append(R"({"message":)");
         if (result.Ok()) {
@@ -351,12 +362,16 @@ constexpr OptionSpec kSendOptions[] = {
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
     "  --format json   {\"rows\":[{\"name\":\"…\",\"length\":\"…\",\"value\":\"…\"},…]}\n"
-    "  --each-line     batch mode: every non-empty line of the input (TEXT or standard input)\n"
-    "                  is one message text (a trailing CR is dropped); one JSON object per\n"
-    "                  line on standard output: {\"rows\":[…]}, {\"error\":\"<message text>\"}\n"
-    "                  or {\"error\":null,\"status\":3} (no length form fits); exit status 0\n"
+    "  --each-line     batch mode: every line of the input (TEXT or standard input), a blank\n"
+    "                  one included, is one message text (a trailing CR is dropped) and gives\n"
+    "                  one JSON line on standard output: {\"rows\":[…]},\n"
+    "                  {\"error\":\"<message text>\"} or {\"error\":null,\"status\":3} (no length\n"
+    "                  form fits); exit status 0\n"
     "  --jobs N        batch mode on N threads (default: the machine's cores); the output keeps\n"
     "                  the input's order\n"
+    "A decoding that stops adds \"field\", \"offset\" (bytes from the first byte, length\n"
+    "included), \"reason\" and the rows decoded before it to the JSON error object, and names\n"
+    "them on the detail line. Warnings go to standard error and to \"warnings\":[…].\n"
     "Row texts are code page 936 (GBK) bytes, written as UTF-8; a byte sequence that does not\n"
     "decode shows as U+FFFD. In the table, control characters show as '.'.\n";
 
