@@ -12,7 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "cli/DecodeTlv.h"
 #include "cli/EachLine.h"
+#include "cli/EachLineJobs.h"
 #include "cli/Output.h"
 #include "cli/ResultJson.h"
 #include "cli/Serve.h"
@@ -155,6 +157,9 @@ int RunParse(const Run& r, LineCommand command, int mode) {
     if (r.args.positional.size() > 1) return TooManyArguments(r);
     const auto format = FormatOption(r, {"table", "json"});
     if (!format) return UsageError(r, "--format must be table or json");
+    if (r.args.Has("--jobs") && !r.args.Has("--each-line")) {
+        return UsageError(r, "--jobs applies to --each-line only");
+    }
     if (r.args.Has("--each-line")) {
         if (r.args.Has("--format") && *format != "json") {
             return UsageError(r, "--each-line writes JSON lines; --format table does not apply");
@@ -166,7 +171,14 @@ int RunParse(const Run& r, LineCommand command, int mode) {
             batch.Finish(out);
             return WriteOut(r.io, out);
         }
-        return RunEachLine(r.io.in, r.io.out, command, mode);
+        unsigned jobs = DefaultJobs();
+        if (const auto text = r.args.Get("--jobs")) {
+            const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), jobs);
+            if (ec != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > 256) {
+                return UsageError(r, "--jobs must be a number from 1 to 256");
+            }
+        }
+        return RunEachLineJobs(r.io.in, r.io.out, command, mode, jobs);
     }
     const auto text = MessageText(r);
     if (!text) return kExitFailed;
@@ -195,7 +207,7 @@ int RunParse(const Run& r, LineCommand command, int mode) {
     if (*format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
     std::string out = R"({"rows":)";
     std::string scratch;
-    AppendRowsJson(out, result.rows, result.rowEncoding, scratch);
+    AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);
     AppendWarningsJson(out, result);
     out.append("}\n");
     return WriteOut(r.io, out);
@@ -213,10 +225,16 @@ int RunParseIso8583(const Run& r) {
     } else {
         return UsageError(r, "--mode must be auto, 64 or 128");
     }
+    // The batch form passes one int: the interface type, and the row options as flags above it.
+    constexpr int kTlvFlag = 0x100;
+    constexpr int kMaskFlag = 0x200;
+    if (r.args.Has("--tlv")) interfaceType |= kTlvFlag;
+    if (r.args.Has("--mask")) interfaceType |= kMaskFlag;
     return RunParse(
         r,
         [](std::string_view text, int m, CommandResult& result) {
-            ParseIso8583Text(text, m, result);
+            const ParseOptions options{(m & kTlvFlag) != 0, (m & kMaskFlag) != 0};
+            ParseIso8583Text(text, m & 0xFF, options, result);
         },
         interfaceType);
 }
@@ -227,6 +245,14 @@ void ParseJsonLine(std::string_view text, int, CommandResult& result) {
     ParseJsonPacketText(text, result);
 }
 int RunParseJson(const Run& r) { return RunParse(r, ParseJsonLine, 0); }
+int RunDecodeTlv(const Run& r) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    const auto format = FormatOption(r, {"table", "json"});
+    if (!format) return UsageError(r, "--format must be table or json");
+    const auto text = MessageText(r);
+    if (!text) return kExitFailed;
+    return DecodeTlvCommand(*text, *format == "json", r.args.Has("--mask"), r.io);
+}
 
 // ---- build-trade and build-json
 
@@ -436,9 +462,12 @@ int RunServe(const Run& r) {
 
 // ---- the table
 
-constexpr OptionSpec kParseIsoOptions[] = {
-    {"--mode", true}, {"--format", true}, {"--each-line", false}};
-constexpr OptionSpec kParseTradeOptions[] = {{"--format", true}, {"--each-line", false}};
+constexpr OptionSpec kParseIsoOptions[] = {{"--mode", true},       {"--format", true},
+                                           {"--each-line", false}, {"--tlv", false},
+                                           {"--mask", false},      {"--jobs", true}};
+constexpr OptionSpec kDecodeTlvOptions[] = {{"--format", true}, {"--mask", false}};
+constexpr OptionSpec kParseTradeOptions[] = {
+    {"--format", true}, {"--each-line", false}, {"--jobs", true}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
 constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--format", true}};
 constexpr OptionSpec kSendOptions[] = {
@@ -452,10 +481,16 @@ constexpr OptionSpec kServeOptions[] = {
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
     "  --format json   {\"rows\":[{\"name\":\"…\",\"length\":\"…\",\"value\":\"…\"},…]}\n"
-    "  --each-line     batch mode: every non-empty line of the input (TEXT or standard input)\n"
-    "                  is one message text (a trailing CR is dropped); one JSON object per\n"
-    "                  line on standard output: {\"rows\":[…]}, {\"error\":\"<message text>\"}\n"
-    "                  or {\"error\":null,\"status\":3} (no length form fits); exit status 0\n"
+    "  --each-line     batch mode: every line of the input (TEXT or standard input), a blank\n"
+    "                  one included, is one message text (a trailing CR is dropped) and gives\n"
+    "                  one JSON line on standard output: {\"rows\":[…]},\n"
+    "                  {\"error\":\"<message text>\"} or {\"error\":null,\"status\":3} (no length\n"
+    "                  form fits); exit status 0\n"
+    "  --jobs N        batch mode on N threads (default: the machine's cores); the output keeps\n"
+    "                  the input's order\n"
+    "A decoding that stops adds \"field\", \"offset\" (bytes from the first byte, length\n"
+    "included), \"reason\" and the rows decoded before it to the JSON error object, and names\n"
+    "them on the detail line. Warnings go to standard error and to \"warnings\":[…].\n"
     "Row texts are code page 936 (GBK) bytes, written as UTF-8; a byte sequence that does not\n"
     "decode shows as U+FFFD. In the table, control characters show as '.'.\n";
 
@@ -476,6 +511,14 @@ const std::string kParseIsoHelp =
         "                  a 4-digit ASCII length that fits still means 128 fields\n"
         "  --mode 128      128 fields, the message starts without a length (header or type "
         "first)\n") +
+    "  --tlv           field 55 (chip card data) tag by tag: one row per tag after its row\n"
+    "                  (\"  9F26\", 2 spaces per nesting level), value: hex -> name: meaning;\n"
+    "                  a row \"  错误\" when the data stops decoding. In JSON the field's row\n"
+    "                  carries "
+    "\"tlv\":[{\"tag\",\"name\",\"length\",\"value\",\"text\",\"children\"}]\n"
+    "                  and, when it stops, \"tlvError\":{\"offset\",\"reason\"}\n"
+    "  --mask          card numbers (fields 2, 35, 36; tags 5A, 57) show only their first 6\n"
+    "                  and last 4 digits, the rest as '*', in hex and text alike\n" +
     std::string(kRowsHelp) + std::string(kTextHelp) +
     "Failures (exit status 1): \"报文为空!\", \"iso8583报文解析出错!\" (also for a text over "
     "10239\n"
@@ -545,6 +588,19 @@ constexpr std::string_view kBuildIsoHelp =
     "FILE '-' reads standard input.\n"
     "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\" (not such\n"
     "JSON), \"组包出错!\" (a row that cannot be packed; the detail line names it and why).\n";
+constexpr std::string_view kDecodeTlvHelp =
+    "Decodes BER-TLV data (chip card data, ISO 8583 field 55 without its length) tag by tag:\n"
+    "one row per tag, nested tags indented by 2 spaces per level; value: hex -> name: meaning.\n"
+    "  --format table  (default) aligned columns; a last row \"错误\" when an object does not\n"
+    "                  decode (exit status 1, \"offset K: reason\" on standard error)\n"
+    "  --format json   {\"tlv\":[{\"tag\",\"name\",\"length\",\"value\",\"text\",\"children\"}]},\n"
+    "                  plus \"error\":{\"offset\":K,\"reason\":\"…\"} when an object does not "
+    "decode\n"
+    "                  (K: its first tag byte, from the start of the data)\n"
+    "  --mask          card numbers of tags 5A and 57 show only their first 6 and last 4 digits\n"
+    "TEXT: hex digits, white space anywhere (an odd last digit is not counted); omitted or '-':\n"
+    "standard input. Failures (exit status 1): \"报文为空!\", \"TLV数据过长!\" (over 10239\n"
+    "characters).\n";
 
 constexpr std::string_view kSendHelp =
     "Sends the bytes of a message text to a host over one TCP connection and prints the reply.\n"
@@ -579,7 +635,8 @@ constexpr std::string_view kSendHelp =
 
 const Subcommand kSubcommands[] = {
     {"parse-iso8583", "decode an ISO 8583 message text (64 or 128 fields) into rows",
-     "tarnwick-cli parse-iso8583 [--mode auto|64|128] [--format table|json] [--each-line] [TEXT]",
+     "tarnwick-cli parse-iso8583 [--mode auto|64|128] [--format table|json] [--each-line] "
+     "[--tlv] [--mask] [--jobs N] [TEXT]",
      kParseIsoHelp, kParseIsoOptions, RunParseIso8583},
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [TEXT]", kParseTradeHelp,
@@ -587,6 +644,11 @@ const Subcommand kSubcommands[] = {
     {"parse-json", "decode a JSON packet text into the rows of its members",
      "tarnwick-cli parse-json [--format table|json] [--each-line] [TEXT]", kParseJsonHelp,
      kParseTradeOptions, RunParseJson},
+     "tarnwick-cli parse-trade [--format table|json] [--each-line] [--jobs N] [TEXT]",
+     kParseTradeHelp, kParseTradeOptions, RunParseTrade},
+    {"decode-tlv", "decode BER-TLV chip card data (field 55) tag by tag",
+     "tarnwick-cli decode-tlv [--format table|json] [--mask] [HEX]", kDecodeTlvHelp,
+     kDecodeTlvOptions, RunDecodeTlv},
     {"build-trade", "build an orbo8583 trade message from an XML build configuration",
      "tarnwick-cli build-trade [--format text|json] FILE.xml|-", kBuildTradeHelp, kBuildOptions,
      RunBuildTrade},

@@ -27,7 +27,7 @@ void EachLineJson::Line(std::string_view line, std::string& out) {
     switch (m_result.outcome) {
         case Outcome::Ok:
             out.append(R"({"rows":)");
-            AppendRowsJson(out, m_result.rows, m_result.rowEncoding, m_scratch);
+            AppendRowsJson(out, m_result.rows, m_result.rowEncoding, m_scratch, m_result.tlv);
             AppendWarningsJson(out, m_result);
             out.append("}\n");
             return;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "codec/Conversions.h"
+
 namespace {
 
 /// Decodes the next code point of valid UTF-8 (as produced by the decoder) at s[i].
@@ -126,20 +128,110 @@ void AppendJsonText(std::string& out, std::string_view bytes, TextEncoding encod
     out += '"';
 }
 
+namespace {
+
+/// Appends the inside of the JSON string of a text that is usually plain ASCII.
+void AppendTextInside(std::string& out, std::string_view s, TextEncoding encoding,
+                      std::string& scratch) {
+    if (JsonPlain(s)) {
+        out.append(s);
+    } else {
+        AppendJsonInside(out, s, encoding, scratch);
+    }
+}
+
+/// The value of a TLV sub-row: its name is known in UTF-8, so only the rest is decoded.
+void AppendSubRowValue(std::string& out, const FieldRow& row, const TlvRowNote& note,
+                       TextEncoding encoding, std::string& scratch) {
+    const std::string_view value = row.Value();
+    const std::size_t nameAt = std::min<std::size_t>(note.nameAt, value.size());
+    const std::size_t nameEnd =
+        note.textAt >= 2 ? std::min<std::size_t>(note.textAt - 2, value.size()) : value.size();
+    if (nameAt == 0 || nameEnd < nameAt) {
+        AppendTextInside(out, value, encoding, scratch);
+        return;
+    }
+    // The hex digits and " -> ", and the dictionary's names, need no escaping.
+    out.append(value.substr(0, nameAt));
+    out.append(note.shownName);
+    AppendTextInside(out, value.substr(nameEnd), encoding, scratch);
+}
+
+}  // namespace
+
 void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding encoding,
-                    std::string& scratch) {
+                    std::string& scratch, std::span<const TlvRowNote> tlv) {
     out += '[';
+    std::size_t note = 0;  // the first note of a row at or after i
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const FieldRow& row = rows[i];
         out.append(i == 0 ? R"({"name":")" : R"(,{"name":")");
-        AppendRowText(out, row.name, encoding, scratch);
-        out.append(R"(","length":")");
-        AppendRowText(out, row.length, encoding, scratch);
-        out.append(R"(","value":")");
-        AppendRowText(out, row.value, encoding, scratch);
-        out.append(R"("})");
+        while (note < tlv.size() && tlv[note].row < i) ++note;
+        if (note < tlv.size() && tlv[note].row == i && !tlv[note].error) {
+            // A sub-row's name (spaces and a tag's hex) and length (digits) need no escaping.
+            out.append(row.Name()).append(R"(","length":")").append(row.Length());
+            out.append(R"(","value":")");
+            AppendSubRowValue(out, row, tlv[note], encoding, scratch);
+        } else {
+            AppendRowText(out, row.name, encoding, scratch);
+            out.append(R"(","length":")");
+            AppendRowText(out, row.length, encoding, scratch);
+            out.append(R"(","value":")");
+            AppendRowText(out, row.value, encoding, scratch);
+        }
+        out += '"';
+        // The notes of the sub-rows that follow a TLV field's row.
+        if (note < tlv.size() && tlv[note].row == i + 1 && tlv[note].fieldRow == i) {
+            std::size_t end = note;
+            while (end < tlv.size() && tlv[end].fieldRow == i) ++end;
+            const auto notes = tlv.subspan(note, end - note);
+            out.append(R"(,"tlv":)");
+            AppendTlvJson(out, rows, notes, encoding, scratch);
+            if (notes.back().error) {
+                out.append(R"(,"tlvError":)");
+                AppendTlvErrorJson(out, notes.back());
+            }
+        }
+        out += '}';
     }
     out += ']';
+}
+
+void AppendTlvJson(std::string& out, const FieldRowList& rows, std::span<const TlvRowNote> notes,
+                   TextEncoding encoding, std::string& scratch) {
+    out += '[';
+    // Every object stays open ({"children":[) until an object at its depth or above follows.
+    int open = -1;
+    for (const TlvRowNote& n : notes) {
+        if (n.error || n.row >= rows.size()) continue;
+        const int depth = n.depth;
+        if (open >= depth) {
+            for (; open >= depth; --open) out.append("]}");
+            out += ',';
+        }
+        open = depth;
+        const FieldRow& row = rows[n.row];
+        std::string_view name = row.Name();
+        name.remove_prefix(std::min(name.find_first_not_of(' '), name.size()));
+        const std::string_view value = row.Value();
+        const std::size_t hexEnd =
+            n.nameAt >= 4 ? std::min<std::size_t>(n.nameAt - 4, value.size()) : value.find(" -> ");
+        out.append(R"({"tag":")").append(name).append(R"(","name":")").append(n.name);
+        out.append(R"(","length":)").append(row.Length());
+        out.append(R"(,"value":")").append(value.substr(0, hexEnd)).append(R"(","text":")");
+        if (n.textAt > 0 && n.textAt < value.size()) {
+            AppendTextInside(out, value.substr(n.textAt), encoding, scratch);
+        }
+        out.append(R"(","children":[)");
+    }
+    for (; open >= 0; --open) out.append("]}");
+    out += ']';
+}
+
+void AppendTlvErrorJson(std::string& out, const TlvRowNote& error) {
+    out.append(R"({"offset":)").append(std::to_string(error.offset)).append(R"(,"reason":)");
+    AppendJsonString(out, error.name);
+    out += '}';
 }
 
 std::size_t DisplayWidth(std::string_view utf8) {
@@ -180,10 +272,8 @@ std::string FormatRowsTable(const FieldRowList& rows, TextEncoding encoding) {
 }
 
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out.reserve(out.size() + bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
+    const std::size_t at = out.size();
+    out.resize(at + bytes.size() * 2 + 1);
+    BytesToHex(bytes.data(), bytes.size(), out.data() + at);
+    out.pop_back();  // the terminator BytesToHex writes
 }

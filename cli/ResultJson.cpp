@@ -14,7 +14,7 @@ void AppendFailureJson(std::string& out, const CommandResult& result, std::strin
         AppendJsonString(out, result.failure.reason);
         if (result.failedRows == FailedRows::Partial) {
             out.append(R"(,"rows":)");
-            AppendRowsJson(out, result.rows, result.rowEncoding, scratch);
+            AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);
         }
     }
     AppendWarningsJson(out, result);

@@ -9,6 +9,7 @@
 #include "codec/FieldRow.h"
 #include "codec/SendReport.h"
 #include "codec/TextDecode.h"
+#include "codec/TlvRows.h"
 
 enum class Outcome {
     Ok,             // rows and/or a message text
@@ -45,6 +46,7 @@ struct CommandResult {
     FailureDetail failure;              // Failed decodings: where they stopped
     FailedRows failedRows = FailedRows::None;  // Failed: what rows holds
     std::vector<std::string> warnings;  // English, one line each; also on Ok
+    std::vector<TlvRowNote> tlv;        // the rows that decode a TLV field's data
 
     [[nodiscard]] bool Ok() const { return outcome == Outcome::Ok; }
     /// Empties the result for reuse, keeping the capacity of rows and message.
@@ -60,6 +62,7 @@ struct CommandResult {
         failure = {};
         failedRows = FailedRows::None;
         warnings.clear();
+        tlv.clear();
     }
     /// Rows to show although the command failed (FailedRows::Stand).
     [[nodiscard]] bool RowsStand() const {

@@ -115,13 +115,17 @@ void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
     constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
     constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
     std::size_t i = 0;
+    bool zeroSeen = false;
     for (; i + 8 <= textLen; i += 8) {
         std::uint64_t x;
         std::memcpy(&x, text + i, 8);
-        if (((x - kOnes) & ~x & kHighs) != 0) break;
+        if (((x - kOnes) & ~x & kHighs) != 0) {
+            zeroSeen = true;
+            break;
+        }
         std::memcpy(out + i, &x, 8);
     }
-    if (i < textLen && textLen >= 8) {
+    if (!zeroSeen && i < textLen && textLen >= 8) {
         // The last 8 bytes in one step, overlapping what is already copied.
         std::uint64_t x;
         std::memcpy(&x, text + textLen - 8, 8);
@@ -277,9 +281,10 @@ std::int64_t ReadLengthPart(const FramePart& part, const std::uint8_t* data,
     if (part.lengthEnc == LengthEnc::Ascii) {
         return DecimalTextToInt(reinterpret_cast<const char*>(b), n);
     }
-    std::int64_t v = 0;
+    // Unsigned, so that 8 length bytes cannot overflow; no message is that long anyway.
+    std::uint64_t v = 0;
     for (std::size_t i = 0; i < n; ++i) v = v * 256 + b[i];
-    return v;
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(v, INT64_MAX));
 }
 
 std::int32_t UnpackFramed(const FieldTable& form, FieldSet s, const std::uint8_t* data,

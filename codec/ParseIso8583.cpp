@@ -2,147 +2,29 @@
 #include "codec/ParseIso8583.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <vector>
 #include <string>
+#include <vector>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#endif
-
+#include "codec/CardMask.h"
 #include "codec/Conversions.h"
 #include "codec/Engine.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 #include "codec/Rows.h"
 #include "codec/Texts.h"
+#include "codec/TlvRows.h"
 
 namespace {
 
 constexpr std::size_t kMaxMessageBytes = (kMaxMessageText + 1) / 2;
 
-bool IsHexDigit(unsigned char c) {
-    return static_cast<unsigned char>(c - '0') < 10 ||
-           static_cast<unsigned char>((c | 0x20) - 'a') < 6;
-}
-
-// The nibble of a hex digit, without a table: '0'..'9' keep their low bits, letters add 9.
-std::uint8_t DigitValue(unsigned char c) {
-    return static_cast<std::uint8_t>((c & 0x0F) + 9 * (c >> 6));
-}
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-// True when all 8 characters of x are hex digits; each byte is tested without carries between
-// bytes, since every byte is below 0x80 before the additions.
-bool AllHexDigits(std::uint64_t x) {
-    if (x & kHighs) return false;
-    const std::uint64_t ge0 = x + kOnes * (0x80 - '0');
-    const std::uint64_t le9 = ~(x + kOnes * (0x7F - '9'));
-    const std::uint64_t y = x | kOnes * 0x20;
-    const std::uint64_t geA = y + kOnes * (0x80 - 'a');
-    const std::uint64_t leF = ~(y + kOnes * (0x7F - 'f'));
-    return (((ge0 & le9) | (geA & leF)) & kHighs) == kHighs;
-}
-
-// 8 hex digits (first digit in the lowest byte) to their 4 bytes, high nibble first.
-std::uint32_t EightDigitsToBytes(std::uint64_t x) {
-    const std::uint64_t v = (x & kOnes * 0x0F) + 9 * ((x >> 6) & kOnes);
-    std::uint64_t t = ((v << 4) | (v >> 8)) & 0x00FF00FF00FF00FFULL;
-    t = (t | (t >> 8)) & 0x0000FFFF0000FFFFULL;
-    return static_cast<std::uint32_t>(t | (t >> 16));
-}
-
-// 8 characters with the first in the lowest byte, and 4 bytes stored lowest first.
-std::uint64_t LoadLittle64(const unsigned char* p) {
-    std::uint64_t x = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&x, p, 8);
-    } else {
-        for (std::size_t k = 0; k < 8; ++k) x |= std::uint64_t{p[k]} << (8 * k);
-    }
-    return x;
-}
-void StoreLittle32(std::uint8_t* p, std::uint32_t v) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(p, &v, 4);
-    } else {
-        for (std::size_t k = 0; k < 4; ++k) p[k] = static_cast<std::uint8_t>(v >> (8 * k));
-    }
-}
-
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-// 16 digits at a time while every character is a hex digit; returns the characters done.
-std::size_t DecodeSixteenAtATime(const unsigned char* s, std::size_t n, std::uint8_t* bytes) {
-    const __m128i below0 = _mm_set1_epi8('0' - 1);
-    const __m128i above9 = _mm_set1_epi8('9' + 1);
-    const __m128i belowA = _mm_set1_epi8('a' - 1);
-    const __m128i aboveF = _mm_set1_epi8('f' + 1);
-    const __m128i lower = _mm_set1_epi8(0x20);
-    const __m128i lowNibble = _mm_set1_epi8(0x0F);
-    const __m128i one = _mm_set1_epi8(1);
-    const __m128i lowByte = _mm_set1_epi16(0x00FF);
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        // Signed compares: bytes of 0x80 and above are negative and fail both ranges.
-        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, below0), _mm_cmpgt_epi8(above9, v));
-        const __m128i y = _mm_or_si128(v, lower);
-        const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(y, belowA), _mm_cmpgt_epi8(aboveF, y));
-        if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) break;
-        // DigitValue in every byte: low bits, plus 9 for letters (bit 6 set).
-        const __m128i isLetter = _mm_and_si128(_mm_srli_epi16(v, 6), one);
-        const __m128i nib = _mm_add_epi8(_mm_and_si128(v, lowNibble),
-                                         _mm_add_epi8(_mm_slli_epi16(isLetter, 3), isLetter));
-        // Each 16-bit lane holds the first digit in its low byte: first * 16 + second.
-        const __m128i pairs =
-            _mm_or_si128(_mm_slli_epi16(_mm_and_si128(nib, lowByte), 4), _mm_srli_epi16(nib, 8));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + i / 2),
-                         _mm_packus_epi16(pairs, _mm_setzero_si128()));
-    }
-    return i;
-}
-#else
-std::size_t DecodeSixteenAtATime(const unsigned char*, std::size_t, std::uint8_t*) { return 0; }
-#endif
-
 }  // namespace
 
 std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t n = std::min(text.size(), kMaxMessageText);
-    // A pasted text is mostly plain hex digits, which take a fast path without the copy.
-    std::size_t i = DecodeSixteenAtATime(s, n, bytes);
-    for (; i + 8 <= n; i += 8) {
-        const std::uint64_t x = LoadLittle64(s + i);
-        if (!AllHexDigits(x)) break;
-        const std::uint32_t four = EightDigitsToBytes(x);
-        StoreLittle32(bytes + i / 2, four);
-    }
-    if (i + 8 > n) {
-        bool plain = true;
-        for (std::size_t j = i; j < n; ++j) plain &= IsHexDigit(s[j]);
-        if (plain) {
-            for (; i + 2 <= n; i += 2) {
-                bytes[i / 2] =
-                    static_cast<std::uint8_t>(DigitValue(s[i]) << 4 | DigitValue(s[i + 1]));
-            }
-            if (i < n) bytes[i / 2] = static_cast<std::uint8_t>(DigitValue(s[i]) << 4 | 0x0F);
-            return n;
-        }
-    }
-    // White space, a zero byte or other characters: the general rule from the start.
-    char digits[kMaxMessageText];
-    std::size_t kept = 0;
-    for (std::size_t j = 0; j < n && s[j] != 0; ++j) {
-        if (!IsHexTextSpace(static_cast<char>(s[j]))) digits[kept++] = static_cast<char>(s[j]);
-    }
-    HexToBytes(digits, kept, bytes);
-    return kept;
+    return HexTextToBytes(text.substr(0, std::min(text.size(), kMaxMessageText)), bytes);
 }
 
 namespace {
@@ -160,15 +42,15 @@ constexpr std::uint8_t LengthFlag(bool skipLength) { return skipLength ? 1 : 0; 
 // wins over a 64-field selection; the selection only decides whether the length is skipped.
 Decision Choose(const std::uint8_t* bytes, std::size_t readable, std::int64_t L,
                 int interfaceType) {
-    const auto at = [&](std::size_t i) -> std::uint8_t { return i < readable ? bytes[i] : 0; };
-    char first4[4];
-    for (std::size_t i = 0; i < 4; ++i) first4[i] = static_cast<char>(at(i));
-    const std::int64_t asciiLength = DecimalTextToInt(first4, 4);
-    const std::int64_t binaryLength = at(0) * 256 + at(1);
+    // The length forms are the Length parts of the two built-in tables.
+    const FramePart& ascii = BuiltinTable(BuiltinForm::kUnionPay128).frame[0];
+    const FramePart& binary = BuiltinTable(BuiltinForm::kUnionPay64).frame[0];
+    const std::int64_t asciiLength = ReadLengthPart(ascii, bytes, readable);
+    const std::int64_t binaryLength = ReadLengthPart(binary, bytes, readable);
 
-    if (asciiLength == L - 4) return {Choice::Ext128, LengthFlag(interfaceType != 2)};
+    if (asciiLength == L - ascii.bytes) return {Choice::Ext128, LengthFlag(interfaceType != 2)};
     if (interfaceType == 2) return {Choice::Ext128, 0};
-    if (binaryLength == L - 2) return {Choice::Cup64, LengthFlag(interfaceType != 1)};
+    if (binaryLength == L - binary.bytes) return {Choice::Cup64, LengthFlag(interfaceType != 1)};
     if (interfaceType == 1) return {Choice::Cup64, 0};
     return {};
 }
@@ -194,20 +76,147 @@ CCupPosPackExt& NewCupPosPackExt() {
     return pack;
 }
 
+// The row of field e, from row `from` on: the table's row name prefix and the field number.
+std::size_t FieldRowIndex(const FieldRowList& rows, const FieldTable& table, std::size_t e,
+                          std::size_t from = 0) {
+    const std::string want = table.fieldRowPrefix + std::to_string(e);
+    for (std::size_t i = from; i < rows.size(); ++i) {
+        if (rows[i].Name() == want) return i;
+    }
+    return rows.size();
+}
+
+// Lets fn change the value text of a row in place, its length kept.
+template <typename Fn>
+void EditRowValue(FieldRow& row, Fn fn) {
+    thread_local std::string text;
+    text.assign(row.Value());
+    fn(text.data(), text.size());
+    SetRowText(row.value, text);
+}
+
+// The digit count a BCD field states: its fixed length, or its prefix.
+std::size_t StatedDigits(const FieldDef& d, std::span<const std::uint8_t> s, std::size_t p) {
+    if (d.fixed) return static_cast<std::size_t>(std::max(d.maxLen, 0));
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < p; ++i) {
+        switch (d.prefixEnc) {
+            case PrefixEnc::Bcd:
+                n = n * 100 + (s[i] >> 4) * 10 + (s[i] & 0x0F);
+                break;
+            case PrefixEnc::Ascii:
+                n = n * 10 + static_cast<std::size_t>(s[i] - '0');
+                break;
+            case PrefixEnc::Binary:
+                n = n * 256 + s[i];
+                break;
+        }
+    }
+    return n;
+}
+
+// Card numbers hidden and TLV fields' sub-rows on the rows just built from values by table.
+// tlvRows: sub-rows for the fields the table marks as TLV.
+void ApplyRowOptions(const FieldTable& table, std::span<const FieldValue> values, bool tlvRows,
+                     bool mask, CommandResult& result) {
+    FieldRowList& rows = result.rows;
+    const std::size_t fields = std::min(values.size(), table.fields.size());
+    // Where a field's bytes stand in its row: the hex from byte hexFrom, the text from textFrom.
+    struct Shown {
+        std::span<const std::uint8_t> stored;
+        std::size_t prefix, hexFrom, textFrom;
+    };
+    const auto shown = [&](std::size_t e) {
+        const FieldValue& v = values[e];
+        const FieldDef& d = table.fields[e];
+        const std::size_t n =
+            std::min(static_cast<std::size_t>(std::max(v.length, 0)), v.data.size());
+        const std::span<const std::uint8_t> s(v.data.data(), n);
+        const std::size_t p =
+            d.fixed ? 0 : std::min(n, static_cast<std::size_t>(std::max(d.prefixBytes, 0)));
+        const std::size_t textFrom = d.rowText == RowTextPart::None   ? SIZE_MAX
+                                     : d.rowText == RowTextPart::Data ? p
+                                                                      : 0;
+        return Shown{s, p, d.rowHex == RowHex::Data ? p : 0, textFrom};
+    };
+    if (mask) {
+        static constexpr std::pair<std::size_t, CardData> kCardFields[] = {
+            {2, CardData::Pan}, {35, CardData::Track2}, {36, CardData::Track3}};
+        for (const auto& card : kCardFields) {
+            const std::size_t e = card.first;
+            const CardData kind = card.second;
+            if (e >= fields || values[e].length <= 0 || !table.fields[e].Defined()) continue;
+            const std::size_t at = FieldRowIndex(rows, table, e);
+            if (at == rows.size()) continue;
+            const Shown f = shown(e);
+            const FieldDef& d = table.fields[e];
+            const bool bcd = d.enc == DataEnc::Bcd;
+            const MaskedValue v{f.stored,
+                                f.prefix,
+                                f.stored.size(),
+                                bcd,
+                                bcd ? StatedDigits(d, f.stored, f.prefix) : 0,
+                                f.textFrom,
+                                f.hexFrom};
+            EditRowValue(rows[at],
+                         [&](char* text, std::size_t n) { MaskValueText(text, n, v, kind); });
+        }
+    }
+    if (!tlvRows && !mask) return;
+    std::size_t searchFrom = 0;
+    for (std::size_t e = 2; e < fields; ++e) {
+        if (!table.fields[e].tlv || values[e].length <= 0) continue;
+        const std::size_t at = FieldRowIndex(rows, table, e, searchFrom);
+        if (at == rows.size()) continue;
+        const Shown f = shown(e);
+        const std::span<const std::uint8_t> data = f.stored.subspan(f.prefix);
+        thread_local TlvList list;
+        DecodeTlv(data, list);
+        if (mask) {
+            EditRowValue(rows[at], [&](char* text, std::size_t n) {
+                MaskTlvCardData(text, n, f.stored, f.hexFrom, f.prefix, f.textFrom, list);
+            });
+        }
+        searchFrom = at + 1;
+        if (!tlvRows) continue;
+        // The rows after the field's row make room for its sub-rows and follow them.
+        thread_local FieldRowList tail;
+        tail.assign(std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(at + 1)),
+                    std::make_move_iterator(rows.end()));
+        rows.resize(at + 1);
+        AppendTlvRows(rows, result.tlv, static_cast<std::uint32_t>(at), data, list, 1, mask);
+        searchFrom = rows.size();
+        rows.insert(rows.end(), std::make_move_iterator(tail.begin()),
+                    std::make_move_iterator(tail.end()));
+    }
+}
+
+template <typename Pack>
+void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResult& result) {
+    const FieldTable& table =
+        BuiltinTable(std::is_same_v<Pack, CCupPosPackExt> ? BuiltinForm::kUnionPay128
+                                                          : BuiltinForm::kUnionPay64);
+    ApplyRowOptions(table, pack.m_value, options.tlv, options.mask, result);
+}
+
 // Decodes with the object; on failure the result says where it stopped and keeps the rows
 // decoded before it. A message shorter than its fields decodes with zeros for the missing bytes,
 // with a warning.
 template <typename Pack>
 void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes, std::int32_t L,
-            std::size_t readable, CommandResult& result) {
+            std::size_t readable, const ParseOptions& options, CommandResult& result) {
     pack.m_hasLengthPrefix = hasLengthPrefix;
     const DecodeContext ctx{&result.failure, L, &result.warnings};
     const std::int32_t r = pack.UnpackReporting(bytes, L, readable, ctx);
     if (r == -1) {
-        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        if (result.failure.reason.empty())
+            result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
-        if (result.failure.field >= 0) BuildRows(result.rows, pack);
+        if (result.failure.field >= 0) {
+            BuildRows(result.rows, pack);
+            if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
+        }
         return;
     }
     if (r > L) {
@@ -215,6 +224,7 @@ void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes,
                                   " bytes shorter than its fields; they were read as zeros");
     }
     BuildRows(result.rows, pack);
+    if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
 }
 
 }  // namespace
@@ -226,6 +236,11 @@ CommandResult ParseIso8583Text(std::string_view text, int interfaceType) {
 }
 
 void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& result) {
+    ParseIso8583Text(text, interfaceType, ParseOptions{}, result);
+}
+
+void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptions& options,
+                      CommandResult& result) {
     result.Reset();
     // Only an empty text counts as empty: white space alone goes on and fails later, if at all.
     if (text.empty()) {
@@ -253,10 +268,10 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
             result.outcome = Outcome::NoLengthMatch;
             return;
         case Choice::Ext128:
-            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, result);
+            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, options, result);
             return;
         case Choice::Cup64:
-            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, result);
+            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, options, result);
             return;
     }
 }
@@ -300,8 +315,17 @@ TableCodec& CodecFor(const FieldTable& table) {
     return *codec;
 }
 
+// Tables from files mark their TLV fields to have them decoded; the built-in tables mark field
+// 55 too, but their rows stay as they are unless the sub-rows are asked for.
+bool IsBuiltinTable(const FieldTable& table) {
+    return &table == &BuiltinTable(BuiltinForm::kUnionPay64) ||
+           &table == &BuiltinTable(BuiltinForm::kUnionPay128) ||
+           &table == &BuiltinTable(BuiltinForm::kTrade);
+}
+
 void AppendTableRows(CommandResult& result, const FieldTable& table, const TableCodec& codec,
-                     const FrameFound& found, const std::uint8_t* bytes, std::size_t readable) {
+                     const FrameFound& found, const std::uint8_t* bytes, std::size_t readable,
+                     const ParseOptions& options) {
     std::vector<std::uint8_t> part;
     for (std::size_t i = 0; i < table.frame.size() && i < kMaxFrameParts; ++i) {
         if (!found.present[i]) continue;
@@ -312,11 +336,18 @@ void AppendTableRows(CommandResult& result, const FieldTable& table, const Table
         AppendFrameRows(result.rows, p, part.data());
     }
     AppendBodyRows(result.rows, table, codec.attrs, codec.fieldList, codec.values);
+    ApplyRowOptions(table, codec.values, options.tlv || !IsBuiltinTable(table), options.mask,
+                    result);
 }
 
 }  // namespace
 
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
+    ParseIso8583WithTable(text, table, ParseOptions{}, result);
+}
+
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
+                           const ParseOptions& options, CommandResult& result) {
     result.Reset();
     if (table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
     if (text.empty()) {
@@ -340,11 +371,12 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table, Comma
     const std::int32_t r =
         UnpackFramed(table, set, bytes, L, readable, LengthRule::Match, found, ctx);
     if (r == -1) {
-        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        if (result.failure.reason.empty())
+            result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
         if (result.failure.field >= 0) {
-            AppendTableRows(result, table, codec, found, bytes, readable);
+            AppendTableRows(result, table, codec, found, bytes, readable, options);
         }
         return;
     }
@@ -353,7 +385,7 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table, Comma
         result.warnings.push_back("the message is " + std::to_string(r - end) +
                                   " bytes shorter than its fields; they were read as zeros");
     }
-    AppendTableRows(result, table, codec, found, bytes, readable);
+    AppendTableRows(result, table, codec, found, bytes, readable, options);
 }
 
 CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table) {

@@ -15,6 +15,14 @@ enum InterfaceType : int { kInterfaceAuto = 0, kInterface64 = 1, kInterface128 =
 /// Ok with rows; Failed with "报文为空!" or "iso8583报文解析出错!"; NoLengthMatch in automatic mode
 /// when neither length form fits.
 [[nodiscard]] CommandResult ParseIso8583Text(std::string_view text, int interfaceType);
+/// What the rows show beyond the fields themselves.
+struct ParseOptions {
+    bool tlv = false;   // field 55's tags as sub-rows after its row
+    bool mask = false;  // card numbers (2, 35, 36, and 5A, 57 in 55) show 6 + 4 digits only
+};
+/// The parse command with options; with none set, the same rows as without.
+void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptions& options,
+                      CommandResult& result);
 /// The same into a result that is reset first and whose capacity is reused (batch work).
 void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& result);
 
@@ -23,6 +31,10 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
 /// Ok with rows (field titles are the table's business, not the rows'); Failed with "报文为空!"
 /// or "iso8583报文解析出错!", the failure detail and the rows decoded before the failure.
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result);
+/// The same with row options. The fields a table marks as TLV get their sub-rows whatever the
+/// options say, except in the built-in tables, whose rows stay as they are unless options.tlv.
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
+                           const ParseOptions& options, CommandResult& result);
 [[nodiscard]] CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table);
 
 /// The message bytes of a message text: white space removed (StripWhiteSpace's rule, the text

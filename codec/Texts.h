@@ -27,6 +27,9 @@ inline constexpr std::string_view kTextCheckLengthDiffers = "长度不符,应为
 inline constexpr std::string_view kTextBuildWarnings = "生成完成，但配置文件有%1处可疑内容";
 inline constexpr std::string_view kTextShowPartialRows = "显示已解析部分";
 inline constexpr std::string_view kTextErrorRowName = "错误";
+inline constexpr std::string_view kTextTlvTooLong = "TLV数据过长!";
+inline constexpr std::string_view kTextExpandTlv = "展开55域(IC卡数据)";
+inline constexpr std::string_view kTextMaskCardNumbers = "隐藏卡号";
 
 /// The longest message text a command takes (its 10240-byte text buffer and terminator).
 inline constexpr std::size_t kMaxMessageText = 10239;

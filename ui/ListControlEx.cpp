@@ -90,6 +90,13 @@ void CListControlEx::LoadRows(const FieldRowList& rows, TextEncoding encoding) {
     setUpdatesEnabled(true);
 }
 
+void CListControlEx::AddRowTip(int row, const QString& lines) {
+    if (row < 0 || row >= rowCount()) return;
+    if (QTableWidgetItem* value = item(row, 3)) {
+        value->setToolTip(value->text() + QLatin1Char('\n') + lines);
+    }
+}
+
 QRect CListControlEx::CellEditRect(int row, int column) const {
     QRect rect = visualRect(model()->index(row, column));
     if (column == 0) {

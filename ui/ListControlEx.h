@@ -37,6 +37,9 @@ public:
     /// Replaces all rows with the rows of a decoded message, their texts read in encoding.
     void LoadRows(const FieldRowList& rows, TextEncoding encoding);
 
+    /// Adds lines to the tip of a row's value cell, after the value.
+    void AddRowTip(int row, const QString& lines);
+
     /// The in-place edit box; null until the first click on a cell.
     [[nodiscard]] CEditEx* EditBox() const { return m_edit; }
     /// The rectangle the edit box covers for a cell, in viewport coordinates.

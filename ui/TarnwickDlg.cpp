@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QValidator>
 #include <algorithm>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/ReplyRows.h"
+#include "codec/TlvRows.h"
 #include "net/SendCommand.h"
 #include "trade/ParseJsonPacket.h"
 #include "trade/TradeCommands.h"
@@ -124,6 +126,13 @@ QFont DialogFont(const QFont& base) {
     QFont font(base);
     font.setPointSize(kDialogFontPoints);
     return font;
+}
+
+constexpr auto kSettingExpandTlv = "view/expandField55";
+constexpr auto kSettingMaskCardNumbers = "view/maskCardNumbers";
+
+QSettings ViewSettings() {
+    return QSettings(QSettings::UserScope, QStringLiteral("Tarnwick"), QStringLiteral("Tarnwick"));
 }
 
 }  // namespace
@@ -328,6 +337,9 @@ void CTarnwickDlg::OnInitDialog() {
     }
     m_comboInterfaceType->setCurrentIndex(0);
     g_interfaceType = 0;
+    const QSettings settings = ViewSettings();
+    m_expandTlv = settings.value(QLatin1String(kSettingExpandTlv), false).toBool();
+    m_maskCardNumbers = settings.value(QLatin1String(kSettingMaskCardNumbers), false).toBool();
     m_ipAddress->setFocus(Qt::OtherFocusReason);
 }
 
@@ -400,15 +412,15 @@ void CTarnwickDlg::LoadResultRows(const CommandResult& result) {
 
 void CTarnwickDlg::ShowDecodeError(const CommandResult& result) {
     const std::string detail = result.DetailLine();
-    ReportedMessage message{ReportedMessage::Icon::Error,
-                            QString::fromUtf8(kTextErrorCaption.data(),
-                                              static_cast<qsizetype>(kTextErrorCaption.size())),
-                            QString::fromUtf8(result.error.data(),
-                                              static_cast<qsizetype>(result.error.size())),
-                            QString::fromStdString(detail),
-                            QString::fromUtf8(kTextShowPartialRows.data(),
-                                              static_cast<qsizetype>(kTextShowPartialRows.size())),
-                            {}};
+    ReportedMessage message{
+        ReportedMessage::Icon::Error,
+        QString::fromUtf8(kTextErrorCaption.data(),
+                          static_cast<qsizetype>(kTextErrorCaption.size())),
+        QString::fromUtf8(result.error.data(), static_cast<qsizetype>(result.error.size())),
+        QString::fromStdString(detail),
+        QString::fromUtf8(kTextShowPartialRows.data(),
+                          static_cast<qsizetype>(kTextShowPartialRows.size())),
+        {}};
     // The rows decoded before the failure, then one row named "错误" whose value is the detail.
     FieldRowList rows = result.rows;
     FieldRow& error = rows.emplace_back();
@@ -427,7 +439,37 @@ void CTarnwickDlg::ShowDecodeError(const CommandResult& result) {
 
 void CTarnwickDlg::OnParseIso8583() {
     ReadControls();
-    LoadResultRows(ParseIso8583Text(MessageBytes(), g_interfaceType));
+    // Field 55's sub-rows are always made: folded, they become the tip of its row.
+    CommandResult result;
+    ParseIso8583Text(MessageBytes(), g_interfaceType, ParseOptions{true, m_maskCardNumbers},
+                     result);
+    if (m_expandTlv || result.tlv.empty()) {
+        LoadResultRows(result);
+        return;
+    }
+    FoldedRows folded = FoldTlvRows(result.rows, result.tlv);
+    if (!result.Ok()) {
+        // The rows decoded before a failure come folded too.
+        result.rows = std::move(folded.rows);
+        result.tlv.clear();
+        LoadResultRows(result);
+        return;
+    }
+    m_listFields->LoadRows(folded.rows, result.rowEncoding);
+    for (const auto& [row, tip] : folded.tips) {
+        m_listFields->AddRowTip(static_cast<int>(row),
+                                QString::fromStdString(ToUtf8(tip, result.rowEncoding)));
+    }
+}
+
+void CTarnwickDlg::SetExpandTlv(bool on) {
+    m_expandTlv = on;
+    ViewSettings().setValue(QLatin1String(kSettingExpandTlv), on);
+}
+
+void CTarnwickDlg::SetMaskCardNumbers(bool on) {
+    m_maskCardNumbers = on;
+    ViewSettings().setValue(QLatin1String(kSettingMaskCardNumbers), on);
 }
 
 void CTarnwickDlg::OnParseTrade() {
@@ -638,6 +680,16 @@ void CTarnwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8(kTextAboutItem), this, [this] { OnSysCommand(kIdmAboutBox); });
     menu.addAction(QString::fromUtf8(kTextHostSimItem), this, [this] { OnHostSimulator(); });
+    menu.addSeparator();
+    const auto addChoice = [&](std::string_view text, bool on, void (CTarnwickDlg::*set)(bool)) {
+        QAction* action =
+            menu.addAction(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                           this, [this, set](bool checked) { (this->*set)(checked); });
+        action->setCheckable(true);
+        action->setChecked(on);
+    };
+    addChoice(kTextExpandTlv, m_expandTlv, &CTarnwickDlg::SetExpandTlv);
+    addChoice(kTextMaskCardNumbers, m_maskCardNumbers, &CTarnwickDlg::SetMaskCardNumbers);
     menu.exec(event->globalPos());
 }
 

@@ -90,6 +90,13 @@ public:
     [[nodiscard]] const QString& StoredMessage() const { return m_strMessage; }
     [[nodiscard]] const QString& StoredPort() const { return m_strPort; }
 
+    /// The view choices of the context menu, remembered across runs: field 55 tag by tag in the
+    /// list (else as the tip of its row), and card numbers shown as 6 + 4 digits.
+    [[nodiscard]] bool ExpandTlv() const { return m_expandTlv; }
+    [[nodiscard]] bool MaskCardNumbers() const { return m_maskCardNumbers; }
+    void SetExpandTlv(bool on);
+    void SetMaskCardNumbers(bool on);
+
     // Handlers of the buttons, the combo box and the about item.
     void OnParseIso8583();
     void OnParseTrade();
@@ -150,6 +157,8 @@ private:
     CancelFlag m_sendCancel{false};
     std::thread m_sendThread;
     CHostSimDlg* m_hostSim = nullptr;
+    bool m_expandTlv = false;
+    bool m_maskCardNumbers = false;
 
     FileChooser m_chooseFile;
     MessageReporter m_report;

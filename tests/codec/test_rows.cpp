@@ -154,6 +154,8 @@ TEST(RowCut, SetHexValueKeepsTheWholeValue) {
         {"empty text keeps arrow", 3, {}, true, 10, "111111 -> "},
         {"double-byte text whole", 339, gbk, true, 1282, "\xB1\xA8"},
         {"text ends at a zero byte", 2, Ascii(std::string("ab\0cd", 5)), true, 10, " -> ab"},
+        {"zero byte first, longer text", 2, Ascii(std::string("\0bcdefghijk", 12)), true, 8,
+         " -> "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

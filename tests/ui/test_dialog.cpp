@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -178,6 +180,12 @@ private:
     }
 
 private slots:
+    void initTestCase() {
+        // The view choices the dialog remembers go to a test location, starting empty.
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings(QSettings::UserScope, QStringLiteral("Tarnwick"), QStringLiteral("Tarnwick"))
+            .clear();
+    }
     void init() {
         QVERIFY(m_dir.isValid());
         g_interfaceType = -1;
@@ -904,6 +912,56 @@ private slots:
         QCOMPARE(title, QStringLiteral("关于 Tarnwick"));
         QCOMPARE(text, QStringLiteral("Tarnwick，1.0 版"));
         QCOMPARE(button, QStringLiteral("确定"));
+    }
+
+    void field55FoldedExpandedAndMasked() {
+        // PAN (15 digits), track 2, and field 55 with 5A and 57.
+        const QString message = QStringLiteral(
+            "004460000300006031003100000200600000002000020015622588012345678F000000286225880123"
+            "456789D2812201000000185A08622588012345678F570662258801234D");
+        Parse("1015", 0, message);
+        QCOMPARE(List()->rowCount(), 8);
+        QCOMPARE(List()->item(7, 1)->text(), QStringLiteral("Bit 55"));
+        QVERIFY(List()->item(7, 3)->toolTip().contains(
+            QStringLiteral("  5A  8  622588012345678F -> 应用主账号: 622588012345678")));
+
+        QStringList items;
+        QTimer::singleShot(0, this, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (menu == nullptr) return;
+            for (QAction* a : menu->actions()) {
+                if (a->isCheckable()) items << a->text() + (a->isChecked() ? "+" : "-");
+            }
+            for (QAction* a : menu->actions()) {
+                if (a->isCheckable()) a->trigger();
+            }
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                m_dlg->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(m_dlg.get(), &event);
+        QCOMPARE(items,
+                 QStringList({QStringLiteral("展开55域(IC卡数据)-"), QStringLiteral("隐藏卡号-")}));
+
+        Parse("1015", 0, message);
+        QCOMPARE(List()->rowCount(), 10);
+        QCOMPARE(Row(8), QStringList({QStringLiteral("  5A"), QStringLiteral("8"),
+                                      QStringLiteral("622588*****5678F -> 应用主账号: "
+                                                     "622588*****5678")}));
+        for (int r = 0; r < List()->rowCount(); ++r) {
+            for (int c = 1; c <= 3; ++c) {
+                for (const QString& text :
+                     {List()->item(r, c)->text(), List()->item(r, c)->toolTip()}) {
+                    QVERIFY2(!text.contains(QStringLiteral("2588012")), qPrintable(text));
+                }
+            }
+        }
+        // Both choices are remembered for the next run.
+        const CTarnwickDlg next;
+        QVERIFY(next.ExpandTlv());
+        QVERIFY(next.MaskCardNumbers());
+        m_dlg->SetExpandTlv(false);
+        m_dlg->SetMaskCardNumbers(false);
     }
 
     void qtTranslationIsChinese() {

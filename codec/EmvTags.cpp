@@ -1,0 +1,598 @@
+// The EMV and PBOC/UnionPay tags that chip card data carries, and the explanation of their values.
+#include "codec/EmvTags.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "codec/CardMask.h"
+#include "codec/TextDecode.h"
+
+namespace {
+
+using F = TlvFormat;
+using X = TlvExplain;
+
+// Names and formats as the EMV books (4.3) and the PBOC/UnionPay terminal specifications give
+// them. Sorted by tag: FindEmvTag searches it.
+constexpr EmvTag kTags[] = {
+    {0x42, F::N, X::Digits, "Issuer Identification Number", "发卡行标识号"},
+    {0x4F, F::B, X::None, "Application Identifier (AID) - card", "应用标识符(AID)-卡片"},
+    {0x50, F::Ans, X::Text, "Application Label", "应用标签"},
+    {0x57, F::B, X::Track2, "Track 2 Equivalent Data", "二磁道等效数据"},
+    {0x5A, F::Cn, X::Pan, "Application Primary Account Number (PAN)", "应用主账号"},
+    {0x61, F::B, X::None, "Application Template", "应用模板"},
+    {0x6F, F::B, X::None, "File Control Information (FCI) Template", "FCI模板"},
+    {0x70, F::B, X::None, "READ RECORD Response Message Template", "读记录响应报文模板"},
+    {0x71, F::B, X::None, "Issuer Script Template 1", "发卡行脚本模板1"},
+    {0x72, F::B, X::None, "Issuer Script Template 2", "发卡行脚本模板2"},
+    {0x77, F::B, X::None, "Response Message Template Format 2", "响应报文模板格式2"},
+    {0x80, F::B, X::None, "Response Message Template Format 1", "响应报文模板格式1"},
+    {0x82, F::B, X::Bits, "Application Interchange Profile", "应用交互特征(AIP)"},
+    {0x84, F::B, X::None, "Dedicated File (DF) Name", "专用文件名称"},
+    {0x86, F::B, X::None, "Issuer Script Command", "发卡行脚本命令"},
+    {0x87, F::B, X::None, "Application Priority Indicator", "应用优先指示器"},
+    {0x88, F::B, X::None, "Short File Identifier (SFI)", "短文件标识符"},
+    {0x89, F::An, X::Text, "Authorisation Code", "授权码"},
+    {0x8A, F::An, X::Text, "Authorisation Response Code", "授权响应码"},
+    {0x8C, F::B, X::None, "Card Risk Management Data Object List 1 (CDOL1)",
+     "卡片风险管理数据对象列表1"},
+    {0x8D, F::B, X::None, "Card Risk Management Data Object List 2 (CDOL2)",
+     "卡片风险管理数据对象列表2"},
+    {0x8E, F::B, X::None, "Cardholder Verification Method (CVM) List", "持卡人验证方法(CVM)列表"},
+    {0x8F, F::B, X::None, "Certification Authority Public Key Index", "认证中心公钥索引"},
+    {0x91, F::B, X::None, "Issuer Authentication Data", "发卡行认证数据"},
+    {0x94, F::B, X::None, "Application File Locator (AFL)", "应用文件定位器"},
+    {0x95, F::B, X::Bits, "Terminal Verification Results", "终端验证结果(TVR)"},
+    {0x9A, F::N, X::Date, "Transaction Date", "交易日期"},
+    {0x9B, F::B, X::Bits, "Transaction Status Information", "交易状态信息(TSI)"},
+    {0x9C, F::N, X::TransType, "Transaction Type", "交易类型"},
+    {0x5F20, F::Ans, X::Text, "Cardholder Name", "持卡人姓名"},
+    {0x5F24, F::N, X::Date, "Application Expiration Date", "应用失效日期"},
+    {0x5F25, F::N, X::Date, "Application Effective Date", "应用生效日期"},
+    {0x5F28, F::N, X::Digits, "Issuer Country Code", "发卡行国家代码"},
+    {0x5F2A, F::N, X::Currency, "Transaction Currency Code", "交易货币代码"},
+    {0x5F2D, F::An, X::Text, "Language Preference", "首选语言"},
+    {0x5F30, F::N, X::Digits, "Service Code", "服务码"},
+    {0x5F34, F::N, X::Digits, "Application PAN Sequence Number", "应用主账号序列号"},
+    {0x5F36, F::N, X::Digits, "Transaction Currency Exponent", "交易货币指数"},
+    {0x9F01, F::N, X::Digits, "Acquirer Identifier", "收单行标识"},
+    {0x9F02, F::N, X::Amount, "Amount, Authorised (Numeric)", "授权金额"},
+    {0x9F03, F::N, X::Amount, "Amount, Other (Numeric)", "其他金额"},
+    {0x9F06, F::B, X::None, "Application Identifier (AID) - terminal", "应用标识符(AID)-终端"},
+    {0x9F07, F::B, X::Bits, "Application Usage Control", "应用用途控制"},
+    {0x9F08, F::B, X::None, "Application Version Number - card", "应用版本号-卡片"},
+    {0x9F09, F::B, X::None, "Application Version Number - terminal", "应用版本号-终端"},
+    {0x9F0D, F::B, X::None, "Issuer Action Code - Default", "发卡行行为代码-缺省"},
+    {0x9F0E, F::B, X::None, "Issuer Action Code - Denial", "发卡行行为代码-拒绝"},
+    {0x9F0F, F::B, X::None, "Issuer Action Code - Online", "发卡行行为代码-联机"},
+    {0x9F10, F::B, X::None, "Issuer Application Data", "发卡行应用数据"},
+    {0x9F11, F::N, X::Digits, "Issuer Code Table Index", "发卡行代码表索引"},
+    {0x9F12, F::Ans, X::Text, "Application Preferred Name", "应用首选名称"},
+    {0x9F13, F::B, X::None, "Last Online ATC Register", "上次联机应用交易计数器"},
+    {0x9F14, F::B, X::None, "Lower Consecutive Offline Limit", "连续脱机交易下限"},
+    {0x9F15, F::N, X::Digits, "Merchant Category Code", "商户分类码"},
+    {0x9F16, F::Ans, X::Text, "Merchant Identifier", "商户标识"},
+    {0x9F17, F::B, X::None, "PIN Try Counter", "PIN尝试计数器"},
+    {0x9F18, F::B, X::None, "Issuer Script Identifier", "发卡行脚本标识"},
+    {0x9F1A, F::N, X::Digits, "Terminal Country Code", "终端国家代码"},
+    {0x9F1B, F::B, X::None, "Terminal Floor Limit", "终端最低限额"},
+    {0x9F1C, F::An, X::Text, "Terminal Identification", "终端标识"},
+    {0x9F1D, F::B, X::None, "Terminal Risk Management Data", "终端风险管理数据"},
+    {0x9F1E, F::An, X::Text, "Interface Device (IFD) Serial Number", "接口设备(IFD)序列号"},
+    {0x9F1F, F::Ans, X::Text, "Track 1 Discretionary Data", "磁道1自定义数据"},
+    {0x9F21, F::N, X::Time, "Transaction Time", "交易时间"},
+    {0x9F23, F::B, X::None, "Upper Consecutive Offline Limit", "连续脱机交易上限"},
+    {0x9F26, F::B, X::None, "Application Cryptogram", "应用密文(AC)"},
+    {0x9F27, F::B, X::Cid, "Cryptogram Information Data", "密文信息数据"},
+    {0x9F32, F::B, X::None, "Issuer Public Key Exponent", "发卡行公钥指数"},
+    {0x9F33, F::B, X::Bits, "Terminal Capabilities", "终端性能"},
+    {0x9F34, F::B, X::CvmResults, "Cardholder Verification Method (CVM) Results",
+     "持卡人验证方法(CVM)结果"},
+    {0x9F35, F::N, X::Digits, "Terminal Type", "终端类型"},
+    {0x9F36, F::B, X::None, "Application Transaction Counter (ATC)", "应用交易计数器(ATC)"},
+    {0x9F37, F::B, X::None, "Unpredictable Number", "不可预知数"},
+    {0x9F38, F::B, X::None, "Processing Options Data Object List (PDOL)",
+     "处理选项数据对象列表(PDOL)"},
+    {0x9F39, F::N, X::Digits, "Point-of-Service (POS) Entry Mode", "服务点输入方式"},
+    {0x9F40, F::B, X::Bits, "Additional Terminal Capabilities", "附加终端性能"},
+    {0x9F41, F::N, X::Digits, "Transaction Sequence Counter", "交易序列计数器"},
+    {0x9F42, F::N, X::Currency, "Application Currency Code", "应用货币代码"},
+    {0x9F44, F::N, X::Digits, "Application Currency Exponent", "应用货币指数"},
+    {0x9F45, F::B, X::None, "Data Authentication Code", "数据认证码"},
+    {0x9F4C, F::B, X::None, "ICC Dynamic Number", "IC卡动态数"},
+    {0x9F4D, F::B, X::None, "Log Entry", "日志入口"},
+    {0x9F4E, F::Ans, X::Text, "Merchant Name and Location", "商户名称和位置"},
+    {0x9F4F, F::B, X::None, "Log Format", "日志格式"},
+    {0x9F51, F::N, X::Currency, "Application Currency Code (PBOC)", "应用货币代码"},
+    {0x9F52, F::B, X::None, "Application Default Action (ADA)", "应用缺省行为(ADA)"},
+    {0x9F53, F::An, X::Text, "Transaction Category Code", "交易类别代码"},
+    {0x9F5B, F::B, X::None, "Issuer Script Results", "发卡行脚本结果"},
+    {0x9F5D, F::N, X::Digits, "Available Offline Spending Amount", "可用脱机消费金额"},
+    {0x9F63, F::B, X::None, "Card Product Identification Information", "卡产品标识信息"},
+    {0x9F66, F::B, X::None, "Terminal Transaction Qualifiers (TTQ)", "终端交易属性"},
+    {0x9F6C, F::B, X::None, "Card Transaction Qualifiers (CTQ)", "卡片交易属性"},
+    {0x9F74, F::An, X::Text, "Electronic Cash Issuer Authorisation Code", "电子现金发卡行授权码"},
+    {0x9F79, F::N, X::Digits, "Electronic Cash Balance", "电子现金余额"},
+    {0xDF31, F::B, X::None, "Issuer Script Results (UnionPay)", "发卡行脚本结果"},
+};
+
+// Tags of fewer bytes are smaller numbers, so sorting by value sorts by byte count first.
+constexpr bool SortedByTag() {
+    for (std::size_t i = 1; i < std::size(kTags); ++i) {
+        if (kTags[i - 1].tag >= kTags[i].tag) return false;
+    }
+    return true;
+}
+static_assert(SortedByTag(), "FindEmvTag searches the tags by value");
+
+// The names stand in JSON texts as they are: no quotes, backslashes or control characters.
+constexpr bool JsonSafe(std::string_view s) {
+    for (const char c : s) {
+        if (c == '"' || c == '\\' || (static_cast<unsigned char>(c) < 0x20)) return false;
+    }
+    return true;
+}
+constexpr bool NamesJsonSafe() {
+    for (const EmvTag& t : kTags) {
+        if (!JsonSafe(t.english) || !JsonSafe(t.chinese)) return false;
+    }
+    return true;
+}
+static_assert(NamesJsonSafe());
+
+struct Bit {
+    std::uint8_t byte;  // 0-based byte of the value
+    std::uint8_t mask;
+    std::string_view name;
+};
+
+constexpr Bit kTvrBits[] = {
+    {0, 0x80, "Offline data authentication was not performed"},
+    {0, 0x40, "SDA failed"},
+    {0, 0x20, "ICC data missing"},
+    {0, 0x10, "Card appears on terminal exception file"},
+    {0, 0x08, "DDA failed"},
+    {0, 0x04, "CDA failed"},
+    {0, 0x02, "SDA selected"},
+    {1, 0x80, "ICC and terminal have different application versions"},
+    {1, 0x40, "Expired application"},
+    {1, 0x20, "Application not yet effective"},
+    {1, 0x10, "Requested service not allowed for card product"},
+    {1, 0x08, "New card"},
+    {2, 0x80, "Cardholder verification was not successful"},
+    {2, 0x40, "Unrecognised CVM"},
+    {2, 0x20, "PIN Try Limit exceeded"},
+    {2, 0x10, "PIN entry required and PIN pad not present or not working"},
+    {2, 0x08, "PIN entry required, PIN pad present, but PIN was not entered"},
+    {2, 0x04, "Online PIN entered"},
+    {3, 0x80, "Transaction exceeds floor limit"},
+    {3, 0x40, "Lower consecutive offline limit exceeded"},
+    {3, 0x20, "Upper consecutive offline limit exceeded"},
+    {3, 0x10, "Transaction selected randomly for online processing"},
+    {3, 0x08, "Merchant forced transaction online"},
+    {4, 0x80, "Default TDOL used"},
+    {4, 0x40, "Issuer authentication failed"},
+    {4, 0x20, "Script processing failed before final GENERATE AC"},
+    {4, 0x10, "Script processing failed after final GENERATE AC"},
+};
+
+constexpr Bit kTsiBits[] = {
+    {0, 0x80, "Offline data authentication was performed"},
+    {0, 0x40, "Cardholder verification was performed"},
+    {0, 0x20, "Card risk management was performed"},
+    {0, 0x10, "Issuer authentication was performed"},
+    {0, 0x08, "Terminal risk management was performed"},
+    {0, 0x04, "Script processing was performed"},
+};
+
+constexpr Bit kAipBits[] = {
+    {0, 0x40, "SDA supported"},
+    {0, 0x20, "DDA supported"},
+    {0, 0x10, "Cardholder verification is supported"},
+    {0, 0x08, "Terminal risk management is to be performed"},
+    {0, 0x04, "Issuer authentication is supported"},
+    {0, 0x01, "CDA supported"},
+};
+
+constexpr Bit kTerminalCapabilityBits[] = {
+    {0, 0x80, "Manual key entry"},
+    {0, 0x40, "Magnetic stripe"},
+    {0, 0x20, "IC with contacts"},
+    {1, 0x80, "Plaintext PIN for ICC verification"},
+    {1, 0x40, "Enciphered PIN for online verification"},
+    {1, 0x20, "Signature (paper)"},
+    {1, 0x10, "Enciphered PIN for offline verification"},
+    {1, 0x08, "No CVM required"},
+    {2, 0x80, "SDA"},
+    {2, 0x40, "DDA"},
+    {2, 0x20, "Card capture"},
+    {2, 0x08, "CDA"},
+};
+
+constexpr Bit kAdditionalCapabilityBits[] = {
+    {0, 0x80, "Cash"},
+    {0, 0x40, "Goods"},
+    {0, 0x20, "Services"},
+    {0, 0x10, "Cashback"},
+    {0, 0x08, "Inquiry"},
+    {0, 0x04, "Transfer"},
+    {0, 0x02, "Payment"},
+    {0, 0x01, "Administrative"},
+    {1, 0x80, "Cash deposit"},
+    {2, 0x80, "Numeric keys"},
+    {2, 0x40, "Alphabetic and special characters keys"},
+    {2, 0x20, "Command keys"},
+    {2, 0x10, "Function keys"},
+    {3, 0x80, "Print, attendant"},
+    {3, 0x40, "Print, cardholder"},
+    {3, 0x20, "Display, attendant"},
+    {3, 0x10, "Display, cardholder"},
+    {3, 0x02, "Code table 10"},
+    {3, 0x01, "Code table 9"},
+    {4, 0x80, "Code table 8"},
+    {4, 0x40, "Code table 7"},
+    {4, 0x20, "Code table 6"},
+    {4, 0x10, "Code table 5"},
+    {4, 0x08, "Code table 4"},
+    {4, 0x04, "Code table 3"},
+    {4, 0x02, "Code table 2"},
+    {4, 0x01, "Code table 1"},
+};
+
+constexpr Bit kUsageControlBits[] = {
+    {0, 0x80, "Valid for domestic cash transactions"},
+    {0, 0x40, "Valid for international cash transactions"},
+    {0, 0x20, "Valid for domestic goods"},
+    {0, 0x10, "Valid for international goods"},
+    {0, 0x08, "Valid for domestic services"},
+    {0, 0x04, "Valid for international services"},
+    {0, 0x02, "Valid at ATMs"},
+    {0, 0x01, "Valid at terminals other than ATMs"},
+    {1, 0x80, "Domestic cashback allowed"},
+    {1, 0x40, "International cashback allowed"},
+};
+
+std::span<const Bit> BitsOf(std::uint32_t tag) {
+    switch (tag) {
+        case 0x95:
+            return kTvrBits;
+        case 0x9B:
+            return kTsiBits;
+        case 0x82:
+            return kAipBits;
+        case 0x9F33:
+            return kTerminalCapabilityBits;
+        case 0x9F40:
+            return kAdditionalCapabilityBits;
+        case 0x9F07:
+            return kUsageControlBits;
+        default:
+            return {};
+    }
+}
+
+struct Currency {
+    int numeric;
+    std::string_view letters;
+    int exponent;
+};
+
+// The currencies a UnionPay terminal meets most, by ISO 4217 numeric code.
+constexpr Currency kCurrencies[] = {
+    {36, "AUD", 2},  {124, "CAD", 2}, {156, "CNY", 2}, {344, "HKD", 2}, {360, "IDR", 2},
+    {392, "JPY", 0}, {410, "KRW", 0}, {446, "MOP", 2}, {458, "MYR", 2}, {554, "NZD", 2},
+    {608, "PHP", 2}, {643, "RUB", 2}, {702, "SGD", 2}, {704, "VND", 0}, {756, "CHF", 2},
+    {764, "THB", 2}, {784, "AED", 2}, {826, "GBP", 2}, {840, "USD", 2}, {901, "TWD", 2},
+    {978, "EUR", 2},
+};
+
+char Nibble(std::span<const std::uint8_t> v, std::size_t i) {
+    const std::uint8_t n = (i % 2 == 0) ? v[i / 2] >> 4 : v[i / 2] & 0x0F;
+    return "0123456789ABCDEF"[n];
+}
+
+// The BCD digits of a value, all nibbles.
+void AppendNibbles(std::string& out, std::span<const std::uint8_t> v) {
+    for (std::size_t i = 0; i < 2 * v.size(); ++i) out += Nibble(v, i);
+}
+
+// The value of n BCD digits, or -1 when a nibble is not a digit (or the number is too long).
+std::int64_t BcdNumber(std::span<const std::uint8_t> v) {
+    if (v.size() > 9) return -1;
+    std::int64_t n = 0;
+    for (std::size_t i = 0; i < 2 * v.size(); ++i) {
+        const char c = Nibble(v, i);
+        if (c > '9') return -1;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
+
+void AppendText(std::string& out, std::span<const std::uint8_t> v) {
+    for (const std::uint8_t b : v) {
+        // Control characters would break the row; code page 936 characters pass unchanged.
+        out += (b < 0x20 || b == 0x7F) ? '.' : static_cast<char>(b);
+    }
+}
+
+void AppendBits(std::string& out, std::span<const Bit> bits, std::span<const std::uint8_t> v) {
+    bool first = true;
+    for (const Bit& b : bits) {
+        if (b.byte >= v.size() || (v[b.byte] & b.mask) == 0) continue;
+        if (!first) out += "; ";
+        out.append(b.name);
+        first = false;
+    }
+    if (first) out += "no bit set";
+}
+
+void AppendDate(std::string& out, std::span<const std::uint8_t> v) {
+    if (v.size() != 3 || BcdNumber(v) < 0) {
+        AppendNibbles(out, v);
+        return;
+    }
+    // Two-digit years below 50 are 20xx, the others 19xx, as the EMV books rule.
+    const int yy = (v[0] >> 4) * 10 + (v[0] & 0x0F);
+    out += yy < 50 ? "20" : "19";
+    out += Nibble(v, 0);
+    out += Nibble(v, 1);
+    out += '-';
+    out += Nibble(v, 2);
+    out += Nibble(v, 3);
+    out += '-';
+    out += Nibble(v, 4);
+    out += Nibble(v, 5);
+}
+
+void AppendTime(std::string& out, std::span<const std::uint8_t> v) {
+    if (v.size() != 3 || BcdNumber(v) < 0) {
+        AppendNibbles(out, v);
+        return;
+    }
+    for (std::size_t i = 0; i < 6; ++i) {
+        if (i == 2 || i == 4) out += ':';
+        out += Nibble(v, i);
+    }
+}
+
+void AppendAmount(std::string& out, std::span<const std::uint8_t> v, int currency) {
+    const std::int64_t minor = BcdNumber(v);
+    if (minor < 0) {
+        AppendNibbles(out, v);
+        return;
+    }
+    const CurrencyInfo c = FindCurrency(currency);
+    std::int64_t scale = 1;
+    for (int k = 0; k < c.exponent; ++k) scale *= 10;
+    out += std::to_string(minor / scale);
+    if (c.exponent > 0) {
+        std::string frac = std::to_string(minor % scale);
+        out += '.';
+        out.append(static_cast<std::size_t>(c.exponent) - frac.size(), '0');
+        out += frac;
+    }
+    if (!c.letters.empty()) {
+        out += ' ';
+        out.append(c.letters);
+    }
+}
+
+void AppendTransactionType(std::string& out, std::span<const std::uint8_t> v) {
+    AppendNibbles(out, v);
+    if (v.size() != 1) return;
+    std::string_view name;
+    switch (v[0]) {
+        case 0x00:
+            name = "goods and services";
+            break;
+        case 0x01:
+            name = "cash";
+            break;
+        case 0x09:
+            name = "purchase with cashback";
+            break;
+        case 0x20:
+            name = "refund";
+            break;
+        case 0x30:
+            name = "balance inquiry";
+            break;
+        case 0x31:
+            name = "balance inquiry";
+            break;
+        case 0x40:
+            name = "transfer";
+            break;
+        case 0x60:
+            name = "electronic cash load to the same account";
+            break;
+        case 0x62:
+            name = "electronic cash load from another account";
+            break;
+        case 0x63:
+            name = "electronic cash load in cash";
+            break;
+        default:
+            return;
+    }
+    out += ' ';
+    out.append(name);
+}
+
+void AppendCid(std::string& out, std::span<const std::uint8_t> v) {
+    if (v.size() != 1) return;
+    static constexpr std::string_view kTypes[] = {"AAC", "TC", "ARQC", "RFU"};
+    out.append(kTypes[v[0] >> 6]);
+    if (v[0] & 0x08) out += "; advice required";
+    switch (v[0] & 0x07) {
+        case 1:
+            out += "; service not allowed";
+            break;
+        case 2:
+            out += "; PIN Try Limit exceeded";
+            break;
+        case 3:
+            out += "; issuer authentication failed";
+            break;
+        default:
+            break;
+    }
+}
+
+void AppendCvmResults(std::string& out, std::span<const std::uint8_t> v) {
+    if (v.size() != 3) return;
+    std::string_view method;
+    switch (v[0] & 0x3F) {
+        case 0x00:
+            method = "Fail CVM processing";
+            break;
+        case 0x01:
+            method = "Plaintext PIN verification performed by ICC";
+            break;
+        case 0x02:
+            method = "Enciphered PIN verified online";
+            break;
+        case 0x03:
+            method = "Plaintext PIN verification performed by ICC and signature";
+            break;
+        case 0x04:
+            method = "Enciphered PIN verification performed by ICC";
+            break;
+        case 0x05:
+            method = "Enciphered PIN verification performed by ICC and signature";
+            break;
+        case 0x1E:
+            method = "Signature";
+            break;
+        case 0x1F:
+            method = "No CVM required";
+            break;
+        case 0x3F:
+            method = "No CVM performed";
+            break;
+        default:
+            method = "CVM code not known";
+            break;
+    }
+    out.append(method);
+    if (v[0] & 0x40) out += "; apply succeeding CV rule if this one is unsuccessful";
+    static constexpr std::string_view kConditions[] = {
+        "always",
+        "if unattended cash",
+        "if not unattended cash and not manual cash and not purchase with cashback",
+        "if terminal supports the CVM",
+        "if manual cash",
+        "if purchase with cashback",
+        "if transaction is in the application currency and is under X value",
+        "if transaction is in the application currency and is over X value",
+        "if transaction is in the application currency and is under Y value",
+        "if transaction is in the application currency and is over Y value",
+    };
+    if (v[1] < std::size(kConditions)) {
+        out += "; ";
+        out.append(kConditions[v[1]]);
+    }
+    static constexpr std::string_view kResults[] = {"unknown", "failed", "successful"};
+    if (v[2] < std::size(kResults)) {
+        out += "; result ";
+        out.append(kResults[v[2]]);
+    }
+}
+
+// The digits of BCD card data as a text: D (the track 2 separator) as '=', F (padding) left out.
+void AppendCardDigits(std::string& out, std::span<const std::uint8_t> v, bool track2, bool mask) {
+    const std::size_t start = out.size();
+    for (std::size_t i = 0; i < 2 * v.size(); ++i) {
+        const char c = Nibble(v, i);
+        if (c == 'F') continue;
+        out += (track2 && c == 'D') ? '=' : c;
+    }
+    if (!mask) return;
+    const std::string_view digits(out.data() + start, out.size() - start);
+    const HiddenRange r = CardNumberHiddenRange(digits, track2 ? CardData::Track2 : CardData::Pan);
+    for (std::size_t i = r.begin; i < r.end; ++i) out[start + i] = '*';
+}
+
+}  // namespace
+
+const EmvTag* FindEmvTag(std::uint32_t tag) {
+    const auto* it = std::lower_bound(std::begin(kTags), std::end(kTags), tag,
+                                      [](const EmvTag& e, std::uint32_t t) { return e.tag < t; });
+    return (it != std::end(kTags) && it->tag == tag) ? it : nullptr;
+}
+
+std::span<const EmvTag> EmvTags() { return kTags; }
+
+std::string_view ChineseNameGbk(const EmvTag& t) {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> v;
+        v.reserve(std::size(kTags));
+        for (const EmvTag& e : kTags) v.push_back(Utf8ToGbk(e.chinese));
+        return v;
+    }();
+    const auto index = static_cast<std::size_t>(&t - kTags);
+    return index < names.size() ? std::string_view(names[index]) : std::string_view{};
+}
+
+CurrencyInfo FindCurrency(int numeric) {
+    for (const Currency& c : kCurrencies) {
+        if (c.numeric == numeric) return {c.letters, c.exponent};
+    }
+    return {};
+}
+
+void AppendTlvExplanation(std::string& out, const EmvTag& t, std::span<const std::uint8_t> value,
+                          const TlvContext& context) {
+    switch (t.explain) {
+        case X::None:
+            return;
+        case X::Digits:
+            if (t.format == F::Cn) {
+                AppendCardDigits(out, value, false, false);
+            } else {
+                AppendNibbles(out, value);
+            }
+            return;
+        case X::Text:
+            AppendText(out, value);
+            return;
+        case X::Date:
+            AppendDate(out, value);
+            return;
+        case X::Time:
+            AppendTime(out, value);
+            return;
+        case X::Amount:
+            AppendAmount(out, value, context.currency);
+            return;
+        case X::Currency: {
+            AppendNibbles(out, value);
+            const std::int64_t code = BcdNumber(value);
+            const CurrencyInfo c = FindCurrency(code < 0 ? -1 : static_cast<int>(code));
+            if (!c.letters.empty()) {
+                out += ' ';
+                out.append(c.letters);
+            }
+            return;
+        }
+        case X::TransType:
+            AppendTransactionType(out, value);
+            return;
+        case X::Bits:
+            AppendBits(out, BitsOf(t.tag), value);
+            return;
+        case X::Cid:
+            AppendCid(out, value);
+            return;
+        case X::CvmResults:
+            AppendCvmResults(out, value);
+            return;
+        case X::Pan:
+            AppendCardDigits(out, value, false, context.mask);
+            return;
+        case X::Track2:
+            AppendCardDigits(out, value, true, context.mask);
+            return;
+    }
+}
