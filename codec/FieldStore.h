@@ -13,7 +13,7 @@ struct FieldAttr {
     std::int32_t maxLen = 0;     // digits for format 'N', bytes otherwise
     std::int32_t lenBytes = 0;   // bytes of the length prefix (variable fields)
     char format = 0;             // 'N' packed BCD, 'A' text, 'B' binary
-    char lenFormat = 0;          // 'N' packed BCD prefix, otherwise ASCII digits
+    char lenFormat = 0;          // 'N' packed BCD prefix, 'B' binary, otherwise ASCII digits
     std::uint8_t inMac = 0;      // 1: the 128-field MAC input takes the field
 };
 
@@ -53,33 +53,12 @@ private:
 /// A null source only reserves the buffer and returns the largest encoded size.
 /// Only `readable` bytes are read from source; the bytes after them count as zero, which is what a
 /// message in a zero-filled buffer gives for a field that runs past the message end.
+/// A buffer too small for what the record allows now (a table changed after the buffers were
+/// reserved) is replaced by one that fits. stated (may be null): a variable field's stated length
+/// before it is cut to the maximum.
 [[nodiscard]] std::int32_t UnpackFieldValue(const FieldAttr& a, FieldValue& value,
                                             FieldBufferArena& arena, const std::uint8_t* source,
-                                            std::size_t readable);
-
-/// The 65-entry tables of the 64-bit-bitmap objects (CPosPack and the trade codec).
-struct Table64 {
-    std::span<const FieldAttr, 65> attr;
-    std::span<std::uint8_t, 65> fieldList;
-    std::span<FieldValue, 65> value;
-    FieldBufferArena& arena;
-};
-
-/// Entry k of list = k+1 when bit k+1 of the 8-byte bitmap is set, else 0 (k 0..63).
-void ExpandBitmap64(const std::uint8_t* bitmap, std::uint8_t* list);
-
-/// Message type, bitmap and present fields; bytes consumed or -1. Before each present field the
-/// offset must not exceed len; a field starting inside the message is read whole.
-[[nodiscard]] std::int32_t UnpackMessage64(Table64 t, const std::uint8_t* data, std::int32_t len,
-                                           std::size_t readable);
-
-/// Message type, the primary bitmap rebuilt from the stored lengths, fields 2..63; bytes written,
-/// 0 for a null out, -1 when the message type is 1024 bytes or longer. out must have room for
-/// MaxPackedSize64 bytes.
-[[nodiscard]] std::int32_t PackMessage64(Table64 t, std::uint8_t* out, std::int32_t* outLen);
-
-/// Upper bound of what PackMessage64 writes for a table.
-[[nodiscard]] std::int32_t MaxPackedSize64(std::span<const FieldAttr, 65> attr);
+                                            std::size_t readable, std::int32_t* stated = nullptr);
 
 /// Sets every stored length to 0; buffers stay.
 void ClearValues(std::span<FieldValue> values);

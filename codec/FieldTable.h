@@ -126,6 +126,7 @@ struct FramePart {
     std::vector<HeaderMember> members;  ///< Header parts: named members (sum of widths == bytes)
     std::vector<std::uint8_t> packDefault;  ///< bytes Pack writes when no value is stored
     bool showRow = true;  ///< Tpdu/Header parts: rows are shown when present
+    bool packed = true;   ///< Pack writes this part
 };
 
 /// What the packed message carries for the MAC field.
@@ -169,6 +170,11 @@ struct FieldTable {
     bool packSetsBit1 = false;
     /// Data fields packed: 2..packLastField; a stored field above it is marked but not copied.
     std::int32_t packLastField = 0;
+    /// >0: Pack leaves out a stored field of this many bytes or more.
+    std::int32_t packMaxStored = 0;
+    /// Refuse what the built-in forms tolerate: a stated length above the field's maximum (the
+    /// built-in forms cut it to the maximum) and a message shorter than its framing.
+    bool strict = false;
 };
 
 /// The built-in forms, as table values.

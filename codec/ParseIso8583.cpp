@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <type_traits>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
@@ -171,28 +170,6 @@ Decision Choose(const std::uint8_t* bytes, std::size_t readable, std::int64_t L,
     return {};
 }
 
-// Says where a failed decoding stopped, for the command line's detail line. The object started
-// empty, so the first listed field without a stored value is the one the decoding stopped at.
-template <typename Pack>
-std::string DescribeFailure(const Pack& pack, std::int64_t L, std::int64_t framing) {
-    if (L < 13) return "message of " + std::to_string(L) + " bytes is shorter than 13 bytes";
-    std::int64_t off = framing + pack.m_value[0].length + pack.m_value[1].length;
-    for (const std::uint8_t e : pack.m_fieldList) {
-        if (e < 2) continue;
-        const FieldValue& v = pack.m_value[e];
-        if (v.length > 0) {
-            off += v.length;
-            continue;
-        }
-        if (pack.m_attr[e].maxLen == 0) {
-            return "field " + std::to_string(e) + " is marked in the bitmap but not defined";
-        }
-        return "field " + std::to_string(e) + " would start at byte " + std::to_string(off) +
-               ", past the end of the " + std::to_string(L) + "-byte message";
-    }
-    return "the message could not be decoded";
-}
-
 // The command decodes with an object in the state of a new one. Building one (its table and its
 // field buffers) costs about as much as decoding a message, so each thread keeps one object of
 // each kind and puts it back into that state before every use: all stored lengths 0, no TPDU or
@@ -214,19 +191,25 @@ CCupPosPackExt& NewCupPosPackExt() {
     return pack;
 }
 
+// Decodes with the object; on failure the result says where it stopped and keeps the rows
+// decoded before it. A message shorter than its fields decodes with zeros for the missing bytes,
+// with a warning.
 template <typename Pack>
 void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes, std::int32_t L,
             std::size_t readable, CommandResult& result) {
     pack.m_hasLengthPrefix = hasLengthPrefix;
-    if (pack.UnpackWithin(bytes, L, readable) == -1) {
-        std::int64_t framing = 0;
-        if constexpr (std::is_same_v<Pack, CCupPosPack>) {
-            framing = (hasLengthPrefix == 1 ? 2 : 0) + (pack.m_hasTpdu == 1 ? 11 : 0);
-        } else {
-            framing = (hasLengthPrefix == 1 ? 4 : 0) + (pack.m_hasHeader == 1 ? 46 : 0);
-        }
-        result.Fail(kTextIsoParseError, DescribeFailure(pack, L, framing));
+    const DecodeContext ctx{&result.failure, L, &result.warnings};
+    const std::int32_t r = pack.UnpackReporting(bytes, L, readable, ctx);
+    if (r == -1) {
+        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        result.Fail(kTextIsoParseError, result.failure.reason);
+        result.failedRows = FailedRows::Partial;
+        if (L >= 13) BuildRows(result.rows, pack);
         return;
+    }
+    if (r > L) {
+        result.warnings.push_back("the message is " + std::to_string(r - L) +
+                                  " bytes shorter than its fields; they were read as zeros");
     }
     BuildRows(result.rows, pack);
 }

@@ -1,10 +1,11 @@
-// The 64-field pack objects: the table-driven CPosPack and CCupPosPack with the UnionPay table.
+// The 64-field pack objects: faces of the engine with the built-in UnionPay 64-field form.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/Engine.h"
 #include "codec/FieldStore.h"
 
 class CPosPack {
@@ -26,20 +27,23 @@ public:
     /// reserves the buffer. Reads at most `readable` bytes; the rest count as zero.
     std::int32_t UnpackField(const std::uint8_t* source, std::int32_t f,
                              std::size_t readable = SIZE_MAX);
-    void ExpandBitmap(const std::uint8_t* bitmap, std::uint8_t* list);
 
     /// Unpack that reads at most `readable` bytes of data; what follows counts as zero.
     [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
                                             std::size_t readable);
     /// Upper bound of the bytes Pack writes.
     [[nodiscard]] virtual std::int32_t MaxPackedSize() const;
+    /// UnpackWithin that records where a failing decoding stopped, and warnings.
+    [[nodiscard]] virtual std::int32_t UnpackReporting(const std::uint8_t* data, std::int32_t len,
+                                                       std::size_t readable,
+                                                       const DecodeContext& ctx);
 
     std::array<FieldAttr, 65> m_attr{};
     std::array<std::uint8_t, 65> m_fieldList{};
     std::array<FieldValue, 65> m_value{};
 
 protected:
-    Table64 Table() { return {m_attr, m_fieldList, m_value, m_arena}; }
+    FieldSet Set() { return {m_attr, m_fieldList, m_value, m_arena}; }
     FieldBufferArena m_arena;
 };
 
@@ -57,6 +61,9 @@ public:
     [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
                                             std::size_t readable);
     [[nodiscard]] std::int32_t MaxPackedSize() const override;
+    [[nodiscard]] std::int32_t UnpackReporting(const std::uint8_t* data, std::int32_t len,
+                                               std::size_t readable,
+                                               const DecodeContext& ctx) override;
 
     std::uint8_t m_hasTpdu = 0;
     std::uint8_t m_hasLengthPrefix = 1;
@@ -64,6 +71,3 @@ public:
     std::array<std::uint8_t, 6> m_tpdu{};    // 5 bytes and a terminator
     std::array<std::array<char, 17>, 3> m_reservedText{};
 };
-
-/// The UnionPay 64-field table that CCupPosPack uses.
-[[nodiscard]] const std::array<FieldAttr, 65>& UnionPay64Table();

@@ -1,10 +1,11 @@
-// The 128-field pack objects: CPosPackExt and CCupPosPackExt with the UnionPay 128-field table.
+// The 128-field pack objects: faces of the engine with the built-in UnionPay 128-field form.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/Engine.h"
 #include "codec/FieldStore.h"
 
 /// The 46-byte message header, byte for byte as on the wire.
@@ -21,9 +22,6 @@ struct ExtHeader {
     std::uint8_t headerField10[5];
 };
 static_assert(sizeof(ExtHeader) == 46);
-
-/// Size of the MAC input scratch area; BuildMacInput never writes more than this.
-inline constexpr std::int32_t kMacInputScratch = 1876;
 
 class CPosPackExt {
 public:
@@ -61,12 +59,17 @@ public:
                                             std::size_t readable);
     /// Upper bound of the bytes Pack writes.
     [[nodiscard]] virtual std::int32_t MaxPackedSize() const;
+    /// UnpackWithin that records where a failing decoding stopped, and warnings.
+    [[nodiscard]] virtual std::int32_t UnpackReporting(const std::uint8_t* data, std::int32_t len,
+                                                       std::size_t readable,
+                                                       const DecodeContext& ctx);
 
     std::array<FieldAttr, 129> m_attr{};
     std::array<std::uint8_t, 129> m_fieldList{};
     std::array<FieldValue, 129> m_value{};
 
 protected:
+    FieldSet Set() { return {m_attr, m_fieldList, m_value, m_arena}; }
     FieldBufferArena m_arena;
 };
 
@@ -84,12 +87,12 @@ public:
     [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
                                             std::size_t readable);
     [[nodiscard]] std::int32_t MaxPackedSize() const override;
+    [[nodiscard]] std::int32_t UnpackReporting(const std::uint8_t* data, std::int32_t len,
+                                               std::size_t readable,
+                                               const DecodeContext& ctx) override;
 
     std::uint8_t m_hasHeader = 0;
     std::uint8_t m_hasLengthPrefix = 1;
     ExtHeader m_header{};
     std::array<std::array<char, 17>, 3> m_reservedText{};
 };
-
-/// The UnionPay 128-field table that CCupPosPackExt uses.
-[[nodiscard]] const std::array<FieldAttr, 129>& UnionPay128Table();

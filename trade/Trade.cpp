@@ -10,24 +10,7 @@
 
 namespace {
 
-struct TradeTableRow {
-    int first;
-    int last;
-    FieldAttr attr;  // fixed, maxLen, lenBytes, format, lenFormat, inMac
-};
-
-// Every data field carries a two-byte BCD byte count before its bytes.
-constexpr TradeTableRow kTradeTable[] = {
-    {0, 0, {1, 2, 0, 'N', 'N', 0}},       // 0: command code, two BCD digits in one byte
-    {1, 1, {1, 8, 0, 'B', 'N', 0}},       // 1: primary bitmap
-    {2, 4, {0, 100, 2, 'A', 'N', 0}},     // 2-4: data
-    {5, 6, {0, 260, 2, 'A', 'N', 0}},     // 5-6: data
-    {7, 15, {0, 100, 2, 'A', 'N', 0}},    // 7-15: data
-    {16, 16, {0, 1024, 2, 'A', 'N', 0}},  // 16: data
-    {17, 40, {0, 100, 2, 'A', 'N', 0}},   // 17-40: data
-    {41, 42, {0, 1024, 2, 'A', 'N', 0}},  // 41-42: data
-    {43, 44, {0, 100, 2, 'A', 'N', 0}},   // 43-44: data; 45-64 stay undefined
-};
+const FieldTable& Form() { return BuiltinTable(BuiltinForm::kTrade); }
 
 }  // namespace
 
@@ -41,7 +24,7 @@ std::int32_t CtradeBase::Unpack(const std::uint8_t* data, std::int32_t len) {
 }
 
 std::int32_t CtradeBase::Pack(std::uint8_t* out, std::int32_t* outLen) {
-    return PackMessage64(Table(), out, outLen);
+    return PackBody(Form(), Set(), out, outLen);
 }
 
 void CtradeBase::Clear() { ClearValues(m_value); }
@@ -53,21 +36,16 @@ std::int32_t CtradeBase::UnpackField(const std::uint8_t* source, std::int32_t f,
     return UnpackFieldValue(m_attr[i], m_value[i], m_arena, source, readable);
 }
 
-void CtradeBase::ExpandBitmap(const std::uint8_t* bitmap, std::uint8_t* list) {
-    ExpandBitmap64(bitmap, list);
-}
-
 std::int32_t CtradeBase::UnpackWithin(const std::uint8_t* data, std::int32_t len,
                                       std::size_t readable) {
-    return UnpackMessage64(Table(), data, len, readable);
+    return UnpackBody(Form(), Set(), data, len, readable, 0, DecodeContext{nullptr, len});
 }
 
-std::int32_t CtradeBase::MaxPackedSize() const { return MaxPackedSize64(m_attr); }
+std::int32_t CtradeBase::MaxPackedSize() const { return MaxBodySize(Form(), m_attr); }
 
 CWebTrade::CWebTrade() {
-    for (const TradeTableRow& row : kTradeTable) {
-        for (int f = row.first; f <= row.last; ++f) m_attr[static_cast<std::size_t>(f)] = row.attr;
-    }
+    const std::vector<FieldAttr> attrs = AttrsOf(Form());
+    std::copy_n(attrs.begin(), std::min(attrs.size(), m_attr.size()), m_attr.begin());
     m_arena.Reserve(m_attr, m_value);
     ClearValues(m_value);
     m_value[1].length = 8;
@@ -94,35 +72,8 @@ bool BuildTradeFrame(const std::uint8_t* payload, std::int32_t payloadLen, std::
 
 std::int32_t BuildTradeRows(FieldRowList& rows, const CtradeBase& trade) {
     // The first two rows always show one command byte and eight bitmap bytes, whatever lengths
-    // are stored for them; a codec without buffers shows zeros.
-    std::uint8_t head[9] = {};
-    const auto& cmd = trade.m_value[0].data;
-    const auto& bitmap = trade.m_value[1].data;
-    if (!cmd.empty()) head[0] = cmd[0];
-    std::copy_n(bitmap.begin(), std::min<std::size_t>(8, bitmap.size()), head + 1);
-
-    FieldRow& cmdRow = rows.emplace_back();
-    SetRowText(cmdRow.name, "CMD");
-    SetRowText(cmdRow.length, "1");
-    SetHexValue(cmdRow, head, 1);
-
-    FieldRow& bitmapRow = rows.emplace_back();
-    SetRowText(bitmapRow.name, "Bit 1");
-    SetRowText(bitmapRow.length, "8");
-    SetHexValue(bitmapRow, head + 1, 8);
-
-    for (const std::uint8_t f : trade.m_fieldList) {
-        if (f < 2) continue;
-        const FieldValue& v = trade.m_value[f];
-        if (v.length <= 0) continue;
-        const FieldAttr& a = trade.m_attr[f];
-        // A variable field shows its data bytes only: neither the count nor the hex of its prefix.
-        const std::int32_t skip = a.fixed == 1 ? 0 : std::min(a.lenBytes, v.length);
-        const std::int32_t n = v.length - skip;
-        FieldRow& row = rows.emplace_back();
-        SetRowNumber(row.name, "Bit ", f);
-        SetRowNumber(row.length, "", n);
-        SetHexValue(row, v.data.data() + skip, static_cast<std::size_t>(n));
-    }
+    // are stored for them; a codec without buffers shows zeros. A variable field shows its data
+    // bytes only: neither the count nor the hex of its prefix.
+    AppendBodyRows(rows, Form(), trade.m_attr, trade.m_fieldList, trade.m_value);
     return 0;
 }

@@ -6,12 +6,13 @@
 #include <cstdint>
 
 #include "codec/FieldRow.h"
+#include "codec/Engine.h"
 #include "codec/FieldStore.h"
 
 /// The largest payload a trade frame carries (command byte included).
 inline constexpr std::int32_t kMaxTradePayload = 2048;
 
-/// The table-driven trade codec; it shares its field store and pack algorithms with CPosPack.
+/// The trade codec: a face of the engine with the built-in trade form.
 class CtradeBase {
 public:
     CtradeBase();
@@ -30,7 +31,6 @@ public:
     /// null source only reserves the buffer. Reads at most `readable` bytes; the rest count as 0.
     std::int32_t UnpackField(const std::uint8_t* source, std::int32_t f,
                              std::size_t readable = SIZE_MAX);
-    void ExpandBitmap(const std::uint8_t* bitmap, std::uint8_t* list);
     /// Unpack that reads at most `readable` bytes of data; what follows counts as zero, as in the
     /// zero-filled buffer of the parse command. Payload bytes consumed (may exceed len), or -1.
     [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
@@ -43,7 +43,7 @@ public:
     std::array<FieldValue, 65> m_value{};
 
 protected:
-    Table64 Table() { return {m_attr, m_fieldList, m_value, m_arena}; }
+    FieldSet Set() { return {m_attr, m_fieldList, m_value, m_arena}; }
     FieldBufferArena m_arena;
 };
 

@@ -1,0 +1,602 @@
+// The table-driven engine shared by every message form.
+#include "codec/Engine.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "codec/Conversions.h"
+
+namespace {
+
+constexpr char kArrowText[] = " -> ";
+
+FieldAttr AttrOf(const FieldDef& d) {
+    FieldAttr a;
+    if (!d.Defined()) return a;
+    a.fixed = d.fixed ? 1 : 0;
+    a.maxLen = d.maxLen;
+    a.lenBytes = d.fixed ? 0 : d.prefixBytes;
+    a.format = d.enc == DataEnc::Bcd ? 'N' : d.enc == DataEnc::Ascii ? 'A' : 'B';
+    a.lenFormat = d.prefixEnc == PrefixEnc::Bcd ? 'N' : d.prefixEnc == PrefixEnc::Ascii ? 'A' : 'B';
+    a.inMac = d.inMac ? 1 : 0;
+    return a;
+}
+
+// Bitmap bytes on the wire for a table's full width.
+std::int32_t FullBitmapBytes(const BitmapSpec& b) {
+    const std::int32_t binary = b.secondary == SecondaryBitmap::Never ? 8 : b.bits / 8;
+    return b.enc == BitmapEnc::Ascii ? 2 * binary : binary;
+}
+
+std::size_t StoredBytes(const FieldValue& v) {
+    if (v.length <= 0) return 0;
+    return std::min(static_cast<std::size_t>(v.length), v.data.size());
+}
+
+void Fail(const DecodeContext& ctx, std::int32_t field, std::int64_t offset, std::string reason) {
+    if (ctx.failure == nullptr) return;
+    ctx.failure->field = field;
+    ctx.failure->offset = offset;
+    ctx.failure->reason = std::move(reason);
+}
+
+std::string FieldText(std::int32_t f) { return "field " + std::to_string(f); }
+
+// Writes v as `width` ASCII digits, zero-padded; a longer number keeps its first digits.
+void WriteDigits(std::uint8_t* out, std::size_t width, std::int64_t v) {
+    char digits[24];
+    const auto res = std::to_chars(digits, digits + sizeof digits, v);
+    const auto n = static_cast<std::size_t>(res.ptr - digits);
+    std::memset(out, '0', width);
+    if (n >= width) {
+        std::memcpy(out, digits, width);
+    } else {
+        std::memcpy(out + (width - n), digits, n);
+    }
+}
+
+// Copies n bytes and, when text is not null, " -> " and the text part; see SetHexValue.
+void HexRow(FieldRowList& rows, std::string_view name, std::string_view length,
+            const std::uint8_t* bytes, std::size_t n, bool withText) {
+    FieldRow& row = rows.emplace_back();
+    SetRowText(row.name, name);
+    SetRowText(row.length, length);
+    SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
+}
+
+}  // namespace
+
+void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
+                     const std::uint8_t* text, std::size_t textLen) {
+    if (text == nullptr) {
+        BytesToHex(bytes, n, row.value.Prepare(2 * n));
+        return;
+    }
+    // A row text ends at a zero byte: the text part shows the bytes before the first one.
+    if (const void* zero = textLen == 0 ? nullptr : std::memchr(text, 0, textLen)) {
+        textLen = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - text);
+    }
+    constexpr std::size_t arrow = sizeof kArrowText - 1;
+    char* out = row.value.Prepare(2 * n + arrow + textLen);
+    BytesToHex(bytes, n, out);
+    std::memcpy(out + 2 * n, kArrowText, arrow);
+    out += 2 * n + arrow;
+    // Short texts in 8-byte steps: cheaper than a general block copy for most field texts.
+    std::size_t i = 0;
+    for (; i + 8 <= textLen; i += 8) std::memcpy(out + i, text + i, 8);
+    for (; i < textLen; ++i) out[i] = static_cast<char>(text[i]);
+}
+
+std::vector<FieldAttr> AttrsOf(const FieldTable& table) {
+    std::vector<FieldAttr> attrs(static_cast<std::size_t>(std::clamp(table.bitmap.bits, 0, 128)) +
+                                 1);
+    for (std::size_t f = 0; f < attrs.size() && f < table.fields.size(); ++f) {
+        attrs[f] = AttrOf(table.fields[f]);
+    }
+    return attrs;
+}
+
+std::int32_t BitmapToList(std::int32_t bits, const std::uint8_t* bitmap, std::uint8_t* list) {
+    bits = std::clamp(bits, 0, 128);
+    std::memset(list, 0, static_cast<std::size_t>(bits));
+    std::int32_t count = 0;
+    for (std::int32_t j = 0; j < bits / 8; ++j) {
+        // Set bits from the most significant down, found directly rather than tried one by one.
+        for (auto b = static_cast<std::uint8_t>(bitmap[j]); b != 0;) {
+            const int k = std::countl_zero(b);
+            list[count++] = static_cast<std::uint8_t>(j * 8 + k + 1);
+            b = static_cast<std::uint8_t>(b & ~(0x80u >> k));
+        }
+    }
+    return count;
+}
+
+void ListToBitmap(const std::uint8_t* list, std::uint8_t* bitmap, std::int32_t bits,
+                  std::int32_t lowest) {
+    std::memset(bitmap, 0, static_cast<std::size_t>(bits / 8));
+    for (std::int32_t i = 0; i < bits && list[i] != 0; ++i) {
+        const std::int32_t n = list[i];
+        if (n < lowest || n > bits) continue;
+        bitmap[(n - 1) / 8] |= static_cast<std::uint8_t>(0x80 >> ((n - 1) % 8));
+    }
+}
+
+std::int32_t UnpackBody(const FieldTable& form, FieldSet s, const std::uint8_t* data,
+                        std::int32_t len, std::size_t readable, std::int64_t base,
+                        const DecodeContext& ctx) {
+    if (data == nullptr || s.attr.size() < 2 || s.value.size() < s.attr.size() ||
+        s.fieldList.size() < s.attr.size()) {
+        return -1;
+    }
+    const auto rest = [&](std::int64_t off) {
+        return off >= static_cast<std::int64_t>(readable)
+                   ? std::size_t{0}
+                   : readable - static_cast<std::size_t>(off);
+    };
+    // A field may start past the readable bytes (it then reads zeros): point at their end instead
+    // of forming a pointer outside the caller's buffer.
+    const auto at = [&](std::int64_t off) {
+        return data + std::min(static_cast<std::size_t>(off), readable);
+    };
+    std::int32_t stated = 0;
+    const auto take = [&](std::int32_t f, std::int64_t off) -> std::int32_t {
+        const auto i = static_cast<std::size_t>(f);
+        const std::int32_t r = UnpackFieldValue(s.attr[i], s.value[i], s.arena, at(off), rest(off),
+                                                &stated);
+        if (r < 0) return r;
+        const FieldAttr& a = s.attr[i];
+        if (a.fixed != 1 && stated > a.maxLen) {
+            std::string what = FieldText(f) + " states length " + std::to_string(stated) +
+                               ", above its maximum " + std::to_string(a.maxLen);
+            if (form.strict) {
+                Fail(ctx, f, base + off, std::move(what));
+                return -2;
+            }
+            if (ctx.warnings != nullptr) ctx.warnings->push_back(what + "; read as the maximum");
+        }
+        return r;
+    };
+
+    std::int64_t off = take(0, 0);
+    if (off < 0) {
+        if (off == -1) Fail(ctx, 0, base, "field 0 (message type) is not defined");
+        return -1;
+    }
+
+    // The bitmap: its full width, or with the secondary half only when bit 1 says so.
+    FieldAttr bitmapAttr = s.attr[1];
+    if (form.bitmap.secondary == SecondaryBitmap::Bit1 && bitmapAttr.maxLen > 0) {
+        const std::int32_t half = form.bitmap.enc == BitmapEnc::Ascii ? 16 : 8;
+        std::uint8_t first = 0;
+        if (rest(off) > 0) first = *at(off);
+        if (form.bitmap.enc == BitmapEnc::Ascii) {
+            const char digit = static_cast<char>(first);
+            HexToBytes(&digit, 1, &first);  // the first hex digit's value in the high nibble
+        }
+        const bool secondary = (first & 0x80) != 0;
+        bitmapAttr.fixed = 1;
+        bitmapAttr.maxLen = std::min(bitmapAttr.maxLen, secondary ? 2 * half : half);
+    }
+    const std::int32_t rb = bitmapAttr.maxLen > 0
+                                ? UnpackFieldValue(bitmapAttr, s.value[1], s.arena, at(off),
+                                                   rest(off))
+                                : -1;
+    if (rb < 0) {
+        Fail(ctx, 1, base + off, "field 1 (bitmap) is not defined");
+        return -1;
+    }
+    off += rb;
+
+    std::uint8_t bitmap[16] = {};
+    std::int32_t bits = std::min<std::int32_t>(form.bitmap.bits, 128);
+    if (form.bitmap.enc == BitmapEnc::Ascii) {
+        const std::size_t chars = std::min<std::size_t>(32, StoredBytes(s.value[1]));
+        HexToBytes(reinterpret_cast<const char*>(s.value[1].data.data()), chars, bitmap);
+        bits = std::min<std::int32_t>(bits, static_cast<std::int32_t>(chars / 2) * 8);
+    } else {
+        const std::size_t n = std::min<std::size_t>(16, s.value[1].data.size());
+        std::memcpy(bitmap, s.value[1].data.data(), n);
+        if (form.bitmap.secondary == SecondaryBitmap::Bit1) {
+            bits = std::min<std::int32_t>(bits, rb * 8);
+        }
+    }
+    if (form.bitmap.secondary == SecondaryBitmap::Never) bits = std::min(bits, 64);
+    bits = std::min<std::int32_t>(bits, static_cast<std::int32_t>(s.attr.size()) - 1) / 8 * 8;
+
+    const std::int32_t count = BitmapToList(bits, bitmap, s.fieldList.data());
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint8_t e = s.fieldList[static_cast<std::size_t>(i)];
+        // Entry 1 is the secondary bitmap, already part of the bitmap bytes.
+        if (e < 2) continue;
+        if (off > len) {
+            Fail(ctx, e, base + off,
+                 FieldText(e) + " would start at byte " + std::to_string(base + off) +
+                     ", past the end of the " + std::to_string(ctx.whole) + "-byte message");
+            return -1;
+        }
+        const std::int32_t r = take(e, off);
+        if (r == -1) {
+            Fail(ctx, e, base + off, FieldText(e) + " is marked in the bitmap but not defined");
+            return -1;
+        }
+        if (r < 0) return -1;
+        off += r;
+    }
+    return static_cast<std::int32_t>(off);
+}
+
+std::int64_t ReadLengthPart(const FramePart& part, const std::uint8_t* data,
+                            std::size_t readable) {
+    const std::size_t n = static_cast<std::size_t>(std::clamp(part.bytes, 0, 8));
+    std::uint8_t b[8] = {};
+    std::memcpy(b, data, std::min(n, readable));
+    if (part.lengthEnc == LengthEnc::Ascii) {
+        return DecimalTextToInt(reinterpret_cast<const char*>(b), n);
+    }
+    std::int64_t v = 0;
+    for (std::size_t i = 0; i < n; ++i) v = v * 256 + b[i];
+    return v;
+}
+
+std::int32_t UnpackFramed(const FieldTable& form, FieldSet s, const std::uint8_t* data,
+                          std::int32_t len, std::size_t readable, LengthRule lengthRule,
+                          FrameFound& found, const DecodeContext& ctx) {
+    found = FrameFound{};
+    if (data == nullptr) return -1;
+    if (len < form.minMessageBytes) {
+        Fail(ctx, -1, 0,
+             "message of " + std::to_string(len) + " bytes is shorter than " +
+                 std::to_string(form.minMessageBytes) + " bytes");
+        return -1;
+    }
+    const auto byteAt = [&](std::size_t i) -> std::uint8_t { return i < readable ? data[i] : 0; };
+    std::size_t pos = 0;
+    bool previous = true;
+    std::int64_t cutStated = 0;
+    for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
+        const FramePart& part = form.frame[i];
+        bool present = true;
+        switch (part.presence) {
+            case Presence::Always:
+                break;
+            case Presence::WithPrevious:
+                present = previous;
+                break;
+            case Presence::Detect:
+                for (const ByteTest& t : part.detect) {
+                    const std::size_t at = pos + static_cast<std::size_t>(std::max(t.offset, 0));
+                    if ((byteAt(at) & t.mask) != t.value) present = false;
+                }
+                break;
+            case Presence::LengthMatch:
+                break;
+        }
+        if (part.kind == FramePartKind::Length) {
+            if (lengthRule == LengthRule::Match) {
+                const std::int64_t stated = ReadLengthPart(
+                    part, data + std::min(pos, readable), readable > pos ? readable - pos : 0);
+                const std::int64_t after = static_cast<std::int64_t>(len) -
+                                           static_cast<std::int64_t>(pos) - part.bytes;
+                present = stated == after;
+                if (!present && form.allowShorterLength && stated > 0 && stated < after) {
+                    present = true;
+                    found.cutTo = static_cast<std::int64_t>(pos) + part.bytes + stated;
+                    cutStated = stated;
+                }
+            } else {
+                present = lengthRule == LengthRule::Present;
+            }
+        }
+        found.present[i] = present;
+        found.offset[i] = static_cast<std::int32_t>(pos);
+        previous = present;
+        if (present) pos += static_cast<std::size_t>(std::max(part.bytes, 0));
+    }
+    found.body = static_cast<std::int32_t>(pos);
+    if (found.cutTo >= 0) {
+        if (ctx.warnings != nullptr) {
+            ctx.warnings->push_back("the message's length states " +
+                                    std::to_string(cutStated) +
+                                    " bytes; the " + std::to_string(len - found.cutTo) +
+                                    " bytes after them are not decoded");
+        }
+        len = static_cast<std::int32_t>(found.cutTo);
+        readable = std::min(readable, static_cast<std::size_t>(found.cutTo));
+    }
+    if (form.strict && static_cast<std::int64_t>(pos) > len) {
+        Fail(ctx, -1, 0,
+             "message of " + std::to_string(len) + " bytes is shorter than its framing of " +
+                 std::to_string(pos) + " bytes");
+        return -1;
+    }
+    const std::uint8_t* body = data + std::min(pos, readable);
+    const std::size_t rest = readable > pos ? readable - pos : 0;
+    const std::int32_t r = UnpackBody(form, s, body, len - static_cast<std::int32_t>(pos), rest,
+                                      static_cast<std::int64_t>(pos), ctx);
+    return r > 0 ? static_cast<std::int32_t>(pos) + r : -1;
+}
+
+std::int32_t PackBody(const FieldTable& form, FieldSet s, std::uint8_t* out,
+                      std::int32_t* outLen) {
+    if (out == nullptr) return 0;
+    if (s.attr.size() < 2 || s.value.size() < s.attr.size() || s.fieldList.size() < s.attr.size()) {
+        return -1;
+    }
+    const FieldValue& type = s.value[0];
+    if (type.length >= 1024) return -1;
+    std::size_t pos = StoredBytes(type);
+    if (pos > 0) std::memcpy(out, type.data.data(), pos);
+
+    const std::int32_t bits =
+        std::min<std::int32_t>(form.bitmap.bits, static_cast<std::int32_t>(s.attr.size()) - 1);
+    const std::size_t last = static_cast<std::size_t>(bits);
+    std::fill(s.fieldList.begin(), s.fieldList.end(), std::uint8_t{0});
+    std::size_t k = 0;
+    bool high = false;  // a field above 64 is present
+    for (std::size_t f = 2; f <= last; ++f) {
+        if (s.value[f].length > 0) {
+            s.fieldList[k++] = static_cast<std::uint8_t>(f);
+            high |= f > 64;
+        }
+    }
+    std::int32_t wireBits = form.bitmap.secondary == SecondaryBitmap::Never ? 64 : bits;
+    if (form.bitmap.secondary == SecondaryBitmap::Bit1) wireBits = high ? 128 : 64;
+    const bool bit1 = (form.packSetsBit1 && s.value[1].length > 0) ||
+                      (form.bitmap.secondary == SecondaryBitmap::Bit1 && high);
+    if (bit1) {
+        std::memmove(s.fieldList.data() + 1, s.fieldList.data(), k);
+        s.fieldList[0] = 1;
+        ++k;
+    }
+    std::uint8_t bitmap[16];
+    ListToBitmap(s.fieldList.data(), bitmap, wireBits, 1);
+    std::size_t bitmapBytes = static_cast<std::size_t>(wireBits / 8);
+    if (form.bitmap.enc == BitmapEnc::Ascii) {
+        char hex[33];
+        BytesToHex(bitmap, bitmapBytes, hex);
+        bitmapBytes *= 2;
+        std::memcpy(out + pos, hex, bitmapBytes);
+        pos += bitmapBytes;
+    } else {
+        std::memcpy(out + pos, bitmap, bitmapBytes);
+        if (form.bitmap.secondary == SecondaryBitmap::Bit1) {
+            pos += bitmapBytes;
+        } else {
+            // The stored length of field 1 says how many bitmap bytes the message carries.
+            pos += static_cast<std::size_t>(std::max(s.value[1].length, 0));
+        }
+    }
+
+    for (std::size_t i = 0; i < k; ++i) {
+        const std::size_t f = s.fieldList[i];
+        if (f < 2 || f > static_cast<std::size_t>(form.packLastField)) continue;
+        const FieldValue& v = s.value[f];
+        if (form.packMaxStored > 0 && v.length >= form.packMaxStored) continue;
+        const std::size_t n = StoredBytes(v);
+        std::memcpy(out + pos, v.data.data(), n);
+        pos += n;
+    }
+    if (outLen != nullptr) *outLen = static_cast<std::int32_t>(pos);
+    return static_cast<std::int32_t>(pos);
+}
+
+std::int32_t MaxBodySize(const FieldTable& form, std::span<const FieldAttr> attr) {
+    // The bitmap, whatever the table says of field 1.
+    std::int32_t total = FullBitmapBytes(form.bitmap);
+    for (const FieldAttr& a : attr) total += MaxEncodedSize(a);
+    return total;
+}
+
+std::int32_t BuildMacText(const FieldTable& form, FieldSet s, std::uint8_t* out) {
+    std::size_t pos = 0;
+    const std::size_t n = std::min(s.attr.size(), s.value.size());
+    // The MAC field itself and everything after it take no part.
+    const std::size_t end =
+        form.macField > 0 ? std::min(n, static_cast<std::size_t>(form.macField)) : n;
+    for (std::size_t i = 0; i < end; ++i) {
+        const FieldValue& v = s.value[i];
+        if (s.attr[i].inMac != 1 || v.length <= 0 || v.length >= 1024) continue;
+        const std::int32_t limit =
+            i < form.fields.size() ? form.fields[i].macBytes : 0;
+        const std::size_t take = limit > 0 ? std::min<std::size_t>(static_cast<std::size_t>(limit),
+                                                                    v.data.size())
+                                           : StoredBytes(v);
+        if (pos + take + 1 > static_cast<std::size_t>(kMacInputScratch)) break;
+        std::memcpy(out + pos, v.data.data(), take);
+        pos += take;
+        out[pos++] = ' ';
+    }
+    if (pos == 0) return 0;
+    out[pos - 1] = 0;
+    return static_cast<std::int32_t>(pos - 1);
+}
+
+std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& parts,
+                        std::uint8_t* out, std::int32_t* outLen) {
+    if (out == nullptr || outLen == nullptr) return 0;
+    std::size_t framing = 0;
+    for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
+        if (form.frame[i].packed) framing += static_cast<std::size_t>(std::max(form.frame[i].bytes, 0));
+    }
+    std::int32_t bodyLen = 0;
+    const std::int32_t body = PackBody(form, s, out + framing, &bodyLen);
+    if (body < 1) return -1;
+    std::size_t total = framing + static_cast<std::size_t>(body);
+
+    const std::size_t mac = static_cast<std::size_t>(form.macField);
+    if (form.macField > 0 && mac < s.value.size() && s.value[mac].length > 0) {
+        if (form.macFill == MacFill::Zeros) {
+            // Room for the MAC, left zero: no MAC is computed and the stored value is not copied.
+            const auto room = static_cast<std::size_t>(std::max(s.attr[mac].maxLen, 0));
+            std::memset(out + total, 0, room);
+            total += room;
+        } else if (form.macFill == MacFill::ZeroHex) {
+            // The MAC input only checks that some field qualifies; no key or MAC algorithm is
+            // applied, so the MAC text is the hex of four zero bytes.
+            std::uint8_t scratch[kMacInputScratch] = {};
+            if (BuildMacText(form, s, scratch) < 1) return -1;
+            const std::uint8_t zero[4] = {};
+            char text[8];
+            Word32ToHex(zero, text);
+            FieldValue& v = s.value[mac];
+            std::memcpy(v.data.data(), text, std::min<std::size_t>(8, v.data.size()));
+            std::memcpy(out + total, text, 8);
+            total += 8;
+        } else {
+            const std::size_t n = StoredBytes(s.value[mac]);
+            std::memcpy(out + total, s.value[mac].data.data(), n);
+            total += n;
+        }
+    }
+
+    std::size_t pos = 0;
+    for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
+        const FramePart& part = form.frame[i];
+        if (!part.packed) continue;
+        const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
+        std::uint8_t* p = out + pos;
+        pos += width;
+        if (part.kind == FramePartKind::Length) {
+            // The count of the bytes after the length.
+            const auto after = static_cast<std::int64_t>(total - pos);
+            if (part.lengthEnc == LengthEnc::Ascii) {
+                WriteDigits(p, width, after);
+            } else {
+                for (std::size_t b = width; b-- > 0;) p[b] = static_cast<std::uint8_t>(
+                                                           (after >> (8 * (width - 1 - b))) & 0xFF);
+            }
+            continue;
+        }
+        const std::span<const std::uint8_t> given = parts[i];
+        const std::span<const std::uint8_t> src =
+            given.empty() ? std::span<const std::uint8_t>(part.packDefault) : given;
+        std::memset(p, 0, width);
+        std::memcpy(p, src.data(), std::min(width, src.size()));
+        std::size_t m = 0;
+        for (const HeaderMember& member : part.members) {
+            const auto w = static_cast<std::size_t>(std::max(member.bytes, 0));
+            if (m + w > width) break;
+            if (member.fill == MemberFill::TotalLength) {
+                WriteDigits(p + m, w, static_cast<std::int64_t>(total));
+            }
+            m += w;
+        }
+    }
+    *outLen = static_cast<std::int32_t>(total);
+    return static_cast<std::int32_t>(total);
+}
+
+std::int32_t MaxFramedSize(const FieldTable& form, std::span<const FieldAttr> attr) {
+    std::int32_t total = MaxBodySize(form, attr);
+    for (const FramePart& part : form.frame) {
+        if (part.packed) total += std::max(part.bytes, 0);
+    }
+    const auto mac = static_cast<std::size_t>(form.macField);
+    if (form.macField > 0 && mac < attr.size()) {
+        if (form.macFill == MacFill::ZeroHex) total += 8;
+        if (form.macFill == MacFill::Zeros) total += std::max(attr[mac].maxLen, 0);
+        if (form.macFill == MacFill::Stored) total += MaxEncodedSize(attr[mac]);
+    }
+    return total;
+}
+
+void AppendFrameRows(FieldRowList& rows, const FramePart& part, const std::uint8_t* bytes) {
+    if (!part.showRow || part.kind == FramePartKind::Length) return;
+    const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
+    if (part.members.empty()) {
+        char length[16];
+        const auto res = std::to_chars(length, length + sizeof length, part.bytes);
+        HexRow(rows, part.name, std::string_view(length, static_cast<std::size_t>(res.ptr - length)),
+               bytes, width, false);
+        return;
+    }
+    std::size_t m = 0;
+    for (const HeaderMember& member : part.members) {
+        const auto w = static_cast<std::size_t>(std::max(member.bytes, 0));
+        if (m + w > width) break;
+        char length[16];
+        const auto res = std::to_chars(length, length + sizeof length, member.bytes);
+        HexRow(rows, member.name,
+               std::string_view(length, static_cast<std::size_t>(res.ptr - length)), bytes + m, w,
+               member.withText);
+        m += w;
+    }
+}
+
+namespace {
+
+void AppendHeadRow(FieldRowList& rows, const HeadRow& head, const FieldValue& v) {
+    // The shown bytes come from the buffer, zero where it is shorter; "as stored" takes the value.
+    std::uint8_t tmp[32] = {};
+    const std::size_t n = head.shownBytes > 0
+                        ? std::min<std::size_t>(static_cast<std::size_t>(head.shownBytes), 32)
+                        : std::min<std::size_t>(StoredBytes(v), 32);
+    if (!v.data.empty()) std::memcpy(tmp, v.data.data(), std::min(n, v.data.size()));
+    if (head.lengthText.empty()) {
+        char length[16];
+        const auto res = std::to_chars(length, length + sizeof length, n);
+        HexRow(rows, head.name, std::string_view(length, static_cast<std::size_t>(res.ptr - length)),
+               tmp, n, head.withText);
+        return;
+    }
+    HexRow(rows, head.name, head.lengthText, tmp, n, head.withText);
+}
+
+}  // namespace
+
+void AppendBodyRows(FieldRowList& rows, const FieldTable& form, std::span<const FieldAttr> attr,
+                    std::span<const std::uint8_t> fieldList, std::span<const FieldValue> value) {
+    if (value.size() < 2) return;
+    AppendHeadRow(rows, form.typeRow, value[0]);
+    AppendHeadRow(rows, form.bitmapRow, value[1]);
+    static const FieldDef kNoDef;
+    const std::size_t n = std::min(attr.size(), value.size());
+    std::size_t i = 0;
+    while (i < fieldList.size()) {
+        // Runs of eight zero entries (most of a positional list) are passed over in one step.
+        if (i + 8 <= fieldList.size()) {
+            std::uint64_t eight;
+            std::memcpy(&eight, fieldList.data() + i, 8);
+            if (eight == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const std::size_t end = std::min(i + 8, fieldList.size());
+        for (; i < end; ++i) {
+            const std::size_t e = fieldList[i];
+            if (e < 2 || e >= n) continue;
+            const FieldValue& v = value[e];
+            if (v.length <= 0) continue;
+            const FieldAttr& a = attr[e];
+            const FieldDef& d = e < form.fields.size() ? form.fields[e] : kNoDef;
+            const std::uint8_t* s = v.data.data();
+            const std::size_t stored = StoredBytes(v);
+            const std::size_t p =
+                a.fixed == 1 ? 0
+                             : std::min(stored, static_cast<std::size_t>(std::max(a.lenBytes, 0)));
+            FieldRow& row = rows.emplace_back();
+            SetRowNumber(row.name, form.fieldRowPrefix, static_cast<std::int32_t>(e));
+            // The length counts the data bytes, without the prefix.
+            SetRowNumber(row.length, "",
+                         a.fixed == 1 ? v.length
+                                      : v.length - std::min(std::max(a.lenBytes, 0), v.length));
+            const std::uint8_t* hex = d.rowHex == RowHex::Data ? s + p : s;
+            const std::size_t hexN = d.rowHex == RowHex::Data ? stored - p : stored;
+            switch (d.rowText) {
+                case RowTextPart::None:
+                    SetHexValue(row, hex, hexN, nullptr, 0);
+                    break;
+                case RowTextPart::Data:
+                    SetHexValue(row, hex, hexN, s + p, stored - p);
+                    break;
+                case RowTextPart::Stored:
+                    SetHexValue(row, hex, hexN, s, stored);
+                    break;
+            }
+        }
+    }
+}
