@@ -16,6 +16,8 @@ inline constexpr std::string_view kTextPortEmpty = "Port为空!";
 inline constexpr std::string_view kTextSendDataEmpty = "Send数据为空!";
 inline constexpr std::string_view kTextConnectError = "建立socket连接异常!";
 inline constexpr std::string_view kTextErrorCaption = "错误";
+inline constexpr std::string_view kTextTableFileError = "域定义文件有误!";
+inline constexpr std::string_view kTextLoadTableItem = "载入域定义文件…";
 
 /// The longest message text a command takes (its 10240-byte text buffer and terminator).
 inline constexpr std::size_t kMaxMessageText = 10239;

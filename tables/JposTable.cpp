@@ -180,7 +180,7 @@ TableLoad LoadJposTable(std::string_view text) {
                                          "whole");
         }
     }
-    DefaultTypeRow(t);
+    DefaultHeadRows(t, false, false);
     CompleteTable(t, problems);
     if (problems.empty()) load.table = std::move(t);
     return load;

@@ -318,6 +318,7 @@ void ReadFramePart(json_object* object, std::size_t index, FieldTable& t,
         }
         if (r.Flag("optional").value_or(false)) p.presence = Presence::LengthMatch;
         if (const auto shorter = r.Flag("allowShorter")) t.allowShorterLength = *shorter;
+        if (const auto packed = r.Flag("packed")) p.packed = *packed;
     } else {
         if (const auto rows = r.Flag("rows")) p.showRow = *rows;
     }
@@ -500,14 +501,17 @@ TableLoad LoadJsonTable(std::string_view text) {
             ReadFramePart(json_object_array_get_idx(frame, i), i, t, problems);
         }
     }
+    if (const auto strict = top.Flag("strict")) t.strict = *strict;
     if (const auto minBytes = top.Integer("minBytes", 0, kMaxFrameBytes)) {
         t.minMessageBytes = static_cast<std::int32_t>(*minBytes);
     }
     TextRule tableText = TextRule::Data;
     bool typeRowGiven = false;
+    bool bitmapRowGiven = false;
     if (json_object* rows = top.Object("rows")) {
         Reader r(rows, "rows", problems);
         typeRowGiven = r.Has("type");
+        bitmapRowGiven = r.Has("bitmap");
         ReadHeadRow(r, "type", t.typeRow, problems);
         ReadHeadRow(r, "bitmap", t.bitmapRow, problems);
         if (const auto prefix = r.Text("prefix")) t.fieldRowPrefix = *prefix;
@@ -525,6 +529,9 @@ TableLoad LoadJsonTable(std::string_view text) {
         if (const auto bit1 = r.Flag("bit1")) t.packSetsBit1 = *bit1;
         if (const auto last = r.Integer("lastField", 2, t.bitmap.bits)) {
             t.packLastField = static_cast<std::int32_t>(*last);
+        }
+        if (const auto maxStored = r.Integer("maxStored", 0, kMaxFieldLength + 8)) {
+            t.packMaxStored = static_cast<std::int32_t>(*maxStored);
         }
         r.UnknownKeys();
     }
@@ -557,7 +564,7 @@ TableLoad LoadJsonTable(std::string_view text) {
         }
     }
     top.UnknownKeys();
-    if (!typeRowGiven) DefaultTypeRow(t);
+    DefaultHeadRows(t, typeRowGiven, bitmapRowGiven);
     CompleteTable(t, problems);
     if (problems.empty()) load.table = std::move(t);
     return load;

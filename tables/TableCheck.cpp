@@ -34,7 +34,10 @@ std::int32_t EncodedBytes(const FieldDef& f) {
 
 }  // namespace
 
-void DefaultTypeRow(FieldTable& t) {
+void DefaultHeadRows(FieldTable& t, bool typeGiven, bool bitmapGiven) {
+    // The bitmap as stored, its byte count as the length: 8 or 16 with a secondary bitmap.
+    if (!bitmapGiven) t.bitmapRow = HeadRow{"Bit 1", "", 0, false};
+    if (typeGiven) return;
     const FieldDef& type = t.fields[0];
     t.typeRow.name = "Type";
     t.typeRow.lengthText = std::to_string(type.maxLen > 0 ? type.maxLen : 4);
@@ -81,5 +84,4 @@ void CompleteTable(FieldTable& t, std::vector<std::string>& problems) {
         problems.push_back("pack, key \"macField\": field " + std::to_string(t.macField) +
                            " is not defined");
     }
-    if (t.bitmapRow.lengthText.empty()) t.bitmapRow.lengthText = std::to_string(bitmap.maxLen);
 }

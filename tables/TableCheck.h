@@ -20,9 +20,9 @@ inline constexpr std::int32_t kMaxFrameBytes = 256;
 void CheckFieldLength(const FieldDef& f, const std::string& where,
                       std::vector<std::string>& problems);
 
-/// The message type row as a loaded table shows it: "Type", four digits, its bytes as hex, and
-/// as text too when the type is ASCII.
-void DefaultTypeRow(FieldTable& t);
+/// The rows a loaded table shows unless it says otherwise: "Type" with the digit count, the
+/// type's bytes as hex, and as text too when it is ASCII; "Bit 1" with the bitmap as stored.
+void DefaultHeadRows(FieldTable& t, bool typeGiven, bool bitmapGiven);
 
 /// Checks what only the whole table can show (the message type defined and fixed, a length
 /// part first, detection tests inside the framing) and fills the bitmap's entry.
