@@ -384,6 +384,7 @@ void ReadFramePart(json_object* object, std::size_t index, FieldTable& t,
                 membersPack = true;
                 if (*pack == "length") {
                     hm.fill = MemberFill::TotalLength;
+                    fill.assign(fill.size(), '0');
                 } else if (const auto bytes = HexBytes(*pack);
                            bytes && bytes->size() == fill.size()) {
                     fill = *bytes;
