@@ -10,6 +10,7 @@
 #include "codec/Engine.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
+#include "tables/TableCheck.h"
 
 void AttachTitles(FieldRowList& rows, const FieldTable& table) {
     const std::string_view prefix = table.fieldRowPrefix;
@@ -67,11 +68,18 @@ void TableDecoder::Parse(std::string_view text, CommandResult& result) {
     for (std::size_t i = 0; i < m_table.frame.size() && i < kMaxFrameParts; ++i) {
         if (!found.present[i]) continue;
         const FramePart& part = m_table.frame[i];
-        std::array<std::uint8_t, 256> partBytes{};
         const auto at = static_cast<std::size_t>(found.offset[i]);
-        const std::size_t width = std::min<std::size_t>(
-            partBytes.size(), static_cast<std::size_t>(std::max(part.bytes, 0)));
-        if (at < readable) std::memcpy(partBytes.data(), bytes + at, std::min(width, readable - at));
+        const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
+        if (at + width <= readable) {
+            AppendFrameRows(result.rows, part, bytes + at);
+            continue;
+        }
+        std::array<std::uint8_t, kMaxFrameBytes> partBytes{};
+        if (width > partBytes.size()) continue;
+        if (at < readable) {
+            std::memcpy(partBytes.data(), bytes + at,
+                        std::min({width, partBytes.size(), readable - at}));
+        }
         AppendFrameRows(result.rows, part, partBytes.data());
     }
     if (r == -1) {
