@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "codec/Engine.h"
+
 std::int32_t PrefixCapacity(const FieldDef& f) {
     switch (f.prefixEnc) {
         case PrefixEnc::Binary:
@@ -58,6 +60,10 @@ void CompleteTable(FieldTable& t, std::vector<std::string>& problems) {
     bitmap.enc = DataEnc::Binary;
     const std::int32_t bitmapBytes = t.bitmap.bits / 8;
     bitmap.maxLen = t.bitmap.enc == BitmapEnc::Ascii ? 2 * bitmapBytes : bitmapBytes;
+    if (t.frame.size() > kMaxFrameParts) {
+        problems.push_back("key \"frame\": " + std::to_string(t.frame.size()) +
+                           " parts, more than " + std::to_string(kMaxFrameParts));
+    }
     std::int32_t frameBytes = 0;
     for (std::size_t i = 0; i < t.frame.size(); ++i) {
         const FramePart& p = t.frame[i];
