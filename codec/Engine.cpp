@@ -13,6 +13,8 @@ namespace {
 
 constexpr char kArrowText[] = " -> ";
 
+}  // namespace
+
 FieldAttr AttrOf(const FieldDef& d) {
     FieldAttr a;
     if (!d.Defined()) return a;
@@ -24,6 +26,13 @@ FieldAttr AttrOf(const FieldDef& d) {
     a.inMac = d.inMac ? 1 : 0;
     return a;
 }
+
+bool SameAttr(const FieldAttr& a, const FieldAttr& b) {
+    return a.fixed == b.fixed && a.maxLen == b.maxLen && a.lenBytes == b.lenBytes &&
+           a.format == b.format && a.lenFormat == b.lenFormat && a.inMac == b.inMac;
+}
+
+namespace {
 
 // Bitmap bytes on the wire for a table's full width.
 std::int32_t FullBitmapBytes(const BitmapSpec& b) {
@@ -45,6 +54,20 @@ void Fail(const DecodeContext& ctx, std::int32_t field, std::int64_t offset, std
 
 std::string FieldText(std::int32_t f) { return "field " + std::to_string(f); }
 
+// A stated length above the maximum: a strict table refuses it (false), the others cut it to the
+// maximum, with a warning.
+[[gnu::cold]] bool ReportOverlong(const FieldTable& form, const DecodeContext& ctx, std::int32_t f,
+                                  std::int64_t offset, std::int32_t stated, std::int32_t maxLen) {
+    std::string what = FieldText(f) + " states length " + std::to_string(stated) +
+                       ", above its maximum " + std::to_string(maxLen);
+    if (form.strict) {
+        Fail(ctx, f, offset, std::move(what));
+        return false;
+    }
+    if (ctx.warnings != nullptr) ctx.warnings->push_back(what + "; read as the maximum");
+    return true;
+}
+
 // Writes v as `width` ASCII digits, zero-padded; a longer number keeps its first digits.
 void WriteDigits(std::uint8_t* out, std::size_t width, std::int64_t v) {
     char digits[24];
@@ -58,12 +81,19 @@ void WriteDigits(std::uint8_t* out, std::size_t width, std::int64_t v) {
     }
 }
 
-// Copies n bytes and, when text is not null, " -> " and the text part; see SetHexValue.
+// A row of n bytes as hex and, when withText, " -> " and the bytes as text; see SetHexValue.
 void HexRow(FieldRowList& rows, std::string_view name, std::string_view length,
             const std::uint8_t* bytes, std::size_t n, bool withText) {
     FieldRow& row = rows.emplace_back();
-    SetRowText(row.name, name);
-    SetRowText(row.length, length);
+    row.name.Assign(name);
+    row.length.Assign(length);
+    SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
+}
+void HexRow(FieldRowList& rows, std::string_view name, std::int32_t length,
+            const std::uint8_t* bytes, std::size_t n, bool withText) {
+    FieldRow& row = rows.emplace_back();
+    row.name.Assign(name);
+    SetRowNumber(row.length, length);
     SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
 }
 
@@ -75,19 +105,33 @@ void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
         BytesToHex(bytes, n, row.value.Prepare(2 * n));
         return;
     }
-    // A row text ends at a zero byte: the text part shows the bytes before the first one.
-    if (const void* zero = textLen == 0 ? nullptr : std::memchr(text, 0, textLen)) {
-        textLen = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - text);
-    }
     constexpr std::size_t arrow = sizeof kArrowText - 1;
     char* out = row.value.Prepare(2 * n + arrow + textLen);
     BytesToHex(bytes, n, out);
     std::memcpy(out + 2 * n, kArrowText, arrow);
     out += 2 * n + arrow;
-    // Short texts in 8-byte steps: cheaper than a general block copy for most field texts.
+    // A row text ends at a zero byte: the text part shows the bytes before the first one. Copied
+    // in 8-byte steps while a step holds no zero byte: cheaper than a search and then a copy.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
     std::size_t i = 0;
-    for (; i + 8 <= textLen; i += 8) std::memcpy(out + i, text + i, 8);
-    for (; i < textLen; ++i) out[i] = static_cast<char>(text[i]);
+    for (; i + 8 <= textLen; i += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, text + i, 8);
+        if (((x - kOnes) & ~x & kHighs) != 0) break;
+        std::memcpy(out + i, &x, 8);
+    }
+    if (i < textLen && textLen >= 8) {
+        // The last 8 bytes in one step, overlapping what is already copied.
+        std::uint64_t x;
+        std::memcpy(&x, text + textLen - 8, 8);
+        if (((x - kOnes) & ~x & kHighs) == 0) {
+            std::memcpy(out + textLen - 8, &x, 8);
+            i = textLen;
+        }
+    }
+    for (; i < textLen && text[i] != 0; ++i) out[i] = static_cast<char>(text[i]);
+    if (i < textLen) row.value.Shrink(2 * n + arrow + i);
 }
 
 std::vector<FieldAttr> AttrsOf(const FieldTable& table) {
@@ -141,21 +185,18 @@ std::int32_t UnpackBody(const FieldTable& form, FieldSet s, const std::uint8_t* 
     const auto at = [&](std::int64_t off) {
         return data + std::min(static_cast<std::size_t>(off), readable);
     };
-    std::int32_t stated = 0;
+    // Takes field f at off: its bytes, or -1 when the table does not define it, or -2 when a
+    // strict table refuses its stated length.
     const auto take = [&](std::int32_t f, std::int64_t off) -> std::int32_t {
         const auto i = static_cast<std::size_t>(f);
-        const std::int32_t r = UnpackFieldValue(s.attr[i], s.value[i], s.arena, at(off), rest(off),
-                                                &stated);
-        if (r < 0) return r;
-        const FieldAttr& a = s.attr[i];
-        if (a.fixed != 1 && stated > a.maxLen) {
-            std::string what = FieldText(f) + " states length " + std::to_string(stated) +
-                               ", above its maximum " + std::to_string(a.maxLen);
-            if (form.strict) {
-                Fail(ctx, f, base + off, std::move(what));
-                return -2;
-            }
-            if (ctx.warnings != nullptr) ctx.warnings->push_back(what + "; read as the maximum");
+        std::int32_t stated = 0;
+        const std::int32_t r =
+            UnpackFieldValue(s.attr[i], s.value[i], s.arena, at(off), rest(off), &stated);
+        // Only a variable field states a length; a fixed one leaves stated at 0.
+        if (stated > s.attr[i].maxLen && r >= 0 &&
+            !ReportOverlong(form, ctx, f, base + off, stated, s.attr[i].maxLen)) {
+            s.value[i].length = 0;  // refused: not among the fields decoded before the failure
+            return -2;
         }
         return r;
     };
@@ -327,7 +368,13 @@ std::int32_t PackBody(const FieldTable& form, FieldSet s, std::uint8_t* out,
     }
     const FieldValue& type = s.value[0];
     if (type.length >= 1024) return -1;
-    std::size_t pos = StoredBytes(type);
+    // Every copy is cut to what the field's record allows now, so that MaxBodySize holds even
+    // for values stored under a record that was changed since.
+    const auto room = [&](std::size_t f) {
+        return std::min(StoredBytes(s.value[f]),
+                        static_cast<std::size_t>(std::max(MaxEncodedSize(s.attr[f]), 0)));
+    };
+    std::size_t pos = room(0);
     if (pos > 0) std::memcpy(out, type.data.data(), pos);
 
     const std::int32_t bits =
@@ -366,7 +413,9 @@ std::int32_t PackBody(const FieldTable& form, FieldSet s, std::uint8_t* out,
             pos += bitmapBytes;
         } else {
             // The stored length of field 1 says how many bitmap bytes the message carries.
-            pos += static_cast<std::size_t>(std::max(s.value[1].length, 0));
+            pos += std::min(static_cast<std::size_t>(std::max(s.value[1].length, 0)),
+                            static_cast<std::size_t>(FullBitmapBytes(form.bitmap) +
+                                                     std::max(MaxEncodedSize(s.attr[1]), 0)));
         }
     }
 
@@ -375,8 +424,8 @@ std::int32_t PackBody(const FieldTable& form, FieldSet s, std::uint8_t* out,
         if (f < 2 || f > static_cast<std::size_t>(form.packLastField)) continue;
         const FieldValue& v = s.value[f];
         if (form.packMaxStored > 0 && v.length >= form.packMaxStored) continue;
-        const std::size_t n = StoredBytes(v);
-        std::memcpy(out + pos, v.data.data(), n);
+        const std::size_t n = room(f);
+        if (n > 0) std::memcpy(out + pos, v.data.data(), n);
         pos += n;
     }
     if (outLen != nullptr) *outLen = static_cast<std::int32_t>(pos);
@@ -446,8 +495,10 @@ std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& pa
             std::memcpy(out + total, text, 8);
             total += 8;
         } else {
-            const std::size_t n = StoredBytes(s.value[mac]);
-            std::memcpy(out + total, s.value[mac].data.data(), n);
+            const std::size_t n = std::min(
+                StoredBytes(s.value[mac]),
+                static_cast<std::size_t>(std::max(MaxEncodedSize(s.attr[mac]), 0)));
+            if (n > 0) std::memcpy(out + total, s.value[mac].data.data(), n);
             total += n;
         }
     }
@@ -507,26 +558,38 @@ void AppendFrameRows(FieldRowList& rows, const FramePart& part, const std::uint8
     if (!part.showRow || part.kind == FramePartKind::Length) return;
     const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
     if (part.members.empty()) {
-        char length[16];
-        const auto res = std::to_chars(length, length + sizeof length, part.bytes);
-        HexRow(rows, part.name, std::string_view(length, static_cast<std::size_t>(res.ptr - length)),
-               bytes, width, false);
+        HexRow(rows, part.name, part.bytes, bytes, width, false);
         return;
     }
     std::size_t m = 0;
     for (const HeaderMember& member : part.members) {
         const auto w = static_cast<std::size_t>(std::max(member.bytes, 0));
         if (m + w > width) break;
-        char length[16];
-        const auto res = std::to_chars(length, length + sizeof length, member.bytes);
-        HexRow(rows, member.name,
-               std::string_view(length, static_cast<std::size_t>(res.ptr - length)), bytes + m, w,
-               member.withText);
+        HexRow(rows, member.name, member.bytes, bytes + m, w, member.withText);
         m += w;
     }
 }
 
 namespace {
+
+// "Bit 0" .. "Bit 128", each in 8 zero-padded bytes: the row names of the built-in forms.
+struct BitNames {
+    char text[129][8];
+    std::uint8_t size[129];
+};
+constexpr BitNames MakeBitNames() {
+    BitNames t{};
+    for (int f = 0; f <= 128; ++f) {
+        std::size_t n = 0;
+        for (const char c : {'B', 'i', 't', ' '}) t.text[f][n++] = c;
+        if (f >= 100) t.text[f][n++] = static_cast<char>('0' + f / 100);
+        if (f >= 10) t.text[f][n++] = static_cast<char>('0' + f / 10 % 10);
+        t.text[f][n++] = static_cast<char>('0' + f % 10);
+        t.size[f] = static_cast<std::uint8_t>(n);
+    }
+    return t;
+}
+constexpr BitNames kBitNames = MakeBitNames();
 
 void AppendHeadRow(FieldRowList& rows, const HeadRow& head, const FieldValue& v) {
     // The shown bytes come from the buffer, zero where it is shorter; "as stored" takes the value.
@@ -536,10 +599,7 @@ void AppendHeadRow(FieldRowList& rows, const HeadRow& head, const FieldValue& v)
                         : std::min<std::size_t>(StoredBytes(v), 32);
     if (!v.data.empty()) std::memcpy(tmp, v.data.data(), std::min(n, v.data.size()));
     if (head.lengthText.empty()) {
-        char length[16];
-        const auto res = std::to_chars(length, length + sizeof length, n);
-        HexRow(rows, head.name, std::string_view(length, static_cast<std::size_t>(res.ptr - length)),
-               tmp, n, head.withText);
+        HexRow(rows, head.name, static_cast<std::int32_t>(n), tmp, n, head.withText);
         return;
     }
     HexRow(rows, head.name, head.lengthText, tmp, n, head.withText);
@@ -554,6 +614,7 @@ void AppendBodyRows(FieldRowList& rows, const FieldTable& form, std::span<const 
     AppendHeadRow(rows, form.bitmapRow, value[1]);
     static const FieldDef kNoDef;
     const std::size_t n = std::min(attr.size(), value.size());
+    const bool bitNames = form.fieldRowPrefix == "Bit ";
     std::size_t i = 0;
     while (i < fieldList.size()) {
         // Runs of eight zero entries (most of a positional list) are passed over in one step.
@@ -579,9 +640,13 @@ void AppendBodyRows(FieldRowList& rows, const FieldTable& form, std::span<const 
                 a.fixed == 1 ? 0
                              : std::min(stored, static_cast<std::size_t>(std::max(a.lenBytes, 0)));
             FieldRow& row = rows.emplace_back();
-            SetRowNumber(row.name, form.fieldRowPrefix, static_cast<std::int32_t>(e));
+            if (bitNames && e <= 128) {
+                row.name.AssignPadded8(kBitNames.text[e], kBitNames.size[e]);
+            } else {
+                SetRowNumber(row.name, form.fieldRowPrefix, static_cast<std::int32_t>(e));
+            }
             // The length counts the data bytes, without the prefix.
-            SetRowNumber(row.length, "",
+            SetRowNumber(row.length,
                          a.fixed == 1 ? v.length
                                       : v.length - std::min(std::max(a.lenBytes, 0), v.length));
             const std::uint8_t* hex = d.rowHex == RowHex::Data ? s + p : s;

@@ -23,6 +23,9 @@ struct FieldSet {
     FieldBufferArena& arena;
 };
 
+/// The field store record of one field definition (maxLen 0 when it is not defined).
+[[nodiscard]] FieldAttr AttrOf(const FieldDef& def);
+[[nodiscard]] bool SameAttr(const FieldAttr& a, const FieldAttr& b);
 /// The field store records of a table value, index = field number (bitmap.bits + 1 entries).
 [[nodiscard]] std::vector<FieldAttr> AttrsOf(const FieldTable& table);
 

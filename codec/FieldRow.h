@@ -5,12 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 /// A whole row text of any length. Texts up to N-1 bytes live inline (no allocation: rows are
-/// built for every field of every message); longer ones move to a string. A new text is not
+/// built for every field of every message); longer ones move to a heap block. A new text is not
 /// zero-filled; only its first Size() bytes are ever read or copied.
 template <std::size_t N>
 class RowText {
@@ -28,35 +29,45 @@ public:
     }
 
     [[nodiscard]] std::string_view View() const {
-        return m_long ? std::string_view(m_overflow) : std::string_view(m_inline, m_size);
+        return {m_long ? m_heap.get() : m_inline, m_size};
     }
     operator std::string_view() const { return View(); }  // NOLINT: reads as its text
-    [[nodiscard]] std::size_t Size() const { return m_long ? m_overflow.size() : m_size; }
+    [[nodiscard]] std::size_t Size() const { return m_size; }
 
-    /// Room for a text of exactly n bytes, to be written by the caller; the text's bytes.
+    /// Room for a text of exactly n bytes (and a zero byte after them), to be written by the
+    /// caller; the text's first byte.
     [[nodiscard]] char* Prepare(std::size_t n) {
+        m_size = n;
         if (n < N) {
             m_long = false;
-            m_size = static_cast<std::uint32_t>(n);
             m_inline[n] = '\0';
             return m_inline;
         }
+        if (n + 1 > m_capacity) {
+            m_heap = std::make_unique_for_overwrite<char[]>(n + 1);
+            m_capacity = n + 1;
+        }
         m_long = true;
-        m_overflow.resize(n);
-        return m_overflow.data();
+        m_heap[n] = '\0';
+        return m_heap.get();
     }
     /// Cuts the text to its first n bytes (n not above Size()).
     void Shrink(std::size_t n) {
-        if (m_long) {
-            m_overflow.resize(n);
-        } else {
-            m_size = static_cast<std::uint32_t>(n);
-            m_inline[n] = '\0';
-        }
+        m_size = n;
+        (m_long ? m_heap.get() : m_inline)[n] = '\0';
     }
     void Assign(std::string_view text) {
         char* p = Prepare(text.size());
         if (!text.empty()) std::memcpy(p, text.data(), text.size());
+    }
+    /// Sets a text of n bytes (n below 8) from 8 bytes that hold it followed by zero bytes: one
+    /// fixed-size copy, for the short names and numbers every row has.
+    void AssignPadded8(const char* eight, std::size_t n) {
+        static_assert(N > 8);
+        std::memcpy(m_inline, eight, 8);
+        m_inline[n] = '\0';
+        m_size = n;
+        m_long = false;
     }
 
     friend bool operator==(const RowText& a, std::string_view b) { return a.View() == b; }
@@ -64,21 +75,28 @@ public:
 private:
     void MoveFrom(RowText& o) {
         if (o.m_long) {
+            m_heap = std::move(o.m_heap);
+            m_capacity = o.m_capacity;
+            m_size = o.m_size;
             m_long = true;
-            m_overflow = std::move(o.m_overflow);
+            o.m_capacity = 0;
+            o.m_size = 0;
+            o.m_long = false;
         } else {
             Assign(o.View());
         }
     }
 
-    std::uint32_t m_size = 0;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;  // of m_heap
+    std::unique_ptr<char[]> m_heap;
     bool m_long = false;
     char m_inline[N];
-    std::string m_overflow;
 };
 
 /// One row of the field list: name, length and value texts, each whole whatever its length.
 struct FieldRow {
+    FieldRow() {}  // NOLINT: user-provided, so that a new row is not zero-filled (1 KiB)
     RowText<16> name;
     RowText<16> length;
     RowText<1024> value;
@@ -102,20 +120,59 @@ void SetRowText(RowText<N>& dst, std::string_view text) {
     dst.Assign(text);
 }
 
-/// Writes prefix and the decimal text of v ("%d"); rows are built often, so no printf.
+namespace row_detail {
+/// The decimal texts of 0..999, each in 8 zero-padded bytes.
+struct SmallNumbers {
+    char text[1000][8];
+    std::uint8_t size[1000];
+};
+constexpr SmallNumbers MakeSmallNumbers() {
+    SmallNumbers t{};
+    for (int v = 0; v < 1000; ++v) {
+        std::size_t n = 0;
+        if (v >= 100) t.text[v][n++] = static_cast<char>('0' + v / 100);
+        if (v >= 10) t.text[v][n++] = static_cast<char>('0' + v / 10 % 10);
+        t.text[v][n++] = static_cast<char>('0' + v % 10);
+        t.size[v] = static_cast<std::uint8_t>(n);
+    }
+    return t;
+}
+inline constexpr SmallNumbers kSmallNumbers = MakeSmallNumbers();
+}  // namespace row_detail
+
+/// Writes the decimal text of v ("%d").
+template <std::size_t N>
+void SetRowNumber(RowText<N>& dst, std::int32_t v) {
+    if (v >= 0 && v < 1000) {  // every field number and nearly every length: one copy
+        const auto i = static_cast<std::size_t>(v);
+        dst.AssignPadded8(row_detail::kSmallNumbers.text[i], row_detail::kSmallNumbers.size[i]);
+        return;
+    }
+    char buf[16];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v);
+    dst.Assign(std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)));
+}
+
+/// Writes prefix and the decimal text of v ("%d"); rows are built often, so no printf and no
+/// copy through a scratch buffer.
 template <std::size_t N>
 void SetRowNumber(RowText<N>& dst, std::string_view prefix, std::int32_t v) {
     static_assert(N >= 16);
-    char buf[32];
-    const std::size_t p = prefix.size() < 16 ? prefix.size() : 16;
-    std::memcpy(buf, prefix.data(), p);
-    char* at = buf + p;
+    if (prefix.size() + 12 > N) {
+        std::string text(prefix);
+        text += std::to_string(v);
+        dst.Assign(text);
+        return;
+    }
+    char* const start = dst.Prepare(N - 1);
+    char* at = start;
+    for (const char c : prefix) *at++ = c;
     if (v >= 0 && v < 1000) {  // every field number and nearly every length: no general path
         if (v >= 100) *at++ = static_cast<char>('0' + v / 100);
         if (v >= 10) *at++ = static_cast<char>('0' + v / 10 % 10);
         *at++ = static_cast<char>('0' + v % 10);
     } else {
-        at = std::to_chars(at, buf + sizeof buf, v).ptr;
+        at = std::to_chars(at, start + N - 1, v).ptr;
     }
-    dst.Assign(std::string_view(buf, static_cast<std::size_t>(at - buf)));
+    dst.Shrink(static_cast<std::size_t>(at - start));
 }

@@ -186,3 +186,6 @@ enum class BuiltinForm : std::uint8_t {
 
 /// The table of a built-in form; the same object on every call.
 [[nodiscard]] const FieldTable& BuiltinTable(BuiltinForm form);
+
+// Additions after the first version: FramePart::packed, FieldTable::packMaxStored and
+// FieldTable::strict.

@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <vector>
 #include <string>
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
@@ -12,6 +14,7 @@
 #endif
 
 #include "codec/Conversions.h"
+#include "codec/Engine.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 #include "codec/Rows.h"
@@ -204,7 +207,7 @@ void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes,
         if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
-        if (L >= 13) BuildRows(result.rows, pack);
+        if (result.failure.field >= 0) BuildRows(result.rows, pack);
         return;
     }
     if (r > L) {
@@ -256,4 +259,105 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
             Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, result);
             return;
     }
+}
+
+namespace {
+
+// The working state for decoding with a table value; kept per thread and rebuilt only when the
+// table differs from the last one (its buffers are sized from the table it was built for).
+struct TableCodec {
+    const FieldTable* table = nullptr;
+    std::vector<FieldAttr> attrs;
+    std::vector<std::uint8_t> fieldList;
+    std::vector<FieldValue> values;
+    FieldBufferArena arena;
+
+    bool Matches(const FieldTable& t) const {
+        if (table != &t) return false;
+        if (attrs.size() != static_cast<std::size_t>(std::clamp(t.bitmap.bits, 0, 128)) + 1) {
+            return false;
+        }
+        for (std::size_t f = 0; f < attrs.size(); ++f) {
+            const FieldAttr now = f < t.fields.size() ? AttrOf(t.fields[f]) : FieldAttr{};
+            if (!SameAttr(now, attrs[f])) return false;
+        }
+        return true;
+    }
+};
+
+TableCodec& CodecFor(const FieldTable& table) {
+    thread_local std::unique_ptr<TableCodec> codec;
+    if (!codec || !codec->Matches(table)) {
+        codec = std::make_unique<TableCodec>();
+        codec->table = &table;
+        codec->attrs = AttrsOf(table);
+        codec->fieldList.assign(codec->attrs.size(), 0);
+        codec->values.assign(codec->attrs.size(), FieldValue{});
+        codec->arena.Reserve(codec->attrs, codec->values);
+    }
+    ClearValues(codec->values);
+    std::fill(codec->fieldList.begin(), codec->fieldList.end(), std::uint8_t{0});
+    return *codec;
+}
+
+void AppendTableRows(CommandResult& result, const FieldTable& table, const TableCodec& codec,
+                     const FrameFound& found, const std::uint8_t* bytes, std::size_t readable) {
+    std::vector<std::uint8_t> part;
+    for (std::size_t i = 0; i < table.frame.size() && i < kMaxFrameParts; ++i) {
+        if (!found.present[i]) continue;
+        const FramePart& p = table.frame[i];
+        part.assign(static_cast<std::size_t>(std::max(p.bytes, 0)), 0);
+        const auto at = static_cast<std::size_t>(found.offset[i]);
+        for (std::size_t k = 0; k < part.size() && at + k < readable; ++k) part[k] = bytes[at + k];
+        AppendFrameRows(result.rows, p, part.data());
+    }
+    AppendBodyRows(result.rows, table, codec.attrs, codec.fieldList, codec.values);
+}
+
+}  // namespace
+
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
+    result.Reset();
+    if (table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
+    if (text.empty()) {
+        result.Fail(kTextMessageEmpty);
+        return;
+    }
+    if (text.size() > kMaxMessageText) {
+        result.Fail(kTextIsoParseError,
+                    "message text longer than " + std::to_string(kMaxMessageText) + " characters");
+        return;
+    }
+    std::uint8_t bytes[kMaxMessageBytes];
+    const std::size_t stripped = MessageTextToBytes(text, bytes);
+    const auto L = static_cast<std::int32_t>(stripped / 2);
+    const std::size_t readable = (stripped + 1) / 2;
+
+    TableCodec& codec = CodecFor(table);
+    FrameFound found;
+    const DecodeContext ctx{&result.failure, L, &result.warnings};
+    const FieldSet set{codec.attrs, codec.fieldList, codec.values, codec.arena};
+    const std::int32_t r =
+        UnpackFramed(table, set, bytes, L, readable, LengthRule::Match, found, ctx);
+    if (r == -1) {
+        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        result.Fail(kTextIsoParseError, result.failure.reason);
+        result.failedRows = FailedRows::Partial;
+        if (result.failure.field >= 0) {
+            AppendTableRows(result, table, codec, found, bytes, readable);
+        }
+        return;
+    }
+    const std::int64_t end = found.cutTo >= 0 ? found.cutTo : L;
+    if (r > end) {
+        result.warnings.push_back("the message is " + std::to_string(r - end) +
+                                  " bytes shorter than its fields; they were read as zeros");
+    }
+    AppendTableRows(result, table, codec, found, bytes, readable);
+}
+
+CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table) {
+    CommandResult r;
+    ParseIso8583WithTable(text, table, r);
+    return r;
 }

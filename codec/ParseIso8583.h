@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "codec/CommandResult.h"
+#include "codec/FieldTable.h"
 
 /// Interface types of the dialog's combo box.
 enum InterfaceType : int { kInterfaceAuto = 0, kInterface64 = 1, kInterface128 = 2 };
@@ -16,6 +17,13 @@ enum InterfaceType : int { kInterfaceAuto = 0, kInterface64 = 1, kInterface128 =
 [[nodiscard]] CommandResult ParseIso8583Text(std::string_view text, int interfaceType);
 /// The same into a result that is reset first and whose capacity is reused (batch work).
 void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& result);
+
+/// Decodes a message text with any table value: its framing parts by their detection rules (a
+/// Length part is there when its value counts the bytes after it), then type, bitmap and fields.
+/// Ok with rows (field titles are the table's business, not the rows'); Failed with "报文为空!"
+/// or "iso8583报文解析出错!", the failure detail and the rows decoded before the failure.
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result);
+[[nodiscard]] CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table);
 
 /// The message bytes of a message text: white space removed (StripWhiteSpace's rule, the text
 /// ending at a zero byte), then HexToBytes's rule. Takes at most the first 10239 characters.
