@@ -541,6 +541,7 @@ TableLoad LoadJsonTable(std::string_view text) {
     json_object* fields = top.Object("fields");
     if (fields == nullptr && !top.Has("fields")) top.Problem("fields", "missing: the fields");
     if (fields != nullptr) {
+        std::vector<bool> seen(t.fields.size(), false);
         json_object_object_foreach(fields, key, value) {
             const std::string_view k(key);
             int number = -1;
@@ -556,6 +557,12 @@ TableLoad LoadJsonTable(std::string_view text) {
                                    std::to_string(t.bitmap.bits) + ")");
                 continue;
             }
+            if (seen[static_cast<std::size_t>(number)]) {
+                problems.push_back("fields, key \"" + std::string(k) + "\": field " +
+                                   std::to_string(number) + " is defined twice");
+                continue;
+            }
+            seen[static_cast<std::size_t>(number)] = true;
             if (!json_object_is_type(value, json_type_object)) {
                 problems.push_back("field " + std::to_string(number) +
                                    ": must be an object {\"length\":…,\"prefix\":…,\"enc\":…}");

@@ -409,6 +409,8 @@ TEST(BadTables, EveryProblemNamesItsPlace) {
         {"duplicate key", Json(", \"2\": {\"length\": 2, \"length\": 3}"), nullptr,
          "field 2, key \"length\" at offset 78: duplicate key"},
         {"unknown key", Json("", R"("bitmaps": {},)"), nullptr, "key \"bitmaps\": unknown key"},
+        {"one field under two keys", Json(", \"2\": {\"length\": 2}, \"02\": {\"length\": 3}"),
+         nullptr, "fields, key \"02\": field 2 is defined twice"},
         {"members that do not add up",
          Json("", R"("frame": [{"part": "header", "bytes": 4, "members": [{"bytes": 3}]}],)"),
          nullptr, "the widths add up to 3, not 4 bytes"},
