@@ -15,6 +15,7 @@
 #include "cli/EachLine.h"
 #include "cli/Output.h"
 #include "cli/ResultJson.h"
+#include "cli/TableCommands.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/SendCommand.h"
@@ -200,6 +201,11 @@ int RunParse(const Run& r, LineCommand command, int mode) {
 }
 
 int RunParseIso8583(const Run& r) {
+    if (const auto table = r.args.Get("--table")) {
+        if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
+        if (!UseCliTable(*table, r.io)) return kExitFailed;
+        return RunParse(r, ParseWithCliTable, 0);
+    }
     const std::string_view mode = r.args.Get("--mode").value_or("auto");
     int interfaceType;
     if (mode == "auto") {
@@ -225,6 +231,19 @@ void ParseJsonLine(std::string_view text, int, CommandResult& result) {
     ParseJsonPacketText(text, result);
 }
 int RunParseJson(const Run& r) { return RunParse(r, ParseJsonLine, 0); }
+
+// ---- tables and check-table
+
+int RunTables(const Run& r) {
+    if (!r.args.positional.empty()) return TooManyArguments(r);
+    return ListTables(r.io);
+}
+
+int RunCheckTable(const Run& r) {
+    if (r.args.positional.empty()) return UsageError(r, "FILE is missing");
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    return CheckTable(r.args.positional[0], r.io);
+}
 
 // ---- build-trade and build-json
 
@@ -363,7 +382,7 @@ int RunSend(const Run& r) {
 // ---- the table
 
 constexpr OptionSpec kParseIsoOptions[] = {
-    {"--mode", true}, {"--format", true}, {"--each-line", false}};
+    {"--mode", true}, {"--table", true}, {"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kParseTradeOptions[] = {{"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
 constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--format", true}};
@@ -396,7 +415,11 @@ const std::string kParseIsoHelp =
         "  --mode 64       64 fields, the message starts without a length (TPDU or type first);\n"
         "                  a 4-digit ASCII length that fits still means 128 fields\n"
         "  --mode 128      128 fields, the message starts without a length (header or type "
-        "first)\n") +
+        "first)\n"
+        "  --table T       decode with a field table: a shipped table's name (see 'tarnwick-cli\n"
+        "                  tables') or a table file (JSON, or jPOS GenericPackager XML); not\n"
+        "                  with --mode. JSON rows then carry \"title\", the field's name. A table\n"
+        "                  with problems: \"域定义文件有误!\" and the problems, exit status 1\n") +
     std::string(kRowsHelp) + std::string(kTextHelp) +
     "Failures (exit status 1): \"报文为空!\", \"iso8583报文解析出错!\" (also for a text over "
     "10239\n"
@@ -487,9 +510,21 @@ constexpr std::string_view kSendHelp =
     "(refused,\n"
     "unreachable, or no connection within 3 s), \"发送数据失败!\".\n";
 
+constexpr std::string_view kTablesHelp =
+    "Lists the field tables built into the program, for parse-iso8583 --table NAME: name, file,\n"
+    "bitmap bits, framing in front of the message type, and the table's title. The files are\n"
+    "installed in share/tarnwick/tables; docs/field-tables.md describes the format.\n";
+
+constexpr std::string_view kCheckTableHelp =
+    "Checks a field table file (JSON, or jPOS GenericPackager XML) or a shipped table's name,\n"
+    "and prints every problem found, one per line, each naming its place (a byte offset, or the\n"
+    "field and key) and what is wrong. Exit status 1 when there is a problem, else 0 and one\n"
+    "summary line.\n";
+
 const Subcommand kSubcommands[] = {
     {"parse-iso8583", "decode an ISO 8583 message text (64 or 128 fields) into rows",
-     "tarnwick-cli parse-iso8583 [--mode auto|64|128] [--format table|json] [--each-line] [TEXT]",
+     "tarnwick-cli parse-iso8583 [--mode auto|64|128 | --table T] [--format table|json] "
+     "[--each-line] [TEXT]",
      kParseIsoHelp, kParseIsoOptions, RunParseIso8583},
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [TEXT]", kParseTradeHelp,
@@ -509,6 +544,10 @@ const Subcommand kSubcommands[] = {
     {"send", "send a message text to a host over TCP and print the reply",
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [TEXT]",
      kSendHelp, kSendOptions, RunSend},
+    {"tables", "list the field tables built into the program", "tarnwick-cli tables",
+     kTablesHelp, {}, RunTables},
+    {"check-table", "check a field table file and print every problem",
+     "tarnwick-cli check-table FILE", kCheckTableHelp, {}, RunCheckTable},
 };
 
 std::string GlobalUsage() {

@@ -137,7 +137,15 @@ void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding enc
         AppendRowText(out, row.length, encoding, scratch);
         out.append(R"(","value":")");
         AppendRowText(out, row.value, encoding, scratch);
-        out.append(R"("})");
+        if (!row.title.empty()) {
+            out.append(R"(","title":)");
+            scratch.clear();
+            AppendUtf8(scratch, row.title, TextEncoding::Utf8OrGbk);
+            AppendJsonString(out, scratch);
+            out += '}';
+        } else {
+            out.append(R"("})");
+        }
     }
     out += ']';
 }

@@ -121,8 +121,9 @@ void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
         if (((x - kOnes) & ~x & kHighs) != 0) break;
         std::memcpy(out + i, &x, 8);
     }
-    if (i < textLen && textLen >= 8) {
-        // The last 8 bytes in one step, overlapping what is already copied.
+    if (i + 8 > textLen && i < textLen && textLen >= 8) {
+        // The last 8 bytes in one step, overlapping what is already copied (only when no zero
+        // byte stopped the copy before them).
         std::uint64_t x;
         std::memcpy(&x, text + textLen - 8, 8);
         if (((x - kOnes) & ~x & kHighs) == 0) {

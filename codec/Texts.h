@@ -27,6 +27,8 @@ inline constexpr std::string_view kTextCheckLengthDiffers = "长度不符,应为
 inline constexpr std::string_view kTextBuildWarnings = "生成完成，但配置文件有%1处可疑内容";
 inline constexpr std::string_view kTextShowPartialRows = "显示已解析部分";
 inline constexpr std::string_view kTextErrorRowName = "错误";
+inline constexpr std::string_view kTextTableFileError = "域定义文件有误!";
+inline constexpr std::string_view kTextLoadTableItem = "载入域定义文件…";
 
 /// The longest message text a command takes (its 10240-byte text buffer and terminator).
 inline constexpr std::size_t kMaxMessageText = 10239;

@@ -25,6 +25,7 @@
 #include "codec/Texts.h"
 #include "net/SendCommand.h"
 #include "trade/ParseJsonPacket.h"
+#include "tables/TableParse.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
 #include "ui/InterfaceTypeCombo.h"
@@ -32,6 +33,7 @@
 #include "ui/ListRows.h"
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
+#include "ui/TableChoice.h"
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -96,6 +98,10 @@ const char* const kInterfaceTypes[] = {"自动判断", "64域无报文长度", "
 const FileDialogSpec kXmlConfigDialog{QStringLiteral("打开"),
                                       QStringLiteral("配置文件(*.xml);;所有文件 (*.*)"),
                                       QStringLiteral("xml")};
+const FileDialogSpec kTableFileDialog{QStringLiteral("打开"),
+                                      QStringLiteral("域定义文件(*.json *.xml);;所有文件 (*.*)"),
+                                      QStringLiteral("json")};
+
 const FileDialogSpec kJsonConfigDialog{QStringLiteral("打开"),
                                        QStringLiteral("配置文件(*.json);;所有文件 (*.*)"),
                                        QStringLiteral("json")};
@@ -309,6 +315,9 @@ void CTarnwickDlg::OnInitDialog() {
     }
     m_comboInterfaceType->setCurrentIndex(0);
     g_interfaceType = 0;
+    m_tables = std::make_unique<CTableChoice>(m_comboInterfaceType);
+    m_lastChoice = m_tables->Populate();
+    if (m_lastChoice < CTableChoice::kBuiltinItems) g_interfaceType = m_lastChoice;
     m_ipAddress->setFocus(Qt::OtherFocusReason);
 }
 
@@ -408,6 +417,13 @@ void CTarnwickDlg::ShowDecodeError(const CommandResult& result) {
 
 void CTarnwickDlg::OnParseIso8583() {
     ReadControls();
+    if (const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex())) {
+        TableDecoder decoder(*table);
+        CommandResult result;
+        decoder.Parse(MessageBytes(), result);
+        LoadResultRows(result);
+        return;
+    }
     LoadResultRows(ParseIso8583Text(MessageBytes(), g_interfaceType));
 }
 
@@ -525,7 +541,31 @@ void CTarnwickDlg::OnClear() {
 }
 
 void CTarnwickDlg::OnInterfaceTypeChanged() {
-    g_interfaceType = m_comboInterfaceType->currentIndex();
+    const int index = m_comboInterfaceType->currentIndex();
+    if (m_tables->IsLoadItem(index)) {
+        OnLoadTable();
+        return;
+    }
+    if (index < CTableChoice::kBuiltinItems) g_interfaceType = index;
+    m_lastChoice = index;
+    m_tables->Remember(index);
+}
+
+void CTarnwickDlg::OnLoadTable() {
+    const QString path = ChooseFile(kTableFileDialog);
+    if (path.isEmpty()) {
+        m_comboInterfaceType->setCurrentIndex(m_lastChoice);
+        return;
+    }
+    const TableLoad load = m_tables->AddFile(path);
+    if (!load.Ok()) {
+        m_comboInterfaceType->setCurrentIndex(m_lastChoice);
+        std::string text(kTextTableFileError);
+        for (const std::string& problem : load.problems) text.append("\n").append(problem);
+        ShowError(text);
+        return;
+    }
+    m_lastChoice = m_comboInterfaceType->currentIndex();
 }
 
 void CTarnwickDlg::OnSysCommand(int id) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "codec/CommandResult.h"
@@ -14,6 +15,7 @@
 
 class CIpAddressCtrl;
 class CListControlEx;
+class CTableChoice;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -115,6 +117,7 @@ private:
     /// An error box with the result's detail as informative text.
     void ShowErrorWithReason(const CommandResult& result);
     QString ChooseFile(const FileDialogSpec& spec);
+    void OnLoadTable();
     void Report(const ReportedMessage& message);
 
     QIcon m_hIcon;
@@ -131,6 +134,10 @@ private:
     std::string m_builtBytes;
     bool m_builtBytesShown = false;
     EditEncoding m_editEncoding = EditEncoding::Gbk;
+
+    // The combo's field tables after its built-in items, and the item chosen last.
+    std::unique_ptr<CTableChoice> m_tables;
+    int m_lastChoice = 0;
 
     FileChooser m_chooseFile;
     MessageReporter m_report;
