@@ -16,6 +16,7 @@
 #include "cli/Output.h"
 #include "cli/ResultJson.h"
 #include "cli/TableCommands.h"
+#include "codec/BuildIso8583.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/SendCommand.h"
@@ -294,18 +295,32 @@ int RunBuildTrade(const Run& r) {
 int RunBuildJson(const Run& r) { return RunBuild(r, BuildJsonFromFile, BuildJsonFromText); }
 
 int RunBuildIso8583(const Run& r) {
-    const std::string_view mode = r.args.Get("--mode").value_or("auto");
-    int interfaceType = kInterfaceAuto;
-    if (mode == "64") {
-        interfaceType = kInterface64;
-    } else if (mode == "128") {
-        interfaceType = kInterface128;
-    } else if (mode != "auto") {
-        return UsageError(r, "--mode must be auto, 64 or 128");
+    RowsBuilder build;
+    std::optional<FieldTable> table;
+    if (const auto name = r.args.Get("--table")) {
+        if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
+        table = LoadCliTable(*name, r.io);
+        if (!table) return kExitFailed;
+        build = [&table](std::span<const FieldRow> rows) {
+            return BuildIso8583WithTable(rows, *table);
+        };
+    } else {
+        const std::string_view mode = r.args.Get("--mode").value_or("auto");
+        int interfaceType = kInterfaceAuto;
+        if (mode == "64") {
+            interfaceType = kInterface64;
+        } else if (mode == "128") {
+            interfaceType = kInterface128;
+        } else if (mode != "auto") {
+            return UsageError(r, "--mode must be auto, 64 or 128");
+        }
+        build = [interfaceType](std::span<const FieldRow> rows) {
+            return BuildIso8583FromRows(rows, interfaceType);
+        };
     }
     return RunBuild(
-        r, [=](std::string_view path) { return BuildIso8583FromRowsFile(path, interfaceType); },
-        [=](std::string_view text) { return BuildIso8583FromRowsJson(text, interfaceType); });
+        r, [&](std::string_view path) { return BuildFromRowsFile(path, build); },
+        [&](std::string_view text) { return BuildFromRowsJson(text, build); });
 }
 
 // ---- send
@@ -385,7 +400,7 @@ constexpr OptionSpec kParseIsoOptions[] = {
     {"--mode", true}, {"--table", true}, {"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kParseTradeOptions[] = {{"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
-constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--format", true}};
+constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true}, {"--port", true}, {"--timeout-ms", true}, {"--format", true}};
 
@@ -484,6 +499,8 @@ constexpr std::string_view kBuildIsoHelp =
     "                  field above 64, a 16-byte \"Bit 1\" or header rows, else 64 (2 bytes)\n"
     "  --mode 64       64 fields, no length\n"
     "  --mode 128      128 fields, no length\n"
+    "  --table T       the form of a field table (as parse-iso8583 --table): a shipped table's\n"
+    "                  name or a table file; with a length when the table has a length part\n"
     "  --format text   (default) the message as upper-case hex, then a line break\n"
     "  --format json   {\"message\":\"…\",\"rows\":[…]}: the message and the rows of decoding it\n"
     "FILE '-' reads standard input.\n"
@@ -539,7 +556,8 @@ const Subcommand kSubcommands[] = {
      "tarnwick-cli build-json [--format text|json] FILE.json|-", kBuildJsonHelp, kBuildOptions,
      RunBuildJson},
     {"build-iso8583", "build an ISO 8583 message from rows (parse-iso8583's JSON)",
-     "tarnwick-cli build-iso8583 [--mode auto|64|128] [--format text|json] FILE.json|-",
+     "tarnwick-cli build-iso8583 [--mode auto|64|128 | --table T] [--format text|json] "
+     "FILE.json|-",
      kBuildIsoHelp, kBuildIsoOptions, RunBuildIso8583},
     {"send", "send a message text to a host over TCP and print the reply",
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [TEXT]",

@@ -41,17 +41,23 @@ void Pad(std::string& line, std::size_t width) {
 
 }  // namespace
 
-bool UseCliTable(std::string_view nameOrFile, const CliStreams& io) {
+std::optional<FieldTable> LoadCliTable(std::string_view nameOrFile, const CliStreams& io) {
     TableLoad load = LoadTableByNameOrFile(std::string(nameOrFile));
     if (!load.Ok()) {
         std::string text(kTextTableFileError);
         text += '\n';
         for (const std::string& p : load.problems) text.append(p).append("\n");
         Write(io.err, text);
-        return false;
+        return std::nullopt;
     }
     for (const std::string& n : load.notes) Write(io.err, "tarnwick-cli: note: " + n + "\n");
-    CliTable() = std::move(load.table);
+    return std::move(load.table);
+}
+
+bool UseCliTable(std::string_view nameOrFile, const CliStreams& io) {
+    auto table = LoadCliTable(nameOrFile, io);
+    if (!table) return false;
+    CliTable() = std::move(table);
     return true;
 }
 

@@ -476,7 +476,10 @@ void CTarnwickDlg::OnBuildJson() {
 
 void CTarnwickDlg::OnBuildIso8583() {
     ReadControls();
-    const CommandResult result = BuildIso8583FromRows(RowsToPack(*m_listFields), g_interfaceType);
+    const FieldRowList rows = RowsToPack(*m_listFields);
+    const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex());
+    const CommandResult result = table != nullptr ? BuildIso8583WithTable(rows, *table)
+                                                  : BuildIso8583FromRows(rows, g_interfaceType);
     if (!result.Ok()) {
         ShowErrorWithReason(result);
         return;
