@@ -18,6 +18,8 @@
 #include "cli/Output.h"
 #include "cli/ResultJson.h"
 #include "cli/Serve.h"
+#include "cli/TableCommands.h"
+#include "codec/BuildIso8583.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/ReplyRows.h"
@@ -214,6 +216,11 @@ int RunParse(const Run& r, LineCommand command, int mode) {
 }
 
 int RunParseIso8583(const Run& r) {
+    if (const auto table = r.args.Get("--table")) {
+        if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
+        if (!UseCliTable(*table, r.io)) return kExitFailed;
+        return RunParse(r, ParseWithCliTable, 0);
+    }
     const std::string_view mode = r.args.Get("--mode").value_or("auto");
     int interfaceType;
     if (mode == "auto") {
@@ -252,6 +259,19 @@ int RunDecodeTlv(const Run& r) {
     const auto text = MessageText(r);
     if (!text) return kExitFailed;
     return DecodeTlvCommand(*text, *format == "json", r.args.Has("--mask"), r.io);
+}
+
+// ---- tables and check-table
+
+int RunTables(const Run& r) {
+    if (!r.args.positional.empty()) return TooManyArguments(r);
+    return ListTables(r.io);
+}
+
+int RunCheckTable(const Run& r) {
+    if (r.args.positional.empty()) return UsageError(r, "FILE is missing");
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    return CheckTable(r.args.positional[0], r.io);
 }
 
 // ---- build-trade and build-json
@@ -303,18 +323,32 @@ int RunBuildTrade(const Run& r) {
 int RunBuildJson(const Run& r) { return RunBuild(r, BuildJsonFromFile, BuildJsonFromText); }
 
 int RunBuildIso8583(const Run& r) {
-    const std::string_view mode = r.args.Get("--mode").value_or("auto");
-    int interfaceType = kInterfaceAuto;
-    if (mode == "64") {
-        interfaceType = kInterface64;
-    } else if (mode == "128") {
-        interfaceType = kInterface128;
-    } else if (mode != "auto") {
-        return UsageError(r, "--mode must be auto, 64 or 128");
+    RowsBuilder build;
+    std::optional<FieldTable> table;
+    if (const auto name = r.args.Get("--table")) {
+        if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
+        table = LoadCliTable(*name, r.io);
+        if (!table) return kExitFailed;
+        build = [&table](std::span<const FieldRow> rows) {
+            return BuildIso8583WithTable(rows, *table);
+        };
+    } else {
+        const std::string_view mode = r.args.Get("--mode").value_or("auto");
+        int interfaceType = kInterfaceAuto;
+        if (mode == "64") {
+            interfaceType = kInterface64;
+        } else if (mode == "128") {
+            interfaceType = kInterface128;
+        } else if (mode != "auto") {
+            return UsageError(r, "--mode must be auto, 64 or 128");
+        }
+        build = [interfaceType](std::span<const FieldRow> rows) {
+            return BuildIso8583FromRows(rows, interfaceType);
+        };
     }
     return RunBuild(
-        r, [=](std::string_view path) { return BuildIso8583FromRowsFile(path, interfaceType); },
-        [=](std::string_view text) { return BuildIso8583FromRowsJson(text, interfaceType); });
+        r, [&](std::string_view path) { return BuildFromRowsFile(path, build); },
+        [&](std::string_view text) { return BuildFromRowsJson(text, build); });
 }
 
 // ---- send
@@ -462,14 +496,14 @@ int RunServe(const Run& r) {
 
 // ---- the table
 
-constexpr OptionSpec kParseIsoOptions[] = {{"--mode", true},       {"--format", true},
-                                           {"--each-line", false}, {"--tlv", false},
-                                           {"--mask", false},      {"--jobs", true}};
+constexpr OptionSpec kParseIsoOptions[] = {
+    {"--mode", true}, {"--table", true}, {"--format", true}, {"--each-line", false},
+    {"--tlv", false}, {"--mask", false}, {"--jobs", true}};
 constexpr OptionSpec kDecodeTlvOptions[] = {{"--format", true}, {"--mask", false}};
 constexpr OptionSpec kParseTradeOptions[] = {
     {"--format", true}, {"--each-line", false}, {"--jobs", true}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
-constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--format", true}};
+constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
     {"--format", true}, {"--expect-reply", false}, {"--decode", false}};
@@ -510,7 +544,11 @@ const std::string kParseIsoHelp =
         "  --mode 64       64 fields, the message starts without a length (TPDU or type first);\n"
         "                  a 4-digit ASCII length that fits still means 128 fields\n"
         "  --mode 128      128 fields, the message starts without a length (header or type "
-        "first)\n") +
+        "first)\n"
+        "  --table T       decode with a field table: a shipped table's name (see 'tarnwick-cli\n"
+        "                  tables') or a table file (JSON, or jPOS GenericPackager XML); not\n"
+        "                  with --mode. JSON rows then carry \"title\", the field's name. A table\n"
+        "                  with problems: \"域定义文件有误!\" and the problems, exit status 1\n") +
     "  --tlv           field 55 (chip card data) tag by tag: one row per tag after its row\n"
     "                  (\"  9F26\", 2 spaces per nesting level), value: hex -> name: meaning;\n"
     "                  a row \"  错误\" when the data stops decoding. In JSON the field's row\n"
@@ -583,6 +621,8 @@ constexpr std::string_view kBuildIsoHelp =
     "                  field above 64, a 16-byte \"Bit 1\" or header rows, else 64 (2 bytes)\n"
     "  --mode 64       64 fields, no length\n"
     "  --mode 128      128 fields, no length\n"
+    "  --table T       the form of a field table (as parse-iso8583 --table): a shipped table's\n"
+    "                  name or a table file; with a length when the table has a length part\n"
     "  --format text   (default) the message as upper-case hex, then a line break\n"
     "  --format json   {\"message\":\"…\",\"rows\":[…]}: the message and the rows of decoding it\n"
     "FILE '-' reads standard input.\n"
@@ -633,10 +673,21 @@ constexpr std::string_view kSendHelp =
     "(refused,\n"
     "unreachable, or no connection within 3 s), \"发送数据失败!\".\n";
 
+constexpr std::string_view kTablesHelp =
+    "Lists the field tables built into the program, for parse-iso8583 --table NAME: name, file,\n"
+    "bitmap bits, framing in front of the message type, and the table's title. The files are\n"
+    "installed in share/tarnwick/tables; docs/field-tables.md describes the format.\n";
+
+constexpr std::string_view kCheckTableHelp =
+    "Checks a field table file (JSON, or jPOS GenericPackager XML) or a shipped table's name,\n"
+    "and prints every problem found, one per line, each naming its place (a byte offset, or the\n"
+    "field and key) and what is wrong. Exit status 1 when there is a problem, else 0 and one\n"
+    "summary line.\n";
+
 const Subcommand kSubcommands[] = {
     {"parse-iso8583", "decode an ISO 8583 message text (64 or 128 fields) into rows",
-     "tarnwick-cli parse-iso8583 [--mode auto|64|128] [--format table|json] [--each-line] "
-     "[--tlv] [--mask] [--jobs N] [TEXT]",
+     "tarnwick-cli parse-iso8583 [--mode auto|64|128 | --table T] [--format table|json] "
+     "[--each-line [--jobs N]] [--tlv] [--mask] [TEXT]",
      kParseIsoHelp, kParseIsoOptions, RunParseIso8583},
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [--jobs N] [TEXT]",
@@ -654,7 +705,8 @@ const Subcommand kSubcommands[] = {
      "tarnwick-cli build-json [--format text|json] FILE.json|-", kBuildJsonHelp, kBuildOptions,
      RunBuildJson},
     {"build-iso8583", "build an ISO 8583 message from rows (parse-iso8583's JSON)",
-     "tarnwick-cli build-iso8583 [--mode auto|64|128] [--format text|json] FILE.json|-",
+     "tarnwick-cli build-iso8583 [--mode auto|64|128 | --table T] [--format text|json] "
+     "FILE.json|-",
      kBuildIsoHelp, kBuildIsoOptions, RunBuildIso8583},
     {"send", "send a message text to a host over TCP and print the reply",
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [--decode]\n"
@@ -664,6 +716,10 @@ const Subcommand kSubcommands[] = {
      "tarnwick-cli serve --port P [--bind A.B.C.D] [--mode auto|64|128 | --trade]\n"
      "       [--rules FILE] [--count N] [--idle-timeout S]",
      kServeHelp, kServeOptions, RunServe},
+    {"tables", "list the field tables built into the program", "tarnwick-cli tables",
+     kTablesHelp, {}, RunTables},
+    {"check-table", "check a field table file and print every problem",
+     "tarnwick-cli check-table FILE", kCheckTableHelp, {}, RunCheckTable},
 };
 
 std::string GlobalUsage() {

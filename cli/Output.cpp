@@ -180,6 +180,12 @@ void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding enc
             AppendRowText(out, row.value, encoding, scratch);
         }
         out += '"';
+        if (!row.title.empty()) {
+            out.append(R"(,"title":)");
+            scratch.clear();
+            AppendUtf8(scratch, row.title, TextEncoding::Utf8OrGbk);
+            AppendJsonString(out, scratch);
+        }
         // The notes of the sub-rows that follow a TLV field's row.
         if (note < tlv.size() && tlv[note].row == i + 1 && tlv[note].fieldRow == i) {
             std::size_t end = note;

@@ -483,14 +483,13 @@ BuiltinForm ChooseBuiltinForm(std::span<const FieldRow> rows) {
     return BuiltinForm::kUnionPay64;
 }
 
-CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t interfaceType,
-                                   TextEncoding rowEncoding) {
+namespace {
+
+// The hex of a built message, decoded again by decode; a message that this tool cannot read back
+// (shorter than the decoder's minimum) is refused rather than shown half.
+template <typename Decode>
+CommandResult Finished(const BuiltMessage& built, Decode decode) {
     CommandResult result;
-    const BuiltinForm form = interfaceType == kInterface64    ? BuiltinForm::kUnionPay64
-                             : interfaceType == kInterface128 ? BuiltinForm::kUnionPay128
-                                                              : ChooseBuiltinForm(rows);
-    const bool withLength = interfaceType != kInterface64 && interfaceType != kInterface128;
-    const BuiltMessage built = PackRows(rows, BuiltinTable(form), withLength, rowEncoding);
     if (!built.ok) {
         result.Fail(kTextIsoBuildError, built.reason);
         result.failure.reason = built.reason;
@@ -500,9 +499,7 @@ CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t 
     BytesToHex(reinterpret_cast<const std::uint8_t*>(built.bytes.data()), built.bytes.size(),
                hex.data());
     hex.pop_back();
-    // What the list shows is the decoding of the message just built; a message that this tool
-    // cannot read back (shorter than the decoder's minimum) is refused rather than shown half.
-    ParseIso8583Text(hex, interfaceType, result);
+    decode(hex, result);
     if (!result.Ok()) {
         const std::string why = "the built message of " + std::to_string(built.bytes.size()) +
                                 " bytes does not decode: " + result.detail;
@@ -513,4 +510,27 @@ CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t 
     }
     result.message = std::move(hex);
     return result;
+}
+
+}  // namespace
+
+CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t interfaceType,
+                                   TextEncoding rowEncoding) {
+    const BuiltinForm form = interfaceType == kInterface64    ? BuiltinForm::kUnionPay64
+                             : interfaceType == kInterface128 ? BuiltinForm::kUnionPay128
+                                                              : ChooseBuiltinForm(rows);
+    const bool withLength = interfaceType != kInterface64 && interfaceType != kInterface128;
+    return Finished(
+        PackRows(rows, BuiltinTable(form), withLength, rowEncoding),
+        [&](std::string_view hex, CommandResult& r) { ParseIso8583Text(hex, interfaceType, r); });
+}
+
+CommandResult BuildIso8583WithTable(std::span<const FieldRow> rows, const FieldTable& table,
+                                    TextEncoding rowEncoding) {
+    const bool withLength =
+        std::any_of(table.frame.begin(), table.frame.end(),
+                    [](const FramePart& p) { return p.kind == FramePartKind::Length; });
+    return Finished(
+        PackRows(rows, table, withLength, rowEncoding),
+        [&](std::string_view hex, CommandResult& r) { ParseIso8583WithTable(hex, table, r); });
 }

@@ -40,3 +40,9 @@ struct BuiltMessage {
 [[nodiscard]] CommandResult BuildIso8583FromRows(
     std::span<const FieldRow> rows, std::int32_t interfaceType,
     TextEncoding rowEncoding = TextEncoding::Utf8OrGbk);
+
+/// The same on any table value: with a length when the table has a Length part; the message is
+/// decoded again with the table.
+[[nodiscard]] CommandResult BuildIso8583WithTable(
+    std::span<const FieldRow> rows, const FieldTable& table,
+    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk);

@@ -100,6 +100,9 @@ struct FieldRow {
     RowText<16> name;
     RowText<16> length;
     RowText<1024> value;
+    /// The field's name from a loaded table (a tooltip, a JSON "title"); it points into the table,
+    /// which outlives the rows. Empty for the built-in forms.
+    std::string_view title;
 
     std::string_view Name() const { return name.View(); }
     std::string_view Length() const { return length.View(); }

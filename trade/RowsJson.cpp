@@ -5,7 +5,6 @@
 
 #include <memory>
 
-#include "codec/BuildIso8583.h"
 #include "codec/Texts.h"
 #include "trade/ConfigFile.h"
 #include "trade/WebJson.h"
@@ -74,7 +73,7 @@ bool ReadRowsJson(std::string_view json, FieldRowList& rows, std::string& why) {
     return true;
 }
 
-CommandResult BuildIso8583FromRowsJson(std::string_view json, std::int32_t interfaceType) {
+CommandResult BuildFromRowsJson(std::string_view json, const RowsBuilder& build) {
     FieldRowList rows;
     std::string why;
     if (!ReadRowsJson(json, rows, why)) {
@@ -82,10 +81,10 @@ CommandResult BuildIso8583FromRowsJson(std::string_view json, std::int32_t inter
         result.Fail(kTextConfigParseError, std::move(why));
         return result;
     }
-    return BuildIso8583FromRows(rows, interfaceType);
+    return build(rows);
 }
 
-CommandResult BuildIso8583FromRowsFile(std::string_view path, std::int32_t interfaceType) {
+CommandResult BuildFromRowsFile(std::string_view path, const RowsBuilder& build) {
     CommandResult result;
     if (path.empty()) {
         result.Fail(kTextNoConfigFile);
@@ -97,5 +96,5 @@ CommandResult BuildIso8583FromRowsFile(std::string_view path, std::int32_t inter
         result.Fail(kTextConfigParseError, std::move(detail));
         return result;
     }
-    return BuildIso8583FromRowsJson(text, interfaceType);
+    return BuildFromRowsJson(text, build);
 }

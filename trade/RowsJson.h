@@ -1,7 +1,8 @@
 // Reading rows back from the JSON that the parse commands print: {"rows":[{"name":…,"value":…}]}.
 #pragma once
 
-#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,10 +14,11 @@
 /// False with the reason (json-c's own error and its byte offset, or the member at fault).
 [[nodiscard]] bool ReadRowsJson(std::string_view json, FieldRowList& rows, std::string& why);
 
-/// The build-iso8583 command on such a JSON text: its rows packed by BuildIso8583FromRows.
-/// Failed with "解析配置文件出错!" when the text holds no such rows, else as that command.
-[[nodiscard]] CommandResult BuildIso8583FromRowsJson(std::string_view json,
-                                                     std::int32_t interfaceType);
+/// What packs the rows read (BuildIso8583FromRows or BuildIso8583WithTable, bound to a form).
+using RowsBuilder = std::function<CommandResult(std::span<const FieldRow> rows)>;
+
+/// The build-iso8583 command on such a JSON text: its rows packed by build. Failed with
+/// "解析配置文件出错!" when the text holds no such rows, else as build.
+[[nodiscard]] CommandResult BuildFromRowsJson(std::string_view json, const RowsBuilder& build);
 /// The same from a file, read as the build commands read configuration files.
-[[nodiscard]] CommandResult BuildIso8583FromRowsFile(std::string_view path,
-                                                     std::int32_t interfaceType);
+[[nodiscard]] CommandResult BuildFromRowsFile(std::string_view path, const RowsBuilder& build);

@@ -28,6 +28,7 @@
 #include "codec/TlvRows.h"
 #include "net/SendCommand.h"
 #include "trade/ParseJsonPacket.h"
+#include "tables/TableParse.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
 #include "ui/HostSimDlg.h"
@@ -36,6 +37,7 @@
 #include "ui/ListRows.h"
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
+#include "ui/TableChoice.h"
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -103,6 +105,10 @@ const char* const kInterfaceTypes[] = {"自动判断", "64域无报文长度", "
 const FileDialogSpec kXmlConfigDialog{QStringLiteral("打开"),
                                       QStringLiteral("配置文件(*.xml);;所有文件 (*.*)"),
                                       QStringLiteral("xml")};
+const FileDialogSpec kTableFileDialog{QStringLiteral("打开"),
+                                      QStringLiteral("域定义文件(*.json *.xml);;所有文件 (*.*)"),
+                                      QStringLiteral("json")};
+
 const FileDialogSpec kJsonConfigDialog{QStringLiteral("打开"),
                                        QStringLiteral("配置文件(*.json);;所有文件 (*.*)"),
                                        QStringLiteral("json")};
@@ -340,6 +346,9 @@ void CTarnwickDlg::OnInitDialog() {
     const QSettings settings = ViewSettings();
     m_expandTlv = settings.value(QLatin1String(kSettingExpandTlv), false).toBool();
     m_maskCardNumbers = settings.value(QLatin1String(kSettingMaskCardNumbers), false).toBool();
+    m_tables = std::make_unique<CTableChoice>(m_comboInterfaceType);
+    m_lastChoice = m_tables->Populate();
+    if (m_lastChoice < CTableChoice::kBuiltinItems) g_interfaceType = m_lastChoice;
     m_ipAddress->setFocus(Qt::OtherFocusReason);
 }
 
@@ -441,8 +450,13 @@ void CTarnwickDlg::OnParseIso8583() {
     ReadControls();
     // Field 55's sub-rows are always made: folded, they become the tip of its row.
     CommandResult result;
-    ParseIso8583Text(MessageBytes(), g_interfaceType, ParseOptions{true, m_maskCardNumbers},
-                     result);
+    const ParseOptions options{true, m_maskCardNumbers};
+    if (const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex())) {
+        ParseIso8583WithTable(MessageBytes(), *table, options, result);
+        AttachTitles(result.rows, *table);
+    } else {
+        ParseIso8583Text(MessageBytes(), g_interfaceType, options, result);
+    }
     if (m_expandTlv || result.tlv.empty()) {
         LoadResultRows(result);
         return;
@@ -521,7 +535,10 @@ void CTarnwickDlg::OnBuildJson() {
 
 void CTarnwickDlg::OnBuildIso8583() {
     ReadControls();
-    const CommandResult result = BuildIso8583FromRows(RowsToPack(*m_listFields), g_interfaceType);
+    const FieldRowList rows = RowsToPack(*m_listFields);
+    const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex());
+    const CommandResult result = table != nullptr ? BuildIso8583WithTable(rows, *table)
+                                                  : BuildIso8583FromRows(rows, g_interfaceType);
     if (!result.Ok()) {
         ShowErrorWithReason(result);
         return;
@@ -647,7 +664,31 @@ void CTarnwickDlg::OnClear() {
 }
 
 void CTarnwickDlg::OnInterfaceTypeChanged() {
-    g_interfaceType = m_comboInterfaceType->currentIndex();
+    const int index = m_comboInterfaceType->currentIndex();
+    if (m_tables->IsLoadItem(index)) {
+        OnLoadTable();
+        return;
+    }
+    if (index < CTableChoice::kBuiltinItems) g_interfaceType = index;
+    m_lastChoice = index;
+    m_tables->Remember(index);
+}
+
+void CTarnwickDlg::OnLoadTable() {
+    const QString path = ChooseFile(kTableFileDialog);
+    if (path.isEmpty()) {
+        m_comboInterfaceType->setCurrentIndex(m_lastChoice);
+        return;
+    }
+    const TableLoad load = m_tables->AddFile(path);
+    if (!load.Ok()) {
+        m_comboInterfaceType->setCurrentIndex(m_lastChoice);
+        std::string text(kTextTableFileError);
+        for (const std::string& problem : load.problems) text.append("\n").append(problem);
+        ShowError(text);
+        return;
+    }
+    m_lastChoice = m_comboInterfaceType->currentIndex();
 }
 
 void CTarnwickDlg::OnHostSimulator() {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -17,6 +18,7 @@
 class CHostSimDlg;
 class CIpAddressCtrl;
 class CListControlEx;
+class CTableChoice;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -134,6 +136,7 @@ private:
     /// An error box with the result's detail as informative text.
     void ShowErrorWithReason(const CommandResult& result);
     QString ChooseFile(const FileDialogSpec& spec);
+    void OnLoadTable();
     void Report(const ReportedMessage& message);
 
     QIcon m_hIcon;
@@ -159,6 +162,9 @@ private:
     CHostSimDlg* m_hostSim = nullptr;
     bool m_expandTlv = false;
     bool m_maskCardNumbers = false;
+    // The combo's field tables after its built-in items, and the item chosen last.
+    std::unique_ptr<CTableChoice> m_tables;
+    int m_lastChoice = 0;
 
     FileChooser m_chooseFile;
     MessageReporter m_report;

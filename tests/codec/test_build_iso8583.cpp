@@ -130,6 +130,18 @@ TEST(BuildIso8583, GoldenMessagesRoundTrip) {
         EXPECT_EQ(built.message, text);
         EXPECT_EQ(built.rows.size(), parsed.rows.size());
     }
+    // The same through the table values of the two forms, each message with its length.
+    const std::pair<const char*, BuiltinForm> forms[] = {
+        {"typical64.txt", BuiltinForm::kUnionPay64}, {"typical128.txt", BuiltinForm::kUnionPay128}};
+    for (const auto& [file, form] : forms) {
+        SCOPED_TRACE(file);
+        const std::string text = GoldenText(file);
+        const CommandResult parsed = ParseIso8583WithTable(text, BuiltinTable(form));
+        const CommandResult built =
+            BuildIso8583WithTable(parsed.rows, BuiltinTable(form), parsed.rowEncoding);
+        ASSERT_TRUE(built.Ok()) << built.detail;
+        EXPECT_EQ(built.message, text);
+    }
 }
 
 }  // namespace

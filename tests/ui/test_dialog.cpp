@@ -179,14 +179,19 @@ private:
         Button(button)->click();
     }
 
+    /// Chooses a combo item as the user does.
+    void Choose(int index) {
+        Combo()->setCurrentIndex(index);
+        emit Combo()->activated(index);
+    }
+
 private slots:
     void initTestCase() {
-        // The view choices the dialog remembers go to a test location, starting empty.
+        // The remembered table choice goes to a test location, and starts empty for each test.
         QStandardPaths::setTestModeEnabled(true);
-        QSettings(QSettings::UserScope, QStringLiteral("Tarnwick"), QStringLiteral("Tarnwick"))
-            .clear();
     }
     void init() {
+        QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Tarnwick")).clear();
         QVERIFY(m_dir.isValid());
         g_interfaceType = -1;
         m_messages.clear();
@@ -206,7 +211,7 @@ private slots:
 
     void initialState() {
         QCOMPARE(Combo()->currentText(), QStringLiteral("自动判断"));
-        QCOMPARE(Combo()->count(), 3);
+        QCOMPARE(Combo()->count(), 3 + 6 + 1);  // built-in items, shipped tables, load item
         QCOMPARE(Combo()->itemText(1), QStringLiteral("64域无报文长度"));
         QCOMPARE(Combo()->itemText(2), QStringLiteral("128域无报文长度"));
         QCOMPARE(g_interfaceType, 0);
@@ -398,6 +403,50 @@ private slots:
         QCOMPARE(g_interfaceType, 2);
         QTest::keyClick(Combo(), Qt::Key_Up);
         QCOMPARE(g_interfaceType, 1);
+    }
+
+    void fieldTablesInTheCombo() {
+        QCOMPARE(Combo()->itemText(3), QStringLiteral("UnionPay POS 64"));
+        QCOMPARE(Combo()->itemText(Combo()->count() - 1), QStringLiteral("载入域定义文件…"));
+        // A shipped table decodes, and names its fields in the "域" cells' tooltips.
+        Choose(4);
+        QCOMPARE(g_interfaceType, 0);
+        MessageEdit()->setPlainText(kMessage64);
+        Button("1015")->click();
+        QCOMPARE(List()->rowCount(), 16);
+        QCOMPARE(Row(4), (QStringList{"Bit 2", "8", "166225880123456789"}));
+        QCOMPARE(List()->item(4, 1)->toolTip(), QStringLiteral("主账号"));
+        QCOMPARE(List()->item(0, 1)->toolTip(), QString());  // the TPDU row has no field
+
+        // A bad file: an error box naming the problem, the choice stays.
+        const int load = Combo()->count() - 1;
+        m_nextPath = WriteFile(QStringLiteral("bad.json"), R"({"name": "x", "fields": {)");
+        Choose(load);
+        QCOMPARE(m_fileDialogs.size(), std::size_t{1});
+        QCOMPARE(Combo()->currentIndex(), 4);
+        QCOMPARE(m_messages.size(), std::size_t{1});
+        QVERIFY(m_messages[0].text.startsWith(QStringLiteral("域定义文件有误!\noffset 25: ")));
+
+        // A good file: a new item, selected, remembered with the choice across restarts.
+        m_nextPath = WriteFile(
+            QStringLiteral("mine.json"),
+            R"({"name": "Mine", "bitmap": {"bits": 64}, "fields": {"0": {"length": 4, "enc": "BCD"},
+               "3": {"name": "processing code", "length": 6, "enc": "BCD"}}})");
+        Choose(load);
+        QCOMPARE(Combo()->currentText(), QStringLiteral("Mine (mine.json)"));
+        QCOMPARE(Combo()->count(), 3 + 6 + 1 + 1);
+        MessageEdit()->setPlainText(QStringLiteral("0200 2000000000000000 123456"));
+        Button("1015")->click();
+        QCOMPARE(Row(2), (QStringList{"Bit 3", "3", "123456"}));
+        m_dlg = std::make_unique<CTarnwickDlg>();
+        QCOMPARE(Combo()->currentText(), QStringLiteral("Mine (mine.json)"));
+        // A cancelled file choice keeps the choice.
+        m_nextPath.clear();
+        m_dlg->SetFileChooser([](const FileDialogSpec&) { return QString(); });
+        Choose(Combo()->count() - 1);
+        QCOMPARE(Combo()->currentText(), QStringLiteral("Mine (mine.json)"));
+        Choose(2);
+        QCOMPARE(g_interfaceType, 2);
     }
 
     void clearEmptiesOnlyTheMessageEdit() {

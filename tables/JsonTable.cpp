@@ -1,0 +1,579 @@
+// Reading a JSON field table (moov-io's field vocabulary plus bitmap, framing and row rules).
+#include <json-c/json.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tables/JsonScan.h"
+#include "tables/TableCheck.h"
+#include "tables/TableFile.h"
+
+namespace {
+
+struct JsonDeleter {
+    void operator()(json_object* o) const { json_object_put(o); }
+};
+using JsonPtr = std::unique_ptr<json_object, JsonDeleter>;
+
+struct TokenerDeleter {
+    void operator()(json_tokener* t) const { json_tokener_free(t); }
+};
+
+constexpr std::size_t kMaxDepth = 32;
+
+/// Reads one JSON object's members by key, and reports keys that it does not know.
+class Reader {
+public:
+    Reader(json_object* object, std::string where, std::vector<std::string>& problems)
+        : m_object(object), m_where(std::move(where)), m_problems(problems) {}
+
+    /// The place of key in problem texts: `field 2, key "prefix"`.
+    [[nodiscard]] std::string Place(std::string_view key) const {
+        std::string p = m_where;
+        if (!p.empty()) p += ", ";
+        return p + "key \"" + std::string(key) + "\"";
+    }
+    void Problem(std::string_view key, std::string_view what) {
+        m_problems.push_back(Place(key) + ": " + std::string(what));
+    }
+    [[nodiscard]] json_object* Get(std::string_view key) {
+        m_known.emplace_back(key);
+        json_object* v = nullptr;
+        if (!json_object_object_get_ex(m_object, std::string(key).c_str(), &v)) return nullptr;
+        return v;
+    }
+    [[nodiscard]] bool Has(std::string_view key) {
+        return json_object_object_get_ex(m_object, std::string(key).c_str(), nullptr);
+    }
+    std::optional<std::string> Text(std::string_view key) {
+        json_object* v = Get(key);
+        if (v == nullptr) return std::nullopt;
+        if (!json_object_is_type(v, json_type_string)) {
+            Problem(key, "must be a text in double quotes");
+            return std::nullopt;
+        }
+        return std::string(json_object_get_string(v),
+                           static_cast<std::size_t>(json_object_get_string_len(v)));
+    }
+    std::optional<std::int64_t> Integer(std::string_view key, std::int64_t lo, std::int64_t hi) {
+        json_object* v = Get(key);
+        if (v == nullptr) return std::nullopt;
+        if (!json_object_is_type(v, json_type_int)) {
+            Problem(key, "must be a whole number");
+            return std::nullopt;
+        }
+        const std::int64_t n = json_object_get_int64(v);
+        if (n < lo || n > hi) {
+            Problem(key, std::to_string(n) + " is outside " + std::to_string(lo) + ".." +
+                             std::to_string(hi));
+            return std::nullopt;
+        }
+        return n;
+    }
+    std::optional<bool> Flag(std::string_view key) {
+        json_object* v = Get(key);
+        if (v == nullptr) return std::nullopt;
+        if (!json_object_is_type(v, json_type_boolean)) {
+            Problem(key, "must be true or false");
+            return std::nullopt;
+        }
+        return json_object_get_boolean(v) != 0;
+    }
+    /// One of the words; the index of the word, or nullopt (absent, or a problem reported).
+    std::optional<std::size_t> Word(std::string_view key,
+                                    std::initializer_list<std::string_view> words) {
+        const auto text = Text(key);
+        if (!text) return std::nullopt;
+        std::size_t i = 0;
+        for (std::string_view w : words) {
+            if (*text == w) return i;
+            ++i;
+        }
+        std::string list;
+        for (std::string_view w : words) list.append(list.empty() ? "" : ", ").append(w);
+        Problem(key, "unknown word \"" + *text + "\" (expected one of " + list + ")");
+        return std::nullopt;
+    }
+    json_object* Object(std::string_view key) {
+        json_object* v = Get(key);
+        if (v != nullptr && !json_object_is_type(v, json_type_object)) {
+            Problem(key, "must be an object { … }");
+            return nullptr;
+        }
+        return v;
+    }
+    json_object* Array(std::string_view key) {
+        json_object* v = Get(key);
+        if (v != nullptr && !json_object_is_type(v, json_type_array)) {
+            Problem(key, "must be an array [ … ]");
+            return nullptr;
+        }
+        return v;
+    }
+    /// Reports every member whose key no Get asked for.
+    void UnknownKeys() {
+        json_object_object_foreach(m_object, key, value) {
+            (void)value;
+            if (std::find(m_known.begin(), m_known.end(), std::string_view(key)) ==
+                m_known.end()) {
+                Problem(key, "unknown key");
+            }
+        }
+    }
+    [[nodiscard]] const std::string& Where() const { return m_where; }
+
+private:
+    json_object* m_object;
+    std::string m_where;
+    std::vector<std::string>& m_problems;
+    std::vector<std::string> m_known;
+};
+
+/// Bytes from a hex text ("6000070000"); nullopt when it is not an even count of hex digits.
+std::optional<std::vector<std::uint8_t>> HexBytes(std::string_view hex) {
+    if (hex.size() % 2 != 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes(hex.size() / 2);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto r = std::from_chars(hex.data() + 2 * i, hex.data() + 2 * i + 2, bytes[i], 16);
+        if (r.ec != std::errc() || r.ptr != hex.data() + 2 * i + 2) return std::nullopt;
+    }
+    return bytes;
+}
+
+/// A hex byte given as "F0".
+std::optional<std::uint8_t> HexByte(Reader& r, std::string_view key) {
+    const auto text = r.Text(key);
+    if (!text) return std::nullopt;
+    const auto bytes = HexBytes(*text);
+    if (!bytes || bytes->size() != 1) {
+        r.Problem(key, "must be one byte as two hex digits, such as \"F0\"");
+        return std::nullopt;
+    }
+    return (*bytes)[0];
+}
+
+/// The prefix words and what they mean.
+struct PrefixWord {
+    std::string_view word;
+    bool fixed;
+    PrefixEnc enc;
+    std::int32_t bytes;
+};
+constexpr PrefixWord kPrefixes[] = {
+    {"Fixed", true, PrefixEnc::Bcd, 0},        {"ASCII.Fixed", true, PrefixEnc::Bcd, 0},
+    {"BCD.Fixed", true, PrefixEnc::Bcd, 0},    {"Binary.Fixed", true, PrefixEnc::Bcd, 0},
+    {"Hex.Fixed", true, PrefixEnc::Bcd, 0},    {"BCD.LL", false, PrefixEnc::Bcd, 1},
+    {"BCD.LLL", false, PrefixEnc::Bcd, 2},     {"ASCII.LL", false, PrefixEnc::Ascii, 2},
+    {"ASCII.LLL", false, PrefixEnc::Ascii, 3}, {"ASCII.LLLL", false, PrefixEnc::Ascii, 4},
+    {"Binary.L", false, PrefixEnc::Binary, 1}, {"Binary.LL", false, PrefixEnc::Binary, 2},
+};
+
+enum class TextRule { None, Data, Stored };
+
+std::optional<TextRule> ReadTextRule(Reader& r, std::string_view key) {
+    const auto w = r.Word(key, {"none", "data", "stored"});
+    if (!w) return std::nullopt;
+    return static_cast<TextRule>(*w);
+}
+
+void ReadField(json_object* object, int number, FieldTable& t, TextRule tableText,
+               std::vector<std::string>& problems) {
+    Reader r(object, "field " + std::to_string(number), problems);
+    FieldDef& f = t.fields[static_cast<std::size_t>(number)];
+    auto name = r.Text("name");
+    const auto description = r.Text("description");
+    if (!name && description) name = description;
+    if (name) f.name = *name;
+    (void)r.Get("type");  // moov-io's Go type (String, Numeric, Binary); the encodings decide here
+    if (number == 1) {
+        // The bitmap is described by "bitmap"; its entry only names it.
+        (void)r.Get("length");
+        (void)r.Get("enc");
+        (void)r.Get("prefix");
+        r.UnknownKeys();
+        return;
+    }
+    const auto length = r.Integer("length", 1, kMaxFieldLength);
+    const std::string_view prefixWord = [&] {
+        json_object* p = r.Get("prefix");
+        return p != nullptr && json_object_is_type(p, json_type_string)
+                   ? std::string_view(json_object_get_string(p))
+                   : std::string_view("Fixed");
+    }();
+    const PrefixWord* prefix = nullptr;
+    for (const auto& p : kPrefixes) {
+        if (p.word == prefixWord) prefix = &p;
+    }
+    if (json_object* p = r.Get("prefix"); p != nullptr && !json_object_is_type(p, json_type_string)) {
+        r.Problem("prefix", "must be a text in double quotes");
+    } else if (prefix == nullptr) {
+        r.Problem("prefix", "unknown word \"" + std::string(prefixWord) +
+                                "\" (expected Fixed, BCD.LL, BCD.LLL, ASCII.LL, ASCII.LLL, "
+                                "ASCII.LLLL, Binary.L or Binary.LL)");
+    }
+    const auto enc = r.Word("enc", {"BCD", "ASCII", "Binary"});
+    if (r.Has("enc") && !enc) return;
+    f.enc = enc ? static_cast<DataEnc>(*enc) : DataEnc::Ascii;
+    if (prefix != nullptr) {
+        f.fixed = prefix->fixed;
+        f.prefixEnc = prefix->enc;
+        f.prefixBytes = prefix->bytes;
+    }
+    if (!length) {
+        if (!r.Has("length")) {
+            r.Problem("length", f.fixed ? "missing: a fixed field needs its length"
+                                        : "missing: a variable field needs its largest length");
+        }
+        return;
+    }
+    f.maxLen = static_cast<std::int32_t>(*length);
+    if (json_object* padding = r.Object("padding")) {
+        Reader p(padding, r.Place("padding"), problems);
+        if (const auto side = p.Word("type", {"Left", "Right"})) {
+            f.pad = *side == 0 ? PadSide::Left : PadSide::Right;
+        }
+        if (const auto pad = p.Word("pad", {"0", "F"})) f.padNibble = *pad == 0 ? 0x0 : 0xF;
+        p.UnknownKeys();
+    }
+    if (const auto mac = r.Flag("mac")) f.inMac = *mac;
+    if (const auto macBytes = r.Integer("macBytes", 0, kMaxFieldLength)) {
+        f.macBytes = static_cast<std::int32_t>(*macBytes);
+    }
+    if (const auto tlv = r.Flag("tlv")) f.tlv = *tlv;
+    TextRule text = tableText;
+    if (const auto own = ReadTextRule(r, "text")) text = *own;
+    switch (text) {
+        case TextRule::None: f.rowText = RowTextPart::None; break;
+        case TextRule::Data:
+            f.rowText = f.enc == DataEnc::Ascii ? RowTextPart::Data : RowTextPart::None;
+            break;
+        case TextRule::Stored: f.rowText = RowTextPart::Stored; break;
+    }
+    r.UnknownKeys();
+    if (prefix != nullptr) CheckFieldLength(f, r.Where(), problems);
+}
+
+void ReadBitmap(Reader& top, FieldTable& t, std::vector<std::string>& problems) {
+    json_object* object = top.Object("bitmap");
+    t.bitmap = BitmapSpec{128, SecondaryBitmap::Bit1, BitmapEnc::Binary};
+    if (object == nullptr) return;
+    Reader r(object, "bitmap", problems);
+    if (json_object* b = r.Get("bits")) {
+        if (!json_object_is_type(b, json_type_int) ||
+            (json_object_get_int(b) != 64 && json_object_get_int(b) != 128)) {
+            r.Problem("bits", "must be 64 or 128");
+        } else {
+            t.bitmap.bits = json_object_get_int(b);
+        }
+    }
+    t.bitmap.secondary = t.bitmap.bits == 64 ? SecondaryBitmap::Never : SecondaryBitmap::Bit1;
+    if (const auto s = r.Word("secondary", {"bit1", "always", "never"})) {
+        t.bitmap.secondary = static_cast<SecondaryBitmap>(*s);
+        if (t.bitmap.bits == 64 && t.bitmap.secondary != SecondaryBitmap::Never) {
+            r.Problem("secondary", "a 64-bit bitmap has no secondary bitmap: use \"never\"");
+        }
+    }
+    if (const auto e = r.Word("enc", {"Binary", "ASCII"})) {
+        t.bitmap.enc = *e == 0 ? BitmapEnc::Binary : BitmapEnc::Ascii;
+    }
+    r.UnknownKeys();
+}
+
+void ReadFramePart(json_object* object, std::size_t index, FieldTable& t,
+                   std::vector<std::string>& problems) {
+    Reader r(object, "frame part " + std::to_string(index + 1), problems);
+    if (!json_object_is_type(object, json_type_object)) {
+        problems.push_back("frame part " + std::to_string(index + 1) + ": must be an object");
+        return;
+    }
+    FramePart p;
+    const auto kind = r.Word("part", {"length", "tpdu", "header"});
+    if (!kind) {
+        if (!r.Has("part")) r.Problem("part", "missing: length, tpdu or header");
+        return;
+    }
+    p.kind = static_cast<FramePartKind>(*kind);
+    p.name = p.kind == FramePartKind::Tpdu ? "TPDU" : "Header";
+    if (const auto name = r.Text("name")) p.name = *name;
+    if (const auto bytes = r.Integer("bytes", 1, kMaxFrameBytes)) {
+        p.bytes = static_cast<std::int32_t>(*bytes);
+    } else if (!r.Has("bytes")) {
+        r.Problem("bytes", "missing: the part's size in bytes");
+    }
+    if (p.kind == FramePartKind::Length) {
+        if (const auto e = r.Word("enc", {"Binary", "ASCII"})) {
+            p.lengthEnc = *e == 0 ? LengthEnc::Binary : LengthEnc::Ascii;
+        }
+        const std::int32_t want = p.lengthEnc == LengthEnc::Binary ? 2 : 4;
+        if (p.bytes != 0 && p.bytes != want) {
+            r.Problem("bytes", p.lengthEnc == LengthEnc::Binary
+                                   ? "a binary length has 2 bytes"
+                                   : "an ASCII length has 4 digits");
+        }
+        if (r.Flag("optional").value_or(false)) p.presence = Presence::LengthMatch;
+        if (const auto shorter = r.Flag("allowShorter")) t.allowShorterLength = *shorter;
+        if (const auto packed = r.Flag("packed")) p.packed = *packed;
+    } else {
+        if (const auto rows = r.Flag("rows")) p.showRow = *rows;
+    }
+    if (json_object* detect = r.Array("detect")) {
+        p.presence = Presence::Detect;
+        const std::size_t n = json_object_array_length(detect);
+        for (std::size_t i = 0; i < n; ++i) {
+            json_object* test = json_object_array_get_idx(detect, i);
+            const std::string place = r.Place("detect") + " test " + std::to_string(i + 1);
+            if (!json_object_is_type(test, json_type_object)) {
+                problems.push_back(place + ": must be an object {\"at\":…,\"equals\":…}");
+                continue;
+            }
+            Reader d(test, place, problems);
+            ByteTest b;
+            if (const auto at = d.Integer("at", 0, kMaxFrameBytes - 1)) {
+                b.offset = static_cast<std::int32_t>(*at);
+            }
+            if (const auto mask = HexByte(d, "mask")) b.mask = *mask;
+            if (const auto equals = HexByte(d, "equals")) {
+                b.value = *equals;
+            } else if (!d.Has("equals")) {
+                d.Problem("equals", "missing: the byte value to compare with");
+            }
+            d.UnknownKeys();
+            p.detect.push_back(b);
+        }
+    }
+    if (const auto present = r.Word("present", {"always", "detect", "withPrevious"})) {
+        p.presence = *present == 0   ? Presence::Always
+                     : *present == 1 ? Presence::Detect
+                                     : Presence::WithPrevious;
+        if (p.presence == Presence::Detect && p.detect.empty()) {
+            r.Problem("present", "\"detect\" needs a \"detect\" list of byte tests");
+        }
+        if (p.presence == Presence::WithPrevious && t.frame.empty()) {
+            r.Problem("present", "\"withPrevious\" needs a part before this one");
+        }
+    }
+    std::vector<std::uint8_t> memberPack;
+    bool membersPack = false;
+    if (json_object* members = r.Array("members")) {
+        const std::size_t n = json_object_array_length(members);
+        std::int32_t sum = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            json_object* m = json_object_array_get_idx(members, i);
+            const std::string place = r.Place("members") + " member " + std::to_string(i + 1);
+            if (!json_object_is_type(m, json_type_object)) {
+                problems.push_back(place + ": must be an object {\"name\":…,\"bytes\":…}");
+                continue;
+            }
+            Reader mr(m, place, problems);
+            HeaderMember hm;
+            if (const auto name = mr.Text("name")) hm.name = *name;
+            if (const auto bytes = mr.Integer("bytes", 1, kMaxFrameBytes)) {
+                hm.bytes = static_cast<std::int32_t>(*bytes);
+            } else if (!mr.Has("bytes")) {
+                mr.Problem("bytes", "missing: the member's width");
+            }
+            if (const auto text = mr.Flag("text")) hm.withText = *text;
+            std::vector<std::uint8_t> fill(static_cast<std::size_t>(hm.bytes), 0);
+            if (const auto pack = mr.Text("pack")) {
+                membersPack = true;
+                if (*pack == "length") {
+                    hm.fill = MemberFill::TotalLength;
+                    fill.assign(fill.size(), '0');
+                } else if (const auto bytes = HexBytes(*pack);
+                           bytes && bytes->size() == fill.size()) {
+                    fill = *bytes;
+                } else {
+                    mr.Problem("pack", "must be \"length\" or " + std::to_string(hm.bytes) +
+                                           " bytes as hex digits");
+                }
+            }
+            memberPack.insert(memberPack.end(), fill.begin(), fill.end());
+            mr.UnknownKeys();
+            sum += hm.bytes;
+            p.members.push_back(std::move(hm));
+        }
+        if (p.kind != FramePartKind::Header) {
+            r.Problem("members", "only a header has members");
+        } else if (sum != p.bytes) {
+            r.Problem("members", "the widths add up to " + std::to_string(sum) + ", not " +
+                                     std::to_string(p.bytes) + " bytes");
+        }
+    }
+    if (const auto pack = r.Text("pack")) {
+        const auto bytes = HexBytes(*pack);
+        if (!bytes || bytes->size() != static_cast<std::size_t>(p.bytes)) {
+            r.Problem("pack", "must be " + std::to_string(p.bytes) + " bytes as hex digits");
+        } else {
+            p.packDefault = *bytes;
+        }
+    } else if (membersPack) {
+        p.packDefault = std::move(memberPack);
+    }
+    r.UnknownKeys();
+    t.frame.push_back(std::move(p));
+}
+
+void ReadHeadRow(Reader& rows, std::string_view key, HeadRow& row,
+                 std::vector<std::string>& problems) {
+    json_object* object = rows.Object(key);
+    if (object == nullptr) return;
+    Reader r(object, rows.Place(key), problems);
+    if (const auto name = r.Text("name")) row.name = *name;
+    if (const auto length = r.Text("length")) row.lengthText = *length;
+    if (const auto bytes = r.Integer("bytes", 0, 32)) {
+        row.shownBytes = static_cast<std::int32_t>(*bytes);
+    }
+    if (const auto text = r.Flag("text")) row.withText = *text;
+    r.UnknownKeys();
+}
+
+std::string DescribeTokenerError(json_tokener_error e) {
+    if (e == json_tokener_continue) return "the text ends inside a value";
+    return json_tokener_error_desc(e);
+}
+
+}  // namespace
+
+TableLoad LoadJsonTable(std::string_view text) {
+    TableLoad load;
+    std::vector<std::string>& problems = load.problems;
+    std::size_t base = 0;
+    if (text.starts_with("\xEF\xBB\xBF")) base = 3;
+    const std::string_view body = text.substr(base);
+    if (body.size() > kMaxTableFileBytes) {
+        problems.push_back("the table is over 1 MiB");
+        return load;
+    }
+    std::unique_ptr<json_tokener, TokenerDeleter> tok(
+        json_tokener_new_ex(static_cast<int>(kMaxDepth)));
+    if (!tok) {
+        problems.push_back("out of memory");
+        return load;
+    }
+    JsonPtr root(json_tokener_parse_ex(tok.get(), body.data(), static_cast<int>(body.size())));
+    const json_tokener_error err = json_tokener_get_error(tok.get());
+    const std::size_t end = json_tokener_get_parse_end(tok.get());
+    if (!root || err != json_tokener_success) {
+        problems.push_back("offset " + std::to_string(base + end) +
+                           ": malformed JSON: " + DescribeTokenerError(err));
+        return load;
+    }
+    if (const std::size_t rest = SkipBlankAndComments(body, end); rest < body.size()) {
+        problems.push_back("offset " + std::to_string(base + rest) +
+                           ": malformed JSON: text after the end of the table");
+        return load;
+    }
+    if (!json_object_is_type(root.get(), json_type_object)) {
+        problems.push_back("offset " + std::to_string(base + SkipBlankAndComments(body, 0)) +
+                           ": the table must be a JSON object { … }");
+        return load;
+    }
+    for (const DuplicateKey& d : FindDuplicateKeys(body)) {
+        std::string place;
+        if (d.path.size() >= 2 && d.path[0] == "fields") {
+            place = "field " + d.path[1] + ", ";
+        } else {
+            for (const std::string& k : d.path) place += k + ", ";
+        }
+        problems.push_back(place + "key \"" + d.key + "\" at offset " +
+                           std::to_string(base + d.offset) + ": duplicate key");
+    }
+
+    FieldTable t;
+    Reader top(root.get(), "", problems);
+    if (const auto name = top.Text("name")) t.name = *name;
+    if (t.name.empty() && !top.Has("name")) top.Problem("name", "missing: the table's name");
+    (void)top.Text("description");
+    t.charset = "GBK";
+    if (const auto charset = top.Word("charset", {"GBK", "UTF-8"})) {
+        t.charset = *charset == 0 ? "GBK" : "UTF-8";
+    }
+    ReadBitmap(top, t, problems);
+    t.fields.assign(static_cast<std::size_t>(t.bitmap.bits) + 1, FieldDef{});
+    if (json_object* frame = top.Array("frame")) {
+        const std::size_t n = json_object_array_length(frame);
+        for (std::size_t i = 0; i < n; ++i) {
+            ReadFramePart(json_object_array_get_idx(frame, i), i, t, problems);
+        }
+    }
+    if (const auto strict = top.Flag("strict")) t.strict = *strict;
+    if (const auto minBytes = top.Integer("minBytes", 0, kMaxFrameBytes)) {
+        t.minMessageBytes = static_cast<std::int32_t>(*minBytes);
+    }
+    TextRule tableText = TextRule::Data;
+    bool typeRowGiven = false;
+    bool bitmapRowGiven = false;
+    if (json_object* rows = top.Object("rows")) {
+        Reader r(rows, "rows", problems);
+        typeRowGiven = r.Has("type");
+        bitmapRowGiven = r.Has("bitmap");
+        ReadHeadRow(r, "type", t.typeRow, problems);
+        ReadHeadRow(r, "bitmap", t.bitmapRow, problems);
+        if (const auto prefix = r.Text("prefix")) t.fieldRowPrefix = *prefix;
+        if (const auto text = ReadTextRule(r, "text")) tableText = *text;
+        r.UnknownKeys();
+    }
+    if (json_object* pack = top.Object("pack")) {
+        Reader r(pack, "pack", problems);
+        if (const auto macField = r.Integer("macField", 0, t.bitmap.bits)) {
+            t.macField = static_cast<std::int32_t>(*macField);
+        }
+        if (const auto mac = r.Word("mac", {"stored", "zeros", "zeroHex"})) {
+            t.macFill = static_cast<MacFill>(*mac);
+        }
+        if (const auto bit1 = r.Flag("bit1")) t.packSetsBit1 = *bit1;
+        if (const auto last = r.Integer("lastField", 2, t.bitmap.bits)) {
+            t.packLastField = static_cast<std::int32_t>(*last);
+        }
+        if (const auto maxStored = r.Integer("maxStored", 0, kMaxFieldLength + 8)) {
+            t.packMaxStored = static_cast<std::int32_t>(*maxStored);
+        }
+        r.UnknownKeys();
+    }
+    if (t.packLastField == 0) t.packLastField = t.bitmap.bits;
+
+    json_object* fields = top.Object("fields");
+    if (fields == nullptr && !top.Has("fields")) top.Problem("fields", "missing: the fields");
+    if (fields != nullptr) {
+        std::vector<bool> seen(t.fields.size(), false);
+        json_object_object_foreach(fields, key, value) {
+            const std::string_view k(key);
+            int number = -1;
+            const auto r = std::from_chars(k.data(), k.data() + k.size(), number);
+            if (k.empty() || r.ec != std::errc() || r.ptr != k.data() + k.size() || number < 0) {
+                problems.push_back("fields, key \"" + std::string(k) +
+                                   "\": not a field number");
+                continue;
+            }
+            if (number > t.bitmap.bits) {
+                problems.push_back("field " + std::to_string(number) + ": outside the " +
+                                   std::to_string(t.bitmap.bits) + "-bit bitmap (fields 0.." +
+                                   std::to_string(t.bitmap.bits) + ")");
+                continue;
+            }
+            if (seen[static_cast<std::size_t>(number)]) {
+                problems.push_back("fields, key \"" + std::string(k) + "\": field " +
+                                   std::to_string(number) + " is defined twice");
+                continue;
+            }
+            seen[static_cast<std::size_t>(number)] = true;
+            if (!json_object_is_type(value, json_type_object)) {
+                problems.push_back("field " + std::to_string(number) +
+                                   ": must be an object {\"length\":…,\"prefix\":…,\"enc\":…}");
+                continue;
+            }
+            ReadField(value, number, t, tableText, problems);
+        }
+    }
+    top.UnknownKeys();
+    DefaultHeadRows(t, typeRowGiven, bitmapRowGiven);
+    CompleteTable(t, problems);
+    if (problems.empty()) load.table = std::move(t);
+    return load;
+}

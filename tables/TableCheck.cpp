@@ -1,0 +1,93 @@
+// Checks and completions that every loaded table goes through, whatever its file form.
+#include "tables/TableCheck.h"
+
+#include <algorithm>
+
+#include "codec/Engine.h"
+
+std::int32_t PrefixCapacity(const FieldDef& f) {
+    switch (f.prefixEnc) {
+        case PrefixEnc::Binary:
+            return f.prefixBytes == 1 ? 255 : 65535;
+        case PrefixEnc::Ascii:
+            return f.prefixBytes == 2 ? 99 : f.prefixBytes == 3 ? 999 : 9999;
+        case PrefixEnc::Bcd:
+            return f.prefixBytes == 1 ? 99 : 999;
+    }
+    return 0;
+}
+
+void CheckFieldLength(const FieldDef& f, const std::string& where,
+                      std::vector<std::string>& problems) {
+    if (f.fixed || f.maxLen <= 0) return;
+    const std::int32_t cap = PrefixCapacity(f);
+    if (f.maxLen > cap) {
+        problems.push_back(where + ", key \"length\": " + std::to_string(f.maxLen) +
+                           " is more than its prefix can state (at most " + std::to_string(cap) +
+                           ")");
+    }
+}
+
+namespace {
+
+std::int32_t EncodedBytes(const FieldDef& f) {
+    return f.enc == DataEnc::Bcd ? (f.maxLen + 1) / 2 : f.maxLen;
+}
+
+}  // namespace
+
+void DefaultHeadRows(FieldTable& t, bool typeGiven, bool bitmapGiven) {
+    // The bitmap as stored, its byte count as the length: 8 or 16 with a secondary bitmap.
+    if (!bitmapGiven) t.bitmapRow = HeadRow{"Bit 1", "", 0, false};
+    if (typeGiven) return;
+    const FieldDef& type = t.fields[0];
+    t.typeRow.name = "Type";
+    t.typeRow.lengthText = std::to_string(type.maxLen > 0 ? type.maxLen : 4);
+    t.typeRow.shownBytes = type.fixed ? EncodedBytes(type) : 0;
+    t.typeRow.withText = type.enc == DataEnc::Ascii;
+}
+
+void CompleteTable(FieldTable& t, std::vector<std::string>& problems) {
+    if (t.fields.empty()) return;
+    const FieldDef& type = t.fields[0];
+    if (!type.Defined()) {
+        problems.emplace_back("field 0: missing: the message type must be defined");
+    } else if (!type.fixed) {
+        problems.emplace_back("field 0, key \"prefix\": the message type must be Fixed");
+    }
+    FieldDef& bitmap = t.fields[1];
+    bitmap.fixed = true;
+    bitmap.enc = DataEnc::Binary;
+    const std::int32_t bitmapBytes = t.bitmap.bits / 8;
+    bitmap.maxLen = t.bitmap.enc == BitmapEnc::Ascii ? 2 * bitmapBytes : bitmapBytes;
+    if (t.frame.size() > kMaxFrameParts) {
+        problems.push_back("key \"frame\": " + std::to_string(t.frame.size()) +
+                           " parts, more than " + std::to_string(kMaxFrameParts));
+    }
+    std::int32_t frameBytes = 0;
+    for (std::size_t i = 0; i < t.frame.size(); ++i) {
+        const FramePart& p = t.frame[i];
+        const std::string place = "frame part " + std::to_string(i + 1);
+        if (p.kind == FramePartKind::Length && i != 0) {
+            problems.push_back(place + ": a length part must come first");
+        }
+        std::int32_t reach = 0;
+        for (std::size_t k = i; k < t.frame.size(); ++k) reach += t.frame[k].bytes;
+        for (const ByteTest& b : p.detect) {
+            if (b.offset >= reach) {
+                problems.push_back(place + ", key \"detect\": offset " + std::to_string(b.offset) +
+                                   " lies past the framing (" + std::to_string(reach) +
+                                   " bytes from this part on)");
+            }
+        }
+        frameBytes += p.bytes;
+    }
+    if (frameBytes > kMaxFrameBytes) {
+        problems.push_back("key \"frame\": the parts add up to " + std::to_string(frameBytes) +
+                           " bytes, more than " + std::to_string(kMaxFrameBytes));
+    }
+    if (t.macField != 0 && !t.fields[static_cast<std::size_t>(t.macField)].Defined()) {
+        problems.push_back("pack, key \"macField\": field " + std::to_string(t.macField) +
+                           " is not defined");
+    }
+}
