@@ -79,7 +79,7 @@ CCupPosPackExt& NewCupPosPackExt() {
 // with a warning.
 template <typename Pack>
 void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes, std::int32_t L,
-            std::size_t readable, CommandResult& result) {
+            std::size_t readable, CommandResult& result, RowAppender& rows) {
     pack.m_hasLengthPrefix = hasLengthPrefix;
     const DecodeContext ctx{&result.failure, L, &result.warnings};
     const std::int32_t r = pack.UnpackReporting(bytes, L, readable, ctx);
@@ -87,14 +87,23 @@ void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes,
         if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
-        if (result.failure.field >= 0) BuildRows(result.rows, pack);
+        if (result.failure.field >= 0) BuildRows(rows, pack);
         return;
     }
     if (r > L) {
         result.warnings.push_back("the message is " + std::to_string(r - L) +
                                   " bytes shorter than its fields; they were read as zeros");
     }
-    BuildRows(result.rows, pack);
+    BuildRows(rows, pack);
+}
+
+// Resets a result for reuse but keeps its rows, to be overwritten in place by a RowAppender
+// started at 0 (which leaves exactly the rows it appends).
+void ResetKeepingRows(CommandResult& result) {
+    FieldRowList rows;
+    rows.swap(result.rows);
+    result.Reset();
+    rows.swap(result.rows);
 }
 
 }  // namespace
@@ -106,7 +115,9 @@ CommandResult ParseIso8583Text(std::string_view text, int interfaceType) {
 }
 
 void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& result) {
-    result.Reset();
+    ResetKeepingRows(result);
+    // Every path leaves exactly the rows appended here.
+    RowAppender rows(result.rows, 0);
     // Only an empty text counts as empty: white space alone goes on and fails later, if at all.
     if (text.empty()) {
         result.Fail(kTextMessageEmpty);
@@ -133,72 +144,27 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
             result.outcome = Outcome::NoLengthMatch;
             return;
         case Choice::Ext128:
-            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, result);
+            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, result, rows);
             return;
         case Choice::Cup64:
-            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, result);
+            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, result, rows);
             return;
     }
 }
 
-namespace {
-
-// The working state for decoding with a table value; kept per thread and rebuilt only when the
-// table differs from the last one (its buffers are sized from the table it was built for).
-struct TableCodec {
-    const FieldTable* table = nullptr;
-    std::vector<FieldAttr> attrs;
-    std::vector<std::uint8_t> fieldList;
-    std::vector<FieldValue> values;
-    FieldBufferArena arena;
-
-    bool Matches(const FieldTable& t) const {
-        if (table != &t) return false;
-        if (attrs.size() != static_cast<std::size_t>(std::clamp(t.bitmap.bits, 0, 128)) + 1) {
-            return false;
-        }
-        for (std::size_t f = 0; f < attrs.size(); ++f) {
-            const FieldAttr now = f < t.fields.size() ? AttrOf(t.fields[f]) : FieldAttr{};
-            if (!SameAttr(now, attrs[f])) return false;
-        }
-        return true;
-    }
-};
-
-TableCodec& CodecFor(const FieldTable& table) {
-    thread_local std::unique_ptr<TableCodec> codec;
-    if (!codec || !codec->Matches(table)) {
-        codec = std::make_unique<TableCodec>();
-        codec->table = &table;
-        codec->attrs = AttrsOf(table);
-        codec->fieldList.assign(codec->attrs.size(), 0);
-        codec->values.assign(codec->attrs.size(), FieldValue{});
-        codec->arena.Reserve(codec->attrs, codec->values);
-    }
-    ClearValues(codec->values);
-    std::fill(codec->fieldList.begin(), codec->fieldList.end(), std::uint8_t{0});
-    return *codec;
+TableDecoder::TableDecoder(FieldTable table) : m_table(std::move(table)) {
+    m_attrs = AttrsOf(m_table);
+    m_fieldList.assign(m_attrs.size(), 0);
+    m_values.assign(m_attrs.size(), FieldValue{});
+    m_arena.Reserve(m_attrs, m_values);
 }
 
-void AppendTableRows(CommandResult& result, const FieldTable& table, const TableCodec& codec,
-                     const FrameFound& found, const std::uint8_t* bytes, std::size_t readable) {
-    std::vector<std::uint8_t> part;
-    for (std::size_t i = 0; i < table.frame.size() && i < kMaxFrameParts; ++i) {
-        if (!found.present[i]) continue;
-        const FramePart& p = table.frame[i];
-        part.assign(static_cast<std::size_t>(std::max(p.bytes, 0)), 0);
-        const auto at = static_cast<std::size_t>(found.offset[i]);
-        for (std::size_t k = 0; k < part.size() && at + k < readable; ++k) part[k] = bytes[at + k];
-        AppendFrameRows(result.rows, p, part.data());
-    }
-    AppendBodyRows(result.rows, table, codec.attrs, codec.fieldList, codec.values);
-}
+TableDecoder::~TableDecoder() = default;
 
-}  // namespace
-
-void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
-    result.Reset();
-    if (table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
+void TableDecoder::Parse(std::string_view text, CommandResult& result) {
+    ResetKeepingRows(result);
+    RowAppender rows(result.rows, 0);
+    if (m_table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
     if (text.empty()) {
         result.Fail(kTextMessageEmpty);
         return;
@@ -213,19 +179,31 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table, Comma
     const auto L = static_cast<std::int32_t>(stripped / 2);
     const std::size_t readable = (stripped + 1) / 2;
 
-    TableCodec& codec = CodecFor(table);
+    ClearValues(m_values);
+    std::fill(m_fieldList.begin(), m_fieldList.end(), std::uint8_t{0});
     FrameFound found;
     const DecodeContext ctx{&result.failure, L, &result.warnings};
-    const FieldSet set{codec.attrs, codec.fieldList, codec.values, codec.arena};
+    const FieldSet set{m_attrs, m_fieldList, m_values, m_arena};
     const std::int32_t r =
-        UnpackFramed(table, set, bytes, L, readable, LengthRule::Match, found, ctx);
+        UnpackFramed(m_table, set, bytes, L, readable, LengthRule::Match, found, ctx);
+    const auto appendRows = [&]() {
+        for (std::size_t i = 0; i < m_table.frame.size() && i < kMaxFrameParts; ++i) {
+            if (!found.present[i]) continue;
+            const FramePart& p = m_table.frame[i];
+            m_part.assign(static_cast<std::size_t>(std::max(p.bytes, 0)), 0);
+            const auto at = static_cast<std::size_t>(found.offset[i]);
+            for (std::size_t k = 0; k < m_part.size() && at + k < readable; ++k) {
+                m_part[k] = bytes[at + k];
+            }
+            AppendFrameRows(rows, p, m_part.data());
+        }
+        AppendBodyRows(rows, m_table, m_attrs, m_fieldList, m_values);
+    };
     if (r == -1) {
         if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
-        if (result.failure.field >= 0) {
-            AppendTableRows(result, table, codec, found, bytes, readable);
-        }
+        if (result.failure.field >= 0) appendRows();
         return;
     }
     const std::int64_t end = found.cutTo >= 0 ? found.cutTo : L;
@@ -233,7 +211,31 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table, Comma
         result.warnings.push_back("the message is " + std::to_string(r - end) +
                                   " bytes shorter than its fields; they were read as zeros");
     }
-    AppendTableRows(result, table, codec, found, bytes, readable);
+    appendRows();
+}
+
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
+    // One decoder per thread for the table last used; a different table, or the same one with
+    // changed fields, gets a new one.
+    thread_local const FieldTable* last = nullptr;
+    thread_local std::unique_ptr<TableDecoder> decoder;
+    bool same = decoder != nullptr && last == &table &&
+                decoder->Table().fields.size() == table.fields.size() &&
+                decoder->Table().frame.size() == table.frame.size() &&
+                decoder->Table().bitmap.bits == table.bitmap.bits &&
+                decoder->Table().bitmap.secondary == table.bitmap.secondary &&
+                decoder->Table().bitmap.enc == table.bitmap.enc;
+    if (same) {
+        const std::vector<FieldDef>& mine = decoder->Table().fields;
+        for (std::size_t f = 0; same && f < mine.size(); ++f) {
+            same = SameAttr(AttrOf(mine[f]), AttrOf(table.fields[f]));
+        }
+    }
+    if (!same) {
+        decoder = std::make_unique<TableDecoder>(table);
+        last = &table;
+    }
+    decoder->Parse(text, result);
 }
 
 CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table) {

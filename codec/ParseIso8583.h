@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "codec/CommandResult.h"
+#include "codec/FieldStore.h"
 #include "codec/FieldTable.h"
 
 /// Interface types of the dialog's combo box.
@@ -24,6 +26,29 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
 /// or "iso8583报文解析出错!", the failure detail and the rows decoded before the failure.
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result);
 [[nodiscard]] CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table);
+
+/// Decodes many message texts with one table value, as ParseIso8583WithTable does: built once
+/// from a copy of the table (buffers sized from it), so batch work pays for no checks of the
+/// table per message.
+class TableDecoder {
+public:
+    explicit TableDecoder(FieldTable table);
+    TableDecoder(const TableDecoder&) = delete;
+    TableDecoder& operator=(const TableDecoder&) = delete;
+    ~TableDecoder();
+
+    /// The result is reset first and its capacity reused.
+    void Parse(std::string_view text, CommandResult& result);
+    [[nodiscard]] const FieldTable& Table() const { return m_table; }
+
+private:
+    FieldTable m_table;
+    std::vector<FieldAttr> m_attrs;
+    std::vector<std::uint8_t> m_fieldList;
+    std::vector<FieldValue> m_values;
+    FieldBufferArena m_arena;
+    std::vector<std::uint8_t> m_part;  // one framing part's bytes, for its rows
+};
 
 /// The message bytes of a message text: white space removed (StripWhiteSpace's rule, the text
 /// ending at a zero byte), then HexToBytes's rule. Takes at most the first 10239 characters.
