@@ -41,15 +41,15 @@ void ParseText(benchmark::State& state, const char* file) {
 // The same message decoded with the built-in table as a table value, as a loaded table is.
 void ParseWithTable(benchmark::State& state, const char* file, BuiltinForm form) {
     const std::string text = Golden(file);
-    const FieldTable& table = BuiltinTable(form);
+    TableDecoder decoder(BuiltinTable(form));
     CommandResult result;
-    ParseIso8583WithTable(text, table, result);
+    decoder.Parse(text, result);
     if (!result.Ok()) {
         state.SkipWithError("golden message does not decode");
         return;
     }
     for (auto _ : state) {
-        ParseIso8583WithTable(text, table, result);
+        decoder.Parse(text, result);
         benchmark::DoNotOptimize(result.rows.data());
     }
     state.SetItemsProcessed(state.iterations());

@@ -7,7 +7,7 @@
 
 #include "codec/ParseIso8583.h"
 #include "tables/TableFile.h"
-#include "tables/TableParse.h"
+#include "codec/ParseIso8583.h"
 
 namespace {
 

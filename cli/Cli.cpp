@@ -216,10 +216,14 @@ int RunParse(const Run& r, LineCommand command, int mode) {
 }
 
 int RunParseIso8583(const Run& r) {
+    // The batch form passes one int: the interface type, and the row options as flags above it.
+    int flags = 0;
+    if (r.args.Has("--tlv")) flags |= kParseTlvFlag;
+    if (r.args.Has("--mask")) flags |= kParseMaskFlag;
     if (const auto table = r.args.Get("--table")) {
         if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
         if (!UseCliTable(*table, r.io)) return kExitFailed;
-        return RunParse(r, ParseWithCliTable, 0);
+        return RunParse(r, ParseWithCliTable, flags);
     }
     const std::string_view mode = r.args.Get("--mode").value_or("auto");
     int interfaceType;
@@ -232,18 +236,13 @@ int RunParseIso8583(const Run& r) {
     } else {
         return UsageError(r, "--mode must be auto, 64 or 128");
     }
-    // The batch form passes one int: the interface type, and the row options as flags above it.
-    constexpr int kTlvFlag = 0x100;
-    constexpr int kMaskFlag = 0x200;
-    if (r.args.Has("--tlv")) interfaceType |= kTlvFlag;
-    if (r.args.Has("--mask")) interfaceType |= kMaskFlag;
     return RunParse(
         r,
         [](std::string_view text, int m, CommandResult& result) {
-            const ParseOptions options{(m & kTlvFlag) != 0, (m & kMaskFlag) != 0};
+            const ParseOptions options{(m & kParseTlvFlag) != 0, (m & kParseMaskFlag) != 0};
             ParseIso8583Text(text, m & 0xFF, options, result);
         },
-        interfaceType);
+        interfaceType | flags);
 }
 
 int RunParseTrade(const Run& r) { return RunParse(r, ParseTradeLine, 0); }

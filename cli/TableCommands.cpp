@@ -7,7 +7,7 @@
 
 #include "codec/Texts.h"
 #include "tables/TableFile.h"
-#include "tables/TableParse.h"
+#include "codec/ParseIso8583.h"
 
 namespace {
 
@@ -61,10 +61,11 @@ bool UseCliTable(std::string_view nameOrFile, const CliStreams& io) {
     return true;
 }
 
-void ParseWithCliTable(std::string_view text, int, CommandResult& result) {
+void ParseWithCliTable(std::string_view text, int flags, CommandResult& result) {
     // One decoder (field buffers) per thread, all reading the one table.
     thread_local TableDecoder decoder(*CliTable());
-    decoder.Parse(text, result);
+    decoder.Parse(text, result,
+                  ParseOptions{(flags & kParseTlvFlag) != 0, (flags & kParseMaskFlag) != 0});
 }
 
 int ListTables(const CliStreams& io) {

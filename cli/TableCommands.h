@@ -17,8 +17,12 @@
 [[nodiscard]] std::optional<FieldTable> LoadCliTable(std::string_view nameOrFile,
                                                      const CliStreams& io);
 
-/// Decodes a message text with the table UseCliTable loaded (the batch form; mode is unused).
-void ParseWithCliTable(std::string_view text, int mode, CommandResult& result);
+/// Row options of the batch form's one int (kParseTlvFlag, kParseMaskFlag).
+inline constexpr int kParseTlvFlag = 0x100;
+inline constexpr int kParseMaskFlag = 0x200;
+
+/// Decodes a message text with the table UseCliTable loaded (the batch form; flags: row options).
+void ParseWithCliTable(std::string_view text, int flags, CommandResult& result);
 
 /// tarnwick-cli tables: one line per shipped table: name, file, bits, framing, title.
 [[nodiscard]] int ListTables(const CliStreams& io);

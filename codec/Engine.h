@@ -70,7 +70,7 @@ struct DecodeContext {
 inline constexpr std::int32_t kMacInputScratch = 1876;
 
 /// Writes the value text, whole: the hex of bytes, then, when text is not null, " -> " and the
-/// bytes of text before its first zero byte, unchanged.
+/// bytes of text unchanged (the row's text ends at a zero byte among them).
 void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
                  const std::uint8_t* text = nullptr, std::size_t textLen = 0);
 
@@ -114,6 +114,9 @@ std::int32_t BuildMacText(const FieldTable& form, FieldSet s, std::uint8_t* out)
 /// Appends the rows of one framing part: one row named after a Tpdu/Header part, or one per
 /// header member.
 void AppendFrameRows(FieldRowList& rows, const FramePart& part, const std::uint8_t* bytes);
+void AppendFrameRows(RowAppender& rows, const FramePart& part, const std::uint8_t* bytes);
 /// Appends the message type row, the bitmap row and one row per listed field with a value.
 void AppendBodyRows(FieldRowList& rows, const FieldTable& form, std::span<const FieldAttr> attr,
+                    std::span<const std::uint8_t> fieldList, std::span<const FieldValue> value);
+void AppendBodyRows(RowAppender& rows, const FieldTable& form, std::span<const FieldAttr> attr,
                     std::span<const std::uint8_t> fieldList, std::span<const FieldValue> value);

@@ -28,10 +28,16 @@ public:
         return *this;
     }
 
+    /// The text: the stored bytes up to the first zero byte, if any (a row text ends at one; the
+    /// writers store bytes as they are and the readers stop there, as a zero-terminated text
+    /// would).
     [[nodiscard]] std::string_view View() const {
-        return {m_long ? m_heap.get() : m_inline, m_size};
+        const char* p = m_long ? m_heap.get() : m_inline;
+        const void* zero = m_size == 0 ? nullptr : std::memchr(p, 0, m_size);
+        return {p, zero == nullptr ? m_size : static_cast<std::size_t>(static_cast<const char*>(zero) - p)};
     }
     operator std::string_view() const { return View(); }  // NOLINT: reads as its text
+    /// Bytes stored, a zero byte and what follows it included.
     [[nodiscard]] std::size_t Size() const { return m_size; }
 
     /// Room for a text of exactly n bytes (and a zero byte after them), to be written by the
@@ -58,7 +64,12 @@ public:
     }
     void Assign(std::string_view text) {
         char* p = Prepare(text.size());
-        if (!text.empty()) std::memcpy(p, text.data(), text.size());
+        if (text.size() <= 16) {
+            // Names and lengths: a short loop costs less than a call of the general copy.
+            for (std::size_t i = 0; i < text.size(); ++i) p[i] = text[i];
+        } else {
+            std::memcpy(p, text.data(), text.size());
+        }
     }
     /// Sets a text of n bytes (n below 8) from 8 bytes that hold it followed by zero bytes: one
     /// fixed-size copy, for the short names and numbers every row has.
@@ -111,12 +122,38 @@ struct FieldRow {
 
 using FieldRowList = std::vector<FieldRow>;
 
-/// Sets a row text to text, whole up to its first zero byte (a row text never holds one).
+/// Appends rows to a list. Started at 0 on a list that holds an earlier result's rows, it
+/// overwrites them in place (a row costs less to overwrite than to destroy and build again) and,
+/// when it goes, leaves exactly the rows it appended. Every row it hands out is to be written
+/// whole: name, length and value.
+class RowAppender {
+public:
+    explicit RowAppender(FieldRowList& rows) : m_rows(rows), m_used(rows.size()) {}
+    RowAppender(FieldRowList& rows, std::size_t from) : m_rows(rows), m_used(from) {}
+    RowAppender(const RowAppender&) = delete;
+    RowAppender& operator=(const RowAppender&) = delete;
+    ~RowAppender() { Finish(); }
+    /// Drops the rows past those appended; rows added to the list afterwards stay.
+    void Finish() {
+        if (m_used < m_rows.size()) {
+            m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(m_used), m_rows.end());
+        }
+        m_used = SIZE_MAX;
+    }
+    FieldRow& Next() {
+        if (m_used < m_rows.size()) return m_rows[m_used++];
+        ++m_used;
+        return m_rows.emplace_back();
+    }
+
+private:
+    FieldRowList& m_rows;
+    std::size_t m_used;
+};
+
+/// Sets a row text to text, whole (read up to its first zero byte, if any).
 template <std::size_t N>
 void SetRowText(RowText<N>& dst, std::string_view text) {
-    if (const void* zero = text.empty() ? nullptr : std::memchr(text.data(), '\0', text.size())) {
-        text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(zero) - text.data()));
-    }
     dst.Assign(text);
 }
 

@@ -76,6 +76,7 @@ CCupPosPackExt& NewCupPosPackExt() {
     return pack;
 }
 
+
 // The row of field e, from row `from` on: the table's row name prefix and the field number.
 std::size_t FieldRowIndex(const FieldRowList& rows, const FieldTable& table, std::size_t e,
                           std::size_t from = 0) {
@@ -204,17 +205,18 @@ void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResul
 // with a warning.
 template <typename Pack>
 void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes, std::int32_t L,
-            std::size_t readable, const ParseOptions& options, CommandResult& result) {
+            std::size_t readable, const ParseOptions& options, CommandResult& result,
+            RowAppender& rows) {
     pack.m_hasLengthPrefix = hasLengthPrefix;
     const DecodeContext ctx{&result.failure, L, &result.warnings};
     const std::int32_t r = pack.UnpackReporting(bytes, L, readable, ctx);
     if (r == -1) {
-        if (result.failure.reason.empty())
-            result.failure.reason = "the message could not be decoded";
+        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
         if (result.failure.field >= 0) {
-            BuildRows(result.rows, pack);
+            BuildRows(rows, pack);
+            rows.Finish();
             if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
         }
         return;
@@ -223,8 +225,18 @@ void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes,
         result.warnings.push_back("the message is " + std::to_string(r - L) +
                                   " bytes shorter than its fields; they were read as zeros");
     }
-    BuildRows(result.rows, pack);
+    BuildRows(rows, pack);
+    rows.Finish();
     if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
+}
+
+// Resets a result for reuse but keeps its rows, to be overwritten in place by a RowAppender
+// started at 0 (which leaves exactly the rows it appends).
+void ResetKeepingRows(CommandResult& result) {
+    FieldRowList rows;
+    rows.swap(result.rows);
+    result.Reset();
+    rows.swap(result.rows);
 }
 
 }  // namespace
@@ -241,7 +253,9 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
 
 void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptions& options,
                       CommandResult& result) {
-    result.Reset();
+    ResetKeepingRows(result);
+    // Every path leaves exactly the rows appended here.
+    RowAppender rows(result.rows, 0);
     // Only an empty text counts as empty: white space alone goes on and fails later, if at all.
     if (text.empty()) {
         result.Fail(kTextMessageEmpty);
@@ -268,51 +282,40 @@ void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptio
             result.outcome = Outcome::NoLengthMatch;
             return;
         case Choice::Ext128:
-            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, options, result);
+            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, options, result, rows);
             return;
         case Choice::Cup64:
-            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, options, result);
+            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, options, result, rows);
             return;
     }
 }
 
-namespace {
-
-// The working state for decoding with a table value; kept per thread and rebuilt only when the
-// table differs from the last one (its buffers are sized from the table it was built for).
-struct TableCodec {
-    const FieldTable* table = nullptr;
-    std::vector<FieldAttr> attrs;
-    std::vector<std::uint8_t> fieldList;
-    std::vector<FieldValue> values;
-    FieldBufferArena arena;
-
-    bool Matches(const FieldTable& t) const {
-        if (table != &t) return false;
-        if (attrs.size() != static_cast<std::size_t>(std::clamp(t.bitmap.bits, 0, 128)) + 1) {
-            return false;
+void AttachTitles(FieldRowList& rows, const FieldTable& table) {
+    const std::string_view prefix = table.fieldRowPrefix;
+    const std::size_t count = table.fields.size();
+    for (FieldRow& row : rows) {
+        const std::string_view name = row.Name();
+        // Field rows first ("Bit 1" is the bitmap's); rows are built for every message, so the
+        // number is read without a general conversion.
+        std::size_t field = count;
+        if (name.size() > prefix.size() && name.size() <= prefix.size() + 3 &&
+            name.compare(0, prefix.size(), prefix) == 0) {
+            field = 0;
+            for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+                const auto digit = static_cast<unsigned char>(name[i] - '0');
+                if (digit > 9) {
+                    field = count;
+                    break;
+                }
+                field = field * 10 + digit;
+            }
+        } else if (name == table.typeRow.name) {
+            field = 0;
+        } else if (name == table.bitmapRow.name) {
+            field = 1;
         }
-        for (std::size_t f = 0; f < attrs.size(); ++f) {
-            const FieldAttr now = f < t.fields.size() ? AttrOf(t.fields[f]) : FieldAttr{};
-            if (!SameAttr(now, attrs[f])) return false;
-        }
-        return true;
+        if (field < count) row.title = table.fields[field].name;
     }
-};
-
-TableCodec& CodecFor(const FieldTable& table) {
-    thread_local std::unique_ptr<TableCodec> codec;
-    if (!codec || !codec->Matches(table)) {
-        codec = std::make_unique<TableCodec>();
-        codec->table = &table;
-        codec->attrs = AttrsOf(table);
-        codec->fieldList.assign(codec->attrs.size(), 0);
-        codec->values.assign(codec->attrs.size(), FieldValue{});
-        codec->arena.Reserve(codec->attrs, codec->values);
-    }
-    ClearValues(codec->values);
-    std::fill(codec->fieldList.begin(), codec->fieldList.end(), std::uint8_t{0});
-    return *codec;
 }
 
 // Tables from files mark their TLV fields to have them decoded; the built-in tables mark field
@@ -323,33 +326,21 @@ bool IsBuiltinTable(const FieldTable& table) {
            &table == &BuiltinTable(BuiltinForm::kTrade);
 }
 
-void AppendTableRows(CommandResult& result, const FieldTable& table, const TableCodec& codec,
-                     const FrameFound& found, const std::uint8_t* bytes, std::size_t readable,
-                     const ParseOptions& options) {
-    std::vector<std::uint8_t> part;
-    for (std::size_t i = 0; i < table.frame.size() && i < kMaxFrameParts; ++i) {
-        if (!found.present[i]) continue;
-        const FramePart& p = table.frame[i];
-        part.assign(static_cast<std::size_t>(std::max(p.bytes, 0)), 0);
-        const auto at = static_cast<std::size_t>(found.offset[i]);
-        for (std::size_t k = 0; k < part.size() && at + k < readable; ++k) part[k] = bytes[at + k];
-        AppendFrameRows(result.rows, p, part.data());
-    }
-    AppendBodyRows(result.rows, table, codec.attrs, codec.fieldList, codec.values);
-    ApplyRowOptions(table, codec.values, options.tlv || !IsBuiltinTable(table), options.mask,
-                    result);
+TableDecoder::TableDecoder(const FieldTable& table)
+    : m_table(table), m_builtin(IsBuiltinTable(table)) {
+    m_attrs = AttrsOf(m_table);
+    m_fieldList.assign(m_attrs.size(), 0);
+    m_values.assign(m_attrs.size(), FieldValue{});
+    m_arena.Reserve(m_attrs, m_values);
 }
 
-}  // namespace
+TableDecoder::~TableDecoder() = default;
 
-void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
-    ParseIso8583WithTable(text, table, ParseOptions{}, result);
-}
-
-void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
-                           const ParseOptions& options, CommandResult& result) {
-    result.Reset();
-    if (table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
+void TableDecoder::Parse(std::string_view text, CommandResult& result,
+                         const ParseOptions& options) {
+    ResetKeepingRows(result);
+    RowAppender rows(result.rows, 0);
+    if (m_table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
     if (text.empty()) {
         result.Fail(kTextMessageEmpty);
         return;
@@ -364,19 +355,37 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
     const auto L = static_cast<std::int32_t>(stripped / 2);
     const std::size_t readable = (stripped + 1) / 2;
 
-    TableCodec& codec = CodecFor(table);
+    ClearValues(m_values);
+    std::fill(m_fieldList.begin(), m_fieldList.end(), std::uint8_t{0});
     FrameFound found;
     const DecodeContext ctx{&result.failure, L, &result.warnings};
-    const FieldSet set{codec.attrs, codec.fieldList, codec.values, codec.arena};
+    const FieldSet set{m_attrs, m_fieldList, m_values, m_arena};
     const std::int32_t r =
-        UnpackFramed(table, set, bytes, L, readable, LengthRule::Match, found, ctx);
+        UnpackFramed(m_table, set, bytes, L, readable, LengthRule::Match, found, ctx);
+    const auto appendRows = [&]() {
+        for (std::size_t i = 0; i < m_table.frame.size() && i < kMaxFrameParts; ++i) {
+            if (!found.present[i]) continue;
+            const FramePart& p = m_table.frame[i];
+            m_part.assign(static_cast<std::size_t>(std::max(p.bytes, 0)), 0);
+            const auto at = static_cast<std::size_t>(found.offset[i]);
+            for (std::size_t k = 0; k < m_part.size() && at + k < readable; ++k) {
+                m_part[k] = bytes[at + k];
+            }
+            AppendFrameRows(rows, p, m_part.data());
+        }
+        AppendBodyRows(rows, m_table, m_attrs, m_fieldList, m_values);
+    };
     if (r == -1) {
-        if (result.failure.reason.empty())
-            result.failure.reason = "the message could not be decoded";
+        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
         result.Fail(kTextIsoParseError, result.failure.reason);
         result.failedRows = FailedRows::Partial;
         if (result.failure.field >= 0) {
-            AppendTableRows(result, table, codec, found, bytes, readable, options);
+            appendRows();
+            rows.Finish();
+            if (options.tlv || options.mask || !m_builtin) {
+                ApplyRowOptions(m_table, m_values, options.tlv || !m_builtin, options.mask, result);
+            }
+            AttachTitles(result.rows, m_table);
         }
         return;
     }
@@ -385,7 +394,41 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
         result.warnings.push_back("the message is " + std::to_string(r - end) +
                                   " bytes shorter than its fields; they were read as zeros");
     }
-    AppendTableRows(result, table, codec, found, bytes, readable, options);
+    appendRows();
+    rows.Finish();
+    if (options.tlv || options.mask || !m_builtin) {
+        ApplyRowOptions(m_table, m_values, options.tlv || !m_builtin, options.mask, result);
+    }
+    AttachTitles(result.rows, m_table);
+}
+
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
+    ParseIso8583WithTable(text, table, ParseOptions{}, result);
+}
+
+void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
+                           const ParseOptions& options, CommandResult& result) {
+    // One decoder per thread for the table last used; a different table, or the same one with
+    // changed fields, gets a new one.
+    thread_local const FieldTable* last = nullptr;
+    thread_local std::unique_ptr<TableDecoder> decoder;
+    bool same = decoder != nullptr && last == &table &&
+                decoder->Table().fields.size() == table.fields.size() &&
+                decoder->Table().frame.size() == table.frame.size() &&
+                decoder->Table().bitmap.bits == table.bitmap.bits &&
+                decoder->Table().bitmap.secondary == table.bitmap.secondary &&
+                decoder->Table().bitmap.enc == table.bitmap.enc;
+    if (same) {
+        const std::vector<FieldDef>& mine = decoder->Table().fields;
+        for (std::size_t f = 0; same && f < mine.size(); ++f) {
+            same = SameAttr(AttrOf(mine[f]), AttrOf(table.fields[f]));
+        }
+    }
+    if (!same) {
+        decoder = std::make_unique<TableDecoder>(table);
+        last = &table;
+    }
+    decoder->Parse(text, result, options);
 }
 
 CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table) {

@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "codec/CommandResult.h"
+#include "codec/FieldStore.h"
 #include "codec/FieldTable.h"
 
 /// Interface types of the dialog's combo box.
@@ -36,6 +38,36 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table, Comma
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
                            const ParseOptions& options, CommandResult& result);
 [[nodiscard]] CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table);
+
+/// Decodes many message texts with one table value, as ParseIso8583WithTable does: built once
+/// from a copy of the table (buffers sized from it), so batch work pays for no checks of the
+/// table per message.
+class TableDecoder {
+public:
+    explicit TableDecoder(const FieldTable& table);
+    TableDecoder(const TableDecoder&) = delete;
+    TableDecoder& operator=(const TableDecoder&) = delete;
+    ~TableDecoder();
+
+    /// The result is reset first and its capacity reused; rows carry the field titles (pointing
+    /// into this decoder's table). Fields the table marks as TLV get
+    /// their sub-rows, except in a built-in table, whose rows stay as they are unless options.tlv.
+    void Parse(std::string_view text, CommandResult& result, const ParseOptions& options = {});
+    [[nodiscard]] const FieldTable& Table() const { return m_table; }
+
+private:
+    FieldTable m_table;
+    std::vector<FieldAttr> m_attrs;
+    std::vector<std::uint8_t> m_fieldList;
+    std::vector<FieldValue> m_values;
+    FieldBufferArena m_arena;
+    std::vector<std::uint8_t> m_part;  // one framing part's bytes, for its rows
+    bool m_builtin = false;            // made from one of the built-in tables
+};
+
+/// Sets the title of every row named after a field of table (the message type row, the bitmap
+/// row, and "Bit N" rows by the table's row prefix); the titles point into the table.
+void AttachTitles(FieldRowList& rows, const FieldTable& table);
 
 /// The message bytes of a message text: white space removed (StripWhiteSpace's rule, the text
 /// ending at a zero byte), then HexToBytes's rule. Takes at most the first 10239 characters.

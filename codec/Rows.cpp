@@ -4,7 +4,7 @@
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 
-std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack) {
+std::int32_t BuildRows(RowAppender& rows, const CCupPosPack& pack) {
     const FieldTable& form = BuiltinTable(BuiltinForm::kUnionPay64);
     if (pack.m_hasTpdu == 1) {
         AppendFrameRows(rows, form.frame[1], pack.m_tpdu.data());
@@ -14,11 +14,21 @@ std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack) {
     return 0;
 }
 
-std::int32_t BuildRows(FieldRowList& rows, const CCupPosPackExt& pack) {
+std::int32_t BuildRows(RowAppender& rows, const CCupPosPackExt& pack) {
     const FieldTable& form = BuiltinTable(BuiltinForm::kUnionPay128);
     if (pack.m_hasHeader == 1) {
         AppendFrameRows(rows, form.frame[1], reinterpret_cast<const std::uint8_t*>(&pack.m_header));
     }
     AppendBodyRows(rows, form, pack.m_attr, pack.m_fieldList, pack.m_value);
     return 0;
+}
+
+std::int32_t BuildRows(FieldRowList& rows, const CCupPosPack& pack) {
+    RowAppender out(rows);
+    return BuildRows(out, pack);
+}
+
+std::int32_t BuildRows(FieldRowList& rows, const CCupPosPackExt& pack) {
+    RowAppender out(rows);
+    return BuildRows(out, pack);
 }

@@ -28,7 +28,7 @@
 #include "codec/TlvRows.h"
 #include "net/SendCommand.h"
 #include "trade/ParseJsonPacket.h"
-#include "tables/TableParse.h"
+#include "codec/ParseIso8583.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
 #include "ui/HostSimDlg.h"
@@ -453,7 +453,6 @@ void CTarnwickDlg::OnParseIso8583() {
     const ParseOptions options{true, m_maskCardNumbers};
     if (const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex())) {
         ParseIso8583WithTable(MessageBytes(), *table, options, result);
-        AttachTitles(result.rows, *table);
     } else {
         ParseIso8583Text(MessageBytes(), g_interfaceType, options, result);
     }

@@ -11,7 +11,7 @@
 
 #include "codec/ParseIso8583.h"
 #include "tables/TableFile.h"
-#include "tables/TableParse.h"
+#include "codec/ParseIso8583.h"
 
 namespace {
 
@@ -106,7 +106,11 @@ void ExpectSameForm(const FieldTable& a, const FieldTable& b) {
         EXPECT_EQ(x.enc, y.enc);
         EXPECT_EQ(x.inMac, y.inMac);
         EXPECT_EQ(x.macBytes, y.macBytes);
-        EXPECT_EQ(x.tlv, y.tlv);
+        // The built-in tables mark field 55 for the sub-rows shown on request; the exact files
+        // leave it unmarked, since a file's TLV fields always get them.
+        if (f != 55) {
+            EXPECT_EQ(x.tlv, y.tlv);
+        }
         if (f == 1) continue;  // the bitmap row follows bitmapRow
         EXPECT_EQ(x.rowHex, y.rowHex);
         EXPECT_EQ(x.rowText, y.rowText);
