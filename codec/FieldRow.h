@@ -185,7 +185,9 @@ void SetRowNumber(RowText<N>& dst, std::int32_t v) {
         dst.AssignPadded8(row_detail::kSmallNumbers.text[i], row_detail::kSmallNumbers.size[i]);
         return;
     }
-    char buf[16];
+    // Roomier than any int32 text needs, so that no copy length the compiler can imagine
+    // reads past it.
+    char buf[32];
     const auto res = std::to_chars(buf, buf + sizeof buf, v);
     dst.Assign(std::string_view(buf, static_cast<std::size_t>(res.ptr - buf)));
 }
