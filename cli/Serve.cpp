@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/Output.h"
+#include "cli/TableCommands.h"
 #include "net/HostServer.h"
 
 namespace {
@@ -112,6 +113,9 @@ const std::string_view kServeHelp =
     "                    request behind a 4-digit ASCII length, else a 64-field one behind a\n"
     "                    2-byte binary length (TPDU and header taken as the parse command does)\n"
     "  --mode 64|128     only that form\n"
+    "  --table T         the form of a field table (a shipped table's name or a table file):\n"
+    "                    requests cut by its Length part (2 binary bytes or 4 ASCII digits),\n"
+    "                    decoded and answered with the table\n"
     "  --trade           trade frames (length, F1, three zero bytes, message, check byte)\n"
     "  --rules FILE      answers by rules (JSON), the first matching rule applies:\n"
     "                    {\"rules\":[{\"type\":\"0200\",\"fields\":{\"3\":\"000000\"},\n"
@@ -138,8 +142,21 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
     }
     o.address = std::string(Get(options, "--bind").value_or("127.0.0.1"));
     const auto mode = Get(options, "--mode");
+    const auto table = Get(options, "--table");
     if (mode && Get(options, "--trade")) return usageError("--mode and --trade exclude each other");
-    if (Get(options, "--trade")) {
+    if (table && (mode || Get(options, "--trade"))) {
+        return usageError("--table excludes --mode and --trade");
+    }
+    std::optional<FieldTable> loaded;
+    if (table) {
+        loaded = LoadCliTable(*table, io);
+        if (!loaded) return kExitFailed;
+        if (const std::string why = TableHost::CannotServe(*loaded); !why.empty()) {
+            return usageError("--table " + std::string(*table) + ": " + why);
+        }
+        o.form = SimForm::Table;
+        o.table = &*loaded;
+    } else if (Get(options, "--trade")) {
         o.form = SimForm::Trade;
     } else if (!mode || *mode == "auto") {
         o.form = SimForm::Auto;

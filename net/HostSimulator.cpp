@@ -113,6 +113,7 @@ bool DecodeRequest(std::span<const std::uint8_t> bytes, SimForm form, SimMessage
             return true;
         }
         case SimForm::Auto:
+        case SimForm::Table:
             break;
     }
     why = "no form";
@@ -195,6 +196,7 @@ bool EncodeMessage(const SimMessage& m, std::vector<std::uint8_t>& out, std::str
             return true;
         }
         case SimForm::Auto:
+        case SimForm::Table:
             return false;
     }
     out.insert(out.end(), body.begin(), body.end());
@@ -371,7 +373,10 @@ RequestCut CutRequest(std::span<const std::uint8_t> stream, SimForm form) {
             }
             break;
         case SimForm::Auto:
-            break;
+        case SimForm::Table:  // cut by its table's Length part (TableHost)
+            cut.kind = RequestCut::Kind::Bad;
+            cut.reason = "no length rule for this form";
+            return cut;
     }
     cut.length = total;
     if (total > kMaxRequestBytes) {

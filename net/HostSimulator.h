@@ -9,13 +9,16 @@
 #include <utility>
 #include <vector>
 
+#include "codec/CommandResult.h"
 #include "codec/FieldRow.h"
 #include "codec/FieldStore.h"
+#include "codec/FieldTable.h"
+#include "codec/ParseIso8583.h"
 
 /// The message forms a simulated host reads: 64 fields behind a 2-byte binary length, 128 fields
 /// behind a 4-digit ASCII length, either (told apart per request by its first bytes), or the
-/// trade frame.
-enum class SimForm { Auto, Iso64, Iso128, Trade };
+/// trade frame, or the form of a loaded table (cut by its Length part).
+enum class SimForm { Auto, Iso64, Iso128, Trade, Table };
 
 /// A request announcing more bytes than this (length included) is refused.
 inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
@@ -80,3 +83,25 @@ struct SimExchange {
 /// The response form of a message type: its third digit made odd ("0200" gives "0210"); a
 /// response's type stays as it is.
 [[nodiscard]] std::string ResponseType(std::string_view type);
+
+/// Requests of a loaded table's form: cut from the stream by the table's Length part, decoded
+/// with the table, answered by the same rules as the built-in forms and packed with the table.
+class TableHost {
+public:
+    explicit TableHost(const FieldTable& table);
+    TableHost(const TableHost&) = delete;
+    TableHost& operator=(const TableHost&) = delete;
+
+    /// Why the table cannot cut a stream into requests (its first framing part is not a Length
+    /// part of 2 binary bytes or 4 ASCII digits); empty when it can.
+    [[nodiscard]] static std::string CannotServe(const FieldTable& table);
+    /// Finds the first request in stream by the table's Length part.
+    [[nodiscard]] RequestCut Cut(std::span<const std::uint8_t> stream) const;
+    /// As AnswerRequest, for a whole request (length included) as Cut found it. The rows' titles
+    /// point into this object's table.
+    [[nodiscard]] SimExchange Answer(std::span<const std::uint8_t> request, const SimRules& rules);
+
+private:
+    TableDecoder m_decoder;
+    CommandResult m_result;
+};
