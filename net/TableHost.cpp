@@ -236,6 +236,7 @@ SimExchange TableHost::Answer(std::span<const std::uint8_t> request, const SimRu
         if (!sub[i]) rows.push_back(m_result.rows[i]);
     }
     x.requestRows = m_result.rows;
+    x.rowEncoding = m_result.rowEncoding;
 
     const FieldRow* typeRow = FindRow(rows, t.typeRow.name);
     const std::string typeHex = typeRow != nullptr ? HexPart(typeRow->Value()) : std::string();

@@ -429,6 +429,9 @@ TEST(Cli, ServeOptionsAndOneExchange) {
          kExitUsage,
          "tarnwick-cli serve: --table iso8583-1987-ascii: the table has no Length part in front "
          "to cut a stream into requests"},
+        {{"serve", "--port", "0", "--json", "--trade"},
+         kExitUsage,
+         "tarnwick-cli serve: --mode, --table, --trade and --json exclude each other"},
         {{"serve", "--port", "0", "--count", "0"},
          kExitUsage,
          "tarnwick-cli serve: --count must be a number of requests, 1 or more"},

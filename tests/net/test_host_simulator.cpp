@@ -18,6 +18,7 @@
 #include "net/HostSimulator.h"
 #include "net/SendCommand.h"
 #include "tables/TableFile.h"
+#include "trade/Trade.h"
 
 namespace {
 
@@ -380,6 +381,56 @@ TEST(HostServer, ServesATableFormOnLoopback) {
     EXPECT_EQ(log[0], "answered|");
     EXPECT_EQ(log[1].rfind("unanswered|the request does not decode with the table", 0), 0u)
         << log[1];
+}
+
+/// The hex of a JSON text in the trade frame.
+std::string JsonFrame(std::string_view json) {
+    Bytes frame(json.size() + 7);
+    std::int32_t n = 0;
+    EXPECT_TRUE(BuildTradeFrame(reinterpret_cast<const std::uint8_t*>(json.data()),
+                                static_cast<std::int32_t>(json.size()), frame.data(), &n));
+    std::string hex(2 * frame.size() + 1, '\0');
+    BytesToHex(frame.data(), frame.size(), hex.data());
+    hex.pop_back();
+    return hex;
+}
+
+TEST(HostServer, AnswersJsonPacketsByRules) {
+    ServeOptions o;
+    o.form = SimForm::Json;
+    o.count = 4;  // the last, unanswered request ends the server
+    std::string why;
+    ASSERT_TRUE(ParseSimRules(R"([{"members":{"term":"T9"},"action":"close"},
+        {"members":{"n":"5"},"responseCode":"51","setMembers":{"auth":"A1"},
+         "removeMembers":["term"]}])",
+                              o.rules, why))
+        << why;
+    Host host(o);
+    const std::string port = host.Port();
+    ASSERT_FALSE(port.empty());
+    const struct {
+        const char* request;
+        ReplyEnd ended;
+        const char* reply;  // the answer's JSON text
+    } cases[] = {
+        {R"({"amount":"100","term":"T1"})", ReplyEnd::Complete,
+         R"({ "amount": "100", "term": "T1", "responseCode": "00" })"},
+        {R"({"term":"T1","n":5})", ReplyEnd::Complete,
+         R"({ "n": 5, "responseCode": "51", "auth": "A1" })"},
+        {R"({"term":"T9"})", ReplyEnd::Closed, ""},
+        {R"(["not", "an object"])", ReplyEnd::Closed, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        const CommandResult r = Send(port, JsonFrame(c.request));
+        EXPECT_EQ(r.send.ended, c.ended) << r.detail;
+        const std::string reply(r.send.reply.begin(), r.send.reply.end());
+        EXPECT_EQ(reply.size() < 7 ? "" : reply.substr(6, reply.size() - 7), c.reply);
+    }
+    const auto log = host.Stop();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[2], "closed|");
+    EXPECT_EQ(log[3].rfind("unanswered|the request is not a JSON packet", 0), 0u) << log[3];
 }
 
 }  // namespace
