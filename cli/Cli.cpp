@@ -508,8 +508,9 @@ constexpr OptionSpec kSendOptions[] = {
     {"--format", true}, {"--expect-reply", false}, {"--decode", false}};
 
 constexpr OptionSpec kServeOptions[] = {
-    {"--port", true},  {"--bind", true},  {"--mode", true},        {"--trade", false},
-    {"--rules", true}, {"--count", true}, {"--idle-timeout", true}};
+    {"--port", true},         {"--bind", true},  {"--mode", true},
+    {"--trade", false},       {"--rules", true}, {"--count", true},
+    {"--idle-timeout", true}, {"--table", true}, {"--json", false}};
 
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
@@ -712,8 +713,9 @@ const Subcommand kSubcommands[] = {
      "       [--expect-reply] [TEXT]",
      kSendHelp, kSendOptions, RunSend},
     {"serve", "a simulated host that answers requests by rules",
-     "tarnwick-cli serve --port P [--bind A.B.C.D] [--mode auto|64|128 | --trade]\n"
-     "       [--rules FILE] [--count N] [--idle-timeout S]",
+     "tarnwick-cli serve --port P [--bind A.B.C.D]\n"
+     "       [--mode auto|64|128 | --table T | --trade | --json] [--rules FILE] [--count N]\n"
+     "       [--idle-timeout S]",
      kServeHelp, kServeOptions, RunServe},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},

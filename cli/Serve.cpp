@@ -9,6 +9,7 @@
 #include <string>
 
 #include "cli/Output.h"
+#include "cli/TableCommands.h"
 #include "net/HostServer.h"
 
 namespace {
@@ -80,12 +81,12 @@ std::string LogLine(const ServeRecord& r) {
         line.append(R"(,"type":)");
         AppendJsonText(line, r.exchange->type, TextEncoding::Utf8OrGbk, scratch);
         line.append(R"(,"request":)");
-        AppendRowsJson(line, r.exchange->requestRows, TextEncoding::Gbk, scratch);
+        AppendRowsJson(line, r.exchange->requestRows, r.exchange->rowEncoding, scratch);
         line.append(R"(,"reply":)");
         if (r.exchange->replyRows.empty()) {
             line.append("null");
         } else {
-            AppendRowsJson(line, r.exchange->replyRows, TextEncoding::Gbk, scratch);
+            AppendRowsJson(line, r.exchange->replyRows, r.exchange->rowEncoding, scratch);
         }
         if (r.exchange->delayMs > 0) {
             line.append(R"(,"delayMs":)").append(std::to_string(r.exchange->delayMs));
@@ -112,7 +113,14 @@ const std::string_view kServeHelp =
     "                    request behind a 4-digit ASCII length, else a 64-field one behind a\n"
     "                    2-byte binary length (TPDU and header taken as the parse command does)\n"
     "  --mode 64|128     only that form\n"
+    "  --table T         the form of a field table (a shipped table's name or a table file):\n"
+    "                    requests cut by its Length part (2 binary bytes or 4 ASCII digits),\n"
+    "                    decoded and answered with the table\n"
     "  --trade           trade frames (length, F1, three zero bytes, message, check byte)\n"
+    "  --json            JSON packets in trade frames; the answer echoes the request's text\n"
+    "                    and number members and adds \"responseCode\":\"00\"; rules match\n"
+    "                    \"members\" ({\"name\":\"text\"}) and change the answer by\n"
+    "                    \"responseCode\", \"setMembers\" and \"removeMembers\" ([\"name\"])\n"
     "  --rules FILE      answers by rules (JSON), the first matching rule applies:\n"
     "                    {\"rules\":[{\"type\":\"0200\",\"fields\":{\"3\":\"000000\"},\n"
     "                    \"set\":{\"38\":\"123456\"},\"remove\":[55],\"responseCode\":\"51\",\n"
@@ -138,8 +146,24 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
     }
     o.address = std::string(Get(options, "--bind").value_or("127.0.0.1"));
     const auto mode = Get(options, "--mode");
-    if (mode && Get(options, "--trade")) return usageError("--mode and --trade exclude each other");
-    if (Get(options, "--trade")) {
+    const auto table = Get(options, "--table");
+    const bool trade = Get(options, "--trade").has_value();
+    const bool json = Get(options, "--json").has_value();
+    const int forms = (mode ? 1 : 0) + (trade ? 1 : 0) + (table ? 1 : 0) + (json ? 1 : 0);
+    if (mode && trade && forms == 2) return usageError("--mode and --trade exclude each other");
+    if (forms > 1) return usageError("--mode, --table, --trade and --json exclude each other");
+    std::optional<FieldTable> loaded;
+    if (table) {
+        loaded = LoadCliTable(*table, io);
+        if (!loaded) return kExitFailed;
+        if (const std::string why = TableHost::CannotServe(*loaded); !why.empty()) {
+            return usageError("--table " + std::string(*table) + ": " + why);
+        }
+        o.form = SimForm::Table;
+        o.table = &*loaded;
+    } else if (json) {
+        o.form = SimForm::Json;
+    } else if (trade) {
         o.form = SimForm::Trade;
     } else if (!mode || *mode == "auto") {
         o.form = SimForm::Auto;

@@ -14,7 +14,9 @@ const SimRules& Rules() {
         SimRules r;
         std::string why;
         if (!ParseSimRules(R"([{"type":"0200","responseCode":"51","set":{"38":"ABC"},
-                              "remove":[35]},{"type":"01","set":{"2":"xyz"}}])",
+                              "remove":[35]},{"type":"01","set":{"2":"xyz"}},
+                              {"members":{"a":"1"},"setMembers":{"b":"2"},
+                               "removeMembers":["c"]}])",
                            r, why)) {
             __builtin_trap();
         }
@@ -27,7 +29,8 @@ const SimRules& Rules() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> input(data, size);
-    for (const SimForm form : {SimForm::Auto, SimForm::Iso64, SimForm::Iso128, SimForm::Trade}) {
+    for (const SimForm form :
+         {SimForm::Auto, SimForm::Iso64, SimForm::Iso128, SimForm::Trade, SimForm::Json}) {
         std::span<const std::uint8_t> rest = input;
         for (int k = 0; k < 4 && !rest.empty(); ++k) {
             const RequestCut cut = CutRequest(rest, form);
@@ -47,6 +50,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             rest = rest.subspan(cut.length);
         }
+    }
+    // The same for a table's form, cut by the table's Length part.
+    static TableHost table(BuiltinTable(BuiltinForm::kUnionPay64));
+    std::span<const std::uint8_t> rest = input;
+    for (int k = 0; k < 4 && !rest.empty(); ++k) {
+        const RequestCut cut = table.Cut(rest);
+        if (cut.kind != RequestCut::Kind::Request) break;
+        if (cut.length == 0 || cut.length > rest.size()) __builtin_trap();
+        const SimExchange x = table.Answer(rest.first(cut.length), Rules());
+        if (!x.error.empty() && !x.reply.empty()) __builtin_trap();
+        if (x.error.empty() && x.action == SimAction::Answer) {
+            const RequestCut again = table.Cut(x.reply);
+            if (again.kind != RequestCut::Kind::Request || again.length != x.reply.size()) {
+                __builtin_trap();
+            }
+        }
+        rest = rest.subspan(cut.length);
     }
     SimRules rules;
     std::string why;

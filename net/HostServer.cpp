@@ -38,9 +38,17 @@ struct Connection {
 
 class Server {
 public:
-    explicit Server(const ServeOptions& o) : m_o(o) {}
+    explicit Server(const ServeOptions& o) : m_o(o) {
+        if (o.form == SimForm::Table && o.table != nullptr) {
+            m_table = std::make_unique<TableHost>(*o.table);
+        }
+    }
 
     bool Run(std::string& why) {
+        if (m_o.form == SimForm::Table && m_table == nullptr) {
+            why = "no table";
+            return false;
+        }
         if (!m_listener.Open(m_o.address.c_str(), m_o.port, why)) return false;
         if (m_o.listening) m_o.listening(m_listener.Port());
         m_lastActivity = Clock::now();
@@ -140,8 +148,12 @@ private:
         }
     }
 
+    [[nodiscard]] RequestCut Cut(std::span<const std::uint8_t> stream) const {
+        return m_table != nullptr ? m_table->Cut(stream) : CutRequest(stream, m_o.form);
+    }
+
     void Truncated(Connection& c, std::string_view how) {
-        const RequestCut cut = CutRequest(c.in, m_o.form);
+        const RequestCut cut = Cut(c.in);
         std::string error =
             "truncated: " + std::string(how) + " after " + std::to_string(c.in.size()) + " bytes";
         if (cut.length != 0) error += " of " + std::to_string(cut.length);
@@ -153,7 +165,7 @@ private:
     /// Takes every whole request in c.in and answers it, until one waits for its delay.
     void TakeRequests(Connection& c, Clock::time_point now) {
         while (!c.in.empty() && !c.waiting && !c.closeWhenSent && !m_stopping) {
-            const RequestCut cut = CutRequest(c.in, m_o.form);
+            const RequestCut cut = Cut(c.in);
             if (cut.kind == RequestCut::Kind::NeedMore) return;
             if (cut.kind == RequestCut::Kind::Bad) {
                 // The stream cannot be cut any further: the connection ends.
@@ -164,7 +176,9 @@ private:
                 return;
             }
             const SimExchange x =
-                AnswerRequest(std::span(c.in).first(cut.length), cut.form, m_o.rules);
+                m_table != nullptr
+                    ? m_table->Answer(std::span(c.in).first(cut.length), m_o.rules)
+                    : AnswerRequest(std::span(c.in).first(cut.length), cut.form, m_o.rules);
             c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(cut.length));
             c.requestStart = now;
             CountOne();
@@ -231,6 +245,7 @@ private:
     }
 
     const ServeOptions& m_o;
+    std::unique_ptr<TableHost> m_table;  // the loaded table's form, when served
     ListenSocket m_listener;
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<PollItem> m_items;

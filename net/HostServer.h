@@ -23,6 +23,7 @@ struct ServeOptions {
     std::string address = "127.0.0.1";  // the only address listened on
     std::uint16_t port = 0;             // 0: an ephemeral port
     SimForm form = SimForm::Auto;
+    const FieldTable* table = nullptr;  // SimForm::Table: the form (TableHost::CannotServe empty)
     SimRules rules;
     std::size_t count = 0;             // stop after this many requests; 0: no limit
     int idleTimeoutMs = 0;             // stop after this long without traffic; 0: never

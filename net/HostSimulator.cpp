@@ -113,6 +113,8 @@ bool DecodeRequest(std::span<const std::uint8_t> bytes, SimForm form, SimMessage
             return true;
         }
         case SimForm::Auto:
+        case SimForm::Table:
+        case SimForm::Json:
             break;
     }
     why = "no form";
@@ -195,6 +197,8 @@ bool EncodeMessage(const SimMessage& m, std::vector<std::uint8_t>& out, std::str
             return true;
         }
         case SimForm::Auto:
+        case SimForm::Table:
+        case SimForm::Json:
             return false;
     }
     out.insert(out.end(), body.begin(), body.end());
@@ -301,6 +305,28 @@ bool ReadRule(json_object* object, SimRule& rule, std::string& why) {
             if (!ReadFieldTexts(value, "fields", rule.fields, why)) return false;
         } else if (k == "set") {
             if (!ReadFieldTexts(value, "set", rule.set, why)) return false;
+        } else if (k == "members" || k == "setMembers") {
+            if (!json_object_is_type(value, json_type_object)) {
+                why = std::string(k) + " must be an object of member names and texts";
+                return false;
+            }
+            auto& list = k == "members" ? rule.members : rule.setMembers;
+            json_object_object_foreach(value, name, text) {
+                if (!json_object_is_type(text, json_type_string)) {
+                    why = std::string(k) + ": the value of \"" + name + "\" must be a text";
+                    return false;
+                }
+                list.emplace_back(name, json_object_get_string(text));
+            }
+        } else if (k == "removeMembers" && json_object_is_type(value, json_type_array)) {
+            for (std::size_t i = 0; i < json_object_array_length(value); ++i) {
+                json_object* item = json_object_array_get_idx(value, i);
+                if (!json_object_is_type(item, json_type_string)) {
+                    why = "removeMembers must list member names";
+                    return false;
+                }
+                rule.removeMembers.emplace_back(json_object_get_string(item));
+            }
         } else if (k == "remove" && json_object_is_type(value, json_type_array)) {
             for (std::size_t i = 0; i < json_object_array_length(value); ++i) {
                 json_object* item = json_object_array_get_idx(value, i);
@@ -352,6 +378,7 @@ RequestCut CutRequest(std::span<const std::uint8_t> stream, SimForm form) {
             total += 4;
             break;
         case SimForm::Trade:
+        case SimForm::Json:
             if (n >= 3 && stream[2] != kTradeMarker) {
                 cut.kind = RequestCut::Kind::Bad;
                 cut.reason = "no trade frame: byte 2 is not F1";
@@ -371,7 +398,10 @@ RequestCut CutRequest(std::span<const std::uint8_t> stream, SimForm form) {
             }
             break;
         case SimForm::Auto:
-            break;
+        case SimForm::Table:  // cut by its table's Length part (TableHost)
+            cut.kind = RequestCut::Kind::Bad;
+            cut.reason = "no length rule for this form";
+            return cut;
     }
     cut.length = total;
     if (total > kMaxRequestBytes) {
@@ -486,6 +516,7 @@ bool ParseSimRules(std::string_view json, SimRules& rules, std::string& why) {
 
 SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
                           const SimRules& rules) {
+    if (form == SimForm::Json) return AnswerJsonRequest(request, rules);
     SimExchange x;
     x.requestRows.reserve(24);  // rows are large: no regrowth for a typical message
     SimMessage m;

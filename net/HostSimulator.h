@@ -9,13 +9,17 @@
 #include <utility>
 #include <vector>
 
+#include "codec/CommandResult.h"
 #include "codec/FieldRow.h"
 #include "codec/FieldStore.h"
+#include "codec/FieldTable.h"
+#include "codec/ParseIso8583.h"
 
 /// The message forms a simulated host reads: 64 fields behind a 2-byte binary length, 128 fields
 /// behind a 4-digit ASCII length, either (told apart per request by its first bytes), or the
-/// trade frame.
-enum class SimForm { Auto, Iso64, Iso128, Trade };
+/// trade frame, JSON packets in the trade frame, or the form of a loaded table (cut by its Length
+/// part).
+enum class SimForm { Auto, Iso64, Iso128, Trade, Table, Json };
 
 /// A request announcing more bytes than this (length included) is refused.
 inline constexpr std::size_t kMaxRequestBytes = 64 * 1024;
@@ -36,19 +40,24 @@ enum class SimAction { Answer, Close, Garbage };
 
 /// One rule of a rules file: when the request matches, how to answer.
 struct SimRule {
-    std::string type;                                 // message type to match; empty: any
-    std::vector<std::pair<int, std::string>> fields;  // field values to match
-    std::vector<std::pair<int, std::string>> set;     // fields set in the answer
-    std::vector<int> remove;                          // fields removed from the answer
-    std::string responseCode;                         // field 39; empty: "00"
-    int delayMs = 0;                                  // wait before answering
+    std::string type;                                          // message type to match; empty: any
+    std::vector<std::pair<int, std::string>> fields;           // field values to match
+    std::vector<std::pair<int, std::string>> set;              // fields set in the answer
+    std::vector<int> remove;                                   // fields removed from the answer
+    std::vector<std::pair<std::string, std::string>> members;  // JSON members to match
+    std::vector<std::pair<std::string, std::string>> setMembers;  // JSON members set
+    std::vector<std::string> removeMembers;                       // JSON members removed
+    std::string responseCode;  // field 39 (JSON: the member "responseCode"); empty: "00"
+    int delayMs = 0;           // wait before answering
     SimAction action = SimAction::Answer;
 };
 using SimRules = std::vector<SimRule>;
 
 /// Reads a rules file's text: {"rules":[{"type":"0200","fields":{"3":"000000"},
 /// "set":{"38":"123456"},"remove":[55],"responseCode":"51","delayMs":200,
-/// "action":"answer|close|garbage"}, …]} (or the array alone). False with why when invalid.
+/// "action":"answer|close|garbage"}, …]} (or the array alone); for JSON packets "members",
+/// "setMembers" ({"name":"text", …}) and "removeMembers" (["name", …]) take the place of the
+/// field members. False with why when invalid.
 [[nodiscard]] bool ParseSimRules(std::string_view json, SimRules& rules, std::string& why);
 
 /// The bytes a "garbage" rule answers with: no length form of any request fits them.
@@ -60,6 +69,7 @@ struct SimExchange {
     FieldRowList requestRows;
     FieldRowList replyRows;
     std::string type;  // the request's message type (command code for the trade form)
+    TextEncoding rowEncoding = TextEncoding::Gbk;  // how the row texts are encoded
     SimAction action = SimAction::Answer;
     int delayMs = 0;
     std::vector<std::uint8_t> reply;  // the bytes to send (Answer, Garbage)
@@ -71,6 +81,12 @@ struct SimExchange {
 [[nodiscard]] SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
                                         const SimRules& rules);
 
+/// A JSON packet request (its whole trade frame) answered with a JSON packet: by default the
+/// request's text and number members echoed and "responseCode":"00"; the first rule whose
+/// "members" all match sets and removes members, or closes, delays or answers garbage.
+[[nodiscard]] SimExchange AnswerJsonRequest(std::span<const std::uint8_t> request,
+                                            const SimRules& rules);
+
 /// The wire bytes of a field from its value text: digits for packed BCD, characters for text,
 /// hex digits for binary; fixed fields padded (BCD and digits with leading zeros, text with
 /// trailing spaces), variable ones with their length prefix. False with why when it cannot be.
@@ -80,3 +96,25 @@ struct SimExchange {
 /// The response form of a message type: its third digit made odd ("0200" gives "0210"); a
 /// response's type stays as it is.
 [[nodiscard]] std::string ResponseType(std::string_view type);
+
+/// Requests of a loaded table's form: cut from the stream by the table's Length part, decoded
+/// with the table, answered by the same rules as the built-in forms and packed with the table.
+class TableHost {
+public:
+    explicit TableHost(const FieldTable& table);
+    TableHost(const TableHost&) = delete;
+    TableHost& operator=(const TableHost&) = delete;
+
+    /// Why the table cannot cut a stream into requests (its first framing part is not a Length
+    /// part of 2 binary bytes or 4 ASCII digits); empty when it can.
+    [[nodiscard]] static std::string CannotServe(const FieldTable& table);
+    /// Finds the first request in stream by the table's Length part.
+    [[nodiscard]] RequestCut Cut(std::span<const std::uint8_t> stream) const;
+    /// As AnswerRequest, for a whole request (length included) as Cut found it. The rows' titles
+    /// point into this object's table.
+    [[nodiscard]] SimExchange Answer(std::span<const std::uint8_t> request, const SimRules& rules);
+
+private:
+    TableDecoder m_decoder;
+    CommandResult m_result;
+};

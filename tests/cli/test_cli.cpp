@@ -425,6 +425,13 @@ TEST(Cli, ServeOptionsAndOneExchange) {
         {{"serve", "--port", "0", "--mode", "64", "--trade"},
          kExitUsage,
          "tarnwick-cli serve: --mode and --trade exclude each other"},
+        {{"serve", "--port", "0", "--table", "iso8583-1987-ascii"},
+         kExitUsage,
+         "tarnwick-cli serve: --table iso8583-1987-ascii: the table has no Length part in front "
+         "to cut a stream into requests"},
+        {{"serve", "--port", "0", "--json", "--trade"},
+         kExitUsage,
+         "tarnwick-cli serve: --mode, --table, --trade and --json exclude each other"},
         {{"serve", "--port", "0", "--count", "0"},
          kExitUsage,
          "tarnwick-cli serve: --count must be a number of requests, 1 or more"},

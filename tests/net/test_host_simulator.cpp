@@ -17,6 +17,8 @@
 #include "net/HostServer.h"
 #include "net/HostSimulator.h"
 #include "net/SendCommand.h"
+#include "tables/TableFile.h"
+#include "trade/Trade.h"
 
 namespace {
 
@@ -36,6 +38,11 @@ constexpr std::string_view kRequest64 =
     "360013220001230005003A4F9C0D12E5B776";
 // A trade frame: command 01, field 3 = "ABC".
 constexpr std::string_view kTradeRequest = "1500F1000000012000000000000000000341424386";
+
+// A 128-field request without header behind a 4-digit ASCII length: fields 3, 4, 11 and 70.
+constexpr std::string_view kRequest128 =
+    "3030343730323030B0200000000000000400000000000000313233343536303030303030303130303030"
+    "303030313233303031";
 
 std::string RowValue(const FieldRowList& rows, std::string_view name) {
     for (const FieldRow& r : rows) {
@@ -309,6 +316,121 @@ TEST(HostServer, DelayedAnswerAndCloseWithoutAnswer) {
                                       "0000000000000000");
     EXPECT_EQ(closed.send.ended, ReplyEnd::Closed);
     EXPECT_TRUE(closed.send.reply.empty());
+}
+
+TEST(HostSimulator, TableFormAnswersAsTheBuiltInForm) {
+    SimRules rules;
+    std::string why;
+    ASSERT_TRUE(ParseSimRules(R"([{"fields":{"4":"000000010000"},"responseCode":"51",
+                                    "set":{"38":"ABC123"},"remove":[11]}])",
+                              rules, why))
+        << why;
+    const struct {
+        const char* table;
+        std::string_view request;
+        SimForm form;
+    } cases[] = {{"unionpay-pos64", kRequest64, SimForm::Iso64},
+                 {"unionpay-128", kRequest128, SimForm::Iso128}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.table);
+        const TableLoad load = LoadTableByNameOrFile(c.table);
+        ASSERT_TRUE(load.Ok());
+        ASSERT_EQ(TableHost::CannotServe(*load.table), "");
+        TableHost host(*load.table);
+        const Bytes request = Hex(c.request);
+        Bytes stream = request;
+        stream.push_back(0);
+        const RequestCut cut = host.Cut(stream);
+        EXPECT_EQ(cut.kind, RequestCut::Kind::Request);
+        EXPECT_EQ(cut.length, request.size());
+        EXPECT_EQ(host.Cut(std::span(request).first(3)).kind, RequestCut::Kind::NeedMore);
+        for (const SimRules& r : {SimRules{}, rules}) {
+            const SimExchange table = host.Answer(request, r);
+            const SimExchange builtin = AnswerRequest(request, c.form, r);
+            ASSERT_EQ(table.error, "");
+            EXPECT_EQ(table.reply, builtin.reply);
+            EXPECT_EQ(table.type, builtin.type);
+        }
+    }
+    const TableLoad ascii = LoadTableByNameOrFile("iso8583-1987-ascii");  // no framing
+    ASSERT_TRUE(ascii.Ok());
+    EXPECT_NE(TableHost::CannotServe(*ascii.table), "");
+    const TableLoad t128 = LoadTableByNameOrFile("unionpay-128");
+    ASSERT_TRUE(t128.Ok());
+    EXPECT_EQ(TableHost(*t128.table).Cut(Hex("30413030")).kind, RequestCut::Kind::Bad);
+}
+
+TEST(HostServer, ServesATableFormOnLoopback) {
+    const TableLoad load = LoadTableByNameOrFile("unionpay-pos64");
+    ASSERT_TRUE(load.Ok());
+    ServeOptions o;
+    o.form = SimForm::Table;
+    o.table = &*load.table;
+    o.count = 2;
+    Host host(o);
+    const std::string port = host.Port();
+    ASSERT_FALSE(port.empty());
+    const CommandResult r = Send(port, kRequest64);
+    EXPECT_EQ(r.send.ended, ReplyEnd::Complete) << r.detail;
+    const SimExchange builtin = AnswerRequest(Hex(kRequest64), SimForm::Iso64, {});
+    EXPECT_EQ(r.send.reply, builtin.reply);
+    EXPECT_EQ(Send(port, "0002AAAA").send.ended, ReplyEnd::Closed);  // undecodable: no answer
+    EXPECT_TRUE(host.Ended());
+    const auto log = host.Stop();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "answered|");
+    EXPECT_EQ(log[1].rfind("unanswered|the request does not decode with the table", 0), 0u)
+        << log[1];
+}
+
+/// The hex of a JSON text in the trade frame.
+std::string JsonFrame(std::string_view json) {
+    Bytes frame(json.size() + 7);
+    std::int32_t n = 0;
+    EXPECT_TRUE(BuildTradeFrame(reinterpret_cast<const std::uint8_t*>(json.data()),
+                                static_cast<std::int32_t>(json.size()), frame.data(), &n));
+    std::string hex(2 * frame.size() + 1, '\0');
+    BytesToHex(frame.data(), frame.size(), hex.data());
+    hex.pop_back();
+    return hex;
+}
+
+TEST(HostServer, AnswersJsonPacketsByRules) {
+    ServeOptions o;
+    o.form = SimForm::Json;
+    o.count = 4;  // the last, unanswered request ends the server
+    std::string why;
+    ASSERT_TRUE(ParseSimRules(R"([{"members":{"term":"T9"},"action":"close"},
+        {"members":{"n":"5"},"responseCode":"51","setMembers":{"auth":"A1"},
+         "removeMembers":["term"]}])",
+                              o.rules, why))
+        << why;
+    Host host(o);
+    const std::string port = host.Port();
+    ASSERT_FALSE(port.empty());
+    const struct {
+        const char* request;
+        ReplyEnd ended;
+        const char* reply;  // the answer's JSON text
+    } cases[] = {
+        {R"({"amount":"100","term":"T1"})", ReplyEnd::Complete,
+         R"({ "amount": "100", "term": "T1", "responseCode": "00" })"},
+        {R"({"term":"T1","n":5})", ReplyEnd::Complete,
+         R"({ "n": 5, "responseCode": "51", "auth": "A1" })"},
+        {R"({"term":"T9"})", ReplyEnd::Closed, ""},
+        {R"(["not", "an object"])", ReplyEnd::Closed, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        const CommandResult r = Send(port, JsonFrame(c.request));
+        EXPECT_EQ(r.send.ended, c.ended) << r.detail;
+        const std::string reply(r.send.reply.begin(), r.send.reply.end());
+        EXPECT_EQ(reply.size() < 7 ? "" : reply.substr(6, reply.size() - 7), c.reply);
+    }
+    const auto log = host.Stop();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[2], "closed|");
+    EXPECT_EQ(log[3].rfind("unanswered|the request is not a JSON packet", 0), 0u) << log[3];
 }
 
 }  // namespace
