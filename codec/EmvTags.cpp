@@ -13,7 +13,7 @@ namespace {
 using F = TlvFormat;
 using X = TlvExplain;
 
-// Names and formats as the EMV books (4.3) and the PBOC/UnionPay terminal specifications give
+// Names and formats as the EMV books (4.3) and the PBOC/UnionPay terminal standards give
 // them. Sorted by tag: FindEmvTag searches it.
 constexpr EmvTag kTags[] = {
     {0x42, F::N, X::Digits, "Issuer Identification Number", "发卡行标识号"},
