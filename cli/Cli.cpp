@@ -13,6 +13,7 @@
 
 #include "cli/EachLine.h"
 #include "cli/Output.h"
+#include "cli/ResultJson.h"
 #include "cli/TableCommands.h"
 #include "codec/ParseIso8583.h"
 #include "codec/Texts.h"
@@ -168,7 +169,15 @@ int RunParse(const Run& r, LineCommand command, int mode) {
     command(*text, mode, result);
     switch (result.outcome) {
         case Outcome::Failed:
-            return Failure(r.io, result.error, result.detail);
+            if (*format == "json" && result.failure.Known()) {
+                std::string out;
+                std::string scratch;
+                AppendFailureJson(out, result, scratch);
+                out.append("\n");
+                (void)WriteOut(r.io, out);  // the exit status is the failure's either way
+            }
+            Write(r.io.err, WarningLines(result));
+            return Failure(r.io, result.error, result.DetailLine());
         case Outcome::NoLengthMatch:
             Write(r.io.err,
                   "no length form fits the message (neither a 4-digit ASCII nor a 2-byte binary "
@@ -177,10 +186,12 @@ int RunParse(const Run& r, LineCommand command, int mode) {
         case Outcome::Ok:
             break;
     }
+    Write(r.io.err, WarningLines(result));
     if (*format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
     std::string out = R"({"rows":)";
     std::string scratch;
     AppendRowsJson(out, result.rows, result.rowEncoding, scratch);
+    AppendWarningsJson(out, result);
     out.append("}\n");
     return WriteOut(r.io, out);
 }
@@ -235,7 +246,7 @@ int RunBuild(const Run& r, CommandResult (*build)(std::string_view path)) {
     const std::string_view path = r.args.positional.empty() ? "" : r.args.positional[0];
     const CommandResult result = build(path);
     std::string out;
-    if (*format == "json" && (result.Ok() || !result.rows.empty())) {
+    if (*format == "json" && result.RowsStand()) {
         std::string scratch;
         out.append(R"({"message":)");
         if (result.Ok()) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/Output.h"
+#include "cli/ResultJson.h"
 #include "codec/Texts.h"
 
 namespace {
@@ -20,13 +21,14 @@ constexpr std::size_t kLineKeep = kMaxMessageText + 1;
 }  // namespace
 
 void EachLineJson::Line(std::string_view line, std::string& out) {
+    // Every line, a blank one included, gives one output line: output line N is input line N.
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (line.empty()) return;
     m_command(line, m_mode, m_result);
     switch (m_result.outcome) {
         case Outcome::Ok:
             out.append(R"({"rows":)");
             AppendRowsJson(out, m_result.rows, m_result.rowEncoding, m_scratch);
+            AppendWarningsJson(out, m_result);
             out.append("}\n");
             return;
         case Outcome::NoLengthMatch:
@@ -34,9 +36,8 @@ void EachLineJson::Line(std::string_view line, std::string& out) {
                        "\n");
             return;
         case Outcome::Failed:
-            out.append(R"({"error":)");
-            AppendJsonString(out, m_result.error);
-            out.append("}\n");
+            AppendFailureJson(out, m_result, m_scratch);
+            out.append("\n");
             return;
     }
 }

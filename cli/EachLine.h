@@ -10,8 +10,10 @@
 /// A parse command in its batch form: the result is reset and its capacity reused.
 using LineCommand = void (*)(std::string_view text, int mode, CommandResult& result);
 
-/// Turns input lines into JSON lines: {"rows":[...]}, {"error":"<message text>"} or
-/// {"error":null,"status":3}. Empty lines (after a trailing CR is removed) give no output.
+/// Turns input lines into JSON lines: {"rows":[...]} (with "warnings" when there are any),
+/// {"error":"<message text>"} (with "field", "offset", "reason" and the rows decoded before the
+/// failure when it was recorded) or {"error":null,"status":3}. Every input line, a blank one
+/// included, gives exactly one output line.
 class EachLineJson {
 public:
     EachLineJson(LineCommand command, int mode) : m_command(command), m_mode(mode) {}

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "codec/Conversions.h"
+
 namespace {
 
 /// Decodes the next code point of valid UTF-8 (as produced by the decoder) at s[i].
@@ -188,10 +190,8 @@ std::string FormatRowsTable(const FieldRowList& rows, TextEncoding encoding) {
 }
 
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out.reserve(out.size() + bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
+    const std::size_t at = out.size();
+    out.resize(at + bytes.size() * 2 + 1);
+    BytesToHex(bytes.data(), bytes.size(), out.data() + at);
+    out.pop_back();  // the terminator BytesToHex writes
 }

@@ -62,6 +62,15 @@ struct CommandResult {
     [[nodiscard]] bool RowsStand() const {
         return outcome == Outcome::Ok || failedRows == FailedRows::Stand;
     }
+    /// The detail as one line that names field, byte offset and reason (the window's informative
+    /// text and the command line's detail line); the plain detail when no failure was recorded.
+    [[nodiscard]] std::string DetailLine() const {
+        if (!failure.Known() || failure.field < 0 || failure.offset < 0 ||
+            failure.reason.find("byte " + std::to_string(failure.offset)) != std::string::npos) {
+            return detail.empty() ? failure.reason : detail;
+        }
+        return failure.reason + " (byte " + std::to_string(failure.offset) + ")";
+    }
     void Fail(std::string_view text, std::string why = {}) {
         outcome = Outcome::Failed;
         error = text;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 /// Writes (n+1)/2 bytes; a non-hex character reads as F, an odd last digit gets F as low nibble.
 void HexToBytes(const char* text, std::size_t n, std::uint8_t* out);
@@ -35,6 +36,11 @@ void BcdToInt(const std::uint8_t* in, std::size_t n, std::int32_t* result);
 void IntToBcd2(std::uint8_t* out, std::int32_t v);
 /// Copies in to out leaving out TAB, LF, VT, FF, CR and space; terminates out. In place allowed.
 void StripWhiteSpace(char* out, const char* in);
+
+/// The one reader of hex text with white space: the text up to its first zero byte, white space
+/// left out (StripWhiteSpace's rule), then HexToBytes's rule. Writes (digits+1)/2 bytes (out needs
+/// (text.size()+1)/2); returns the count of digits kept.
+std::size_t HexTextToBytes(std::string_view text, std::uint8_t* out);
 
 /// The white-space rule of StripWhiteSpace: character codes 9 to 13 and 32.
 constexpr bool IsHexTextSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

@@ -126,7 +126,7 @@ void AppendGbk(std::string& out, std::string_view bytes) {
     // byte that does not decode is skipped alone, so an ASCII character after a stray lead byte
     // is read again and kept.
     ConvertLossless(cd, out, bytes, kReplacement, 3, [](const unsigned char* s, std::size_t left) {
-        const bool pair = left >= 2 && s[0] >= 0x81 && s[0] <= 0xFE && s[1] >= 0x80 && s[1] <= 0xFE;
+        const bool pair = left >= 2 && IsCp936Lead(s[0]) && s[1] >= 0x80 && s[1] <= 0xFE;
         return pair ? std::size_t{2} : std::size_t{1};
     });
 }

@@ -15,6 +15,9 @@ enum class TextEncoding {
 void AppendUtf8(std::string& out, std::string_view bytes, TextEncoding encoding);
 [[nodiscard]] std::string ToUtf8(std::string_view bytes, TextEncoding encoding);
 
+/// The code page 936 lead-byte rule: a byte 81..FE starts a double-byte character.
+constexpr bool IsCp936Lead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
 /// True when bytes are valid UTF-8.
 [[nodiscard]] bool IsValidUtf8(std::string_view bytes);
 

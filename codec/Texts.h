@@ -18,6 +18,8 @@ inline constexpr std::string_view kTextConnectError = "建立socket连接异常!
 inline constexpr std::string_view kTextErrorCaption = "错误";
 inline constexpr std::string_view kTextTableFileError = "域定义文件有误!";
 inline constexpr std::string_view kTextLoadTableItem = "载入域定义文件…";
+inline constexpr std::string_view kTextShowPartialRows = "显示已解析部分";
+inline constexpr std::string_view kTextErrorRowName = "错误";
 
 /// The longest message text a command takes (its 10240-byte text buffer and terminator).
 inline constexpr std::size_t kMaxMessageText = 10239;

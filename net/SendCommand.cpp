@@ -46,11 +46,8 @@ std::string_view MessageTextToSendBytes(std::string_view text, std::vector<std::
         HexToBytes(text.data() + n - 2, 2, bytes.data() + n - 8);
         return {};
     }
-    std::string digits(text);
-    StripWhiteSpace(digits.data(), digits.c_str());
-    const std::size_t s = std::strlen(digits.c_str());
-    bytes.resize((s + 1) / 2);
-    HexToBytes(digits.data(), s, bytes.data());
+    bytes.resize((text.size() + 1) / 2);
+    const std::size_t s = HexTextToBytes(text, bytes.data());
     bytes.resize(s / 2);  // a lone last digit is not sent
     return {};
 }

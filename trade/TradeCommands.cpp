@@ -65,15 +65,10 @@ void ParseTradeText(std::string_view text, CommandResult& result) {
                                               std::to_string(kMaxMessageText));
         return;
     }
-    std::array<char, kMaxMessageText + 1> digits;
-    std::size_t n = 0;
-    for (const char c : text) {
-        if (!IsHexTextSpace(c)) digits[n++] = c;
-    }
     // Room for the six head bytes even when the text is shorter: the payload pointer stays inside
     // the buffer, and `readable` keeps every read within the decoded bytes.
     std::array<std::uint8_t, kMaxFrameBytes + 8> bytes;
-    HexToBytes(digits.data(), n, bytes.data());
+    const std::size_t n = HexTextToBytes(text, bytes.data());
     const std::size_t decoded = (n + 1) / 2;
     // The length leaves out the six head bytes and the check byte; the frame's length, marker and
     // check byte are not verified. A last field may run past the length into the check byte and
@@ -284,6 +279,7 @@ CommandResult BuildJsonFromObject(json_object* config) {
                     whole == nullptr ? std::string("json-c gives no text")
                                      : "JSON text of " + std::to_string(std::strlen(whole)) +
                                            " bytes exceeds " + std::to_string(kMaxTradePayload));
+        result.failedRows = FailedRows::Stand;
         return result;
     }
     std::array<std::uint8_t, kMaxTradePayload + 7> frame;

@@ -16,8 +16,6 @@ public:
     [[nodiscard]] QRect Rect(int x, int y, int width, int height) const {
         return {X(x), Y(y), X(width), Y(height)};
     }
-    [[nodiscard]] int BaseX() const { return m_baseX; }
-    [[nodiscard]] int BaseY() const { return m_baseY; }
 
 private:
     /// units * base / divisor, rounded to the nearest pixel.

@@ -173,6 +173,11 @@ CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
                                                              : QMessageBox::Information;
         QMessageBox box(icon, message.caption, message.text, QMessageBox::Ok, this);
         box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        if (!message.informative.isEmpty()) box.setInformativeText(message.informative);
+        QAbstractButton* extra = nullptr;
+        if (!message.extraButton.isEmpty()) {
+            extra = box.addButton(message.extraButton, QMessageBox::ActionRole);
+        }
         // A long text (a large reply) shows its head; the whole text is under "详细信息".
         const QStringList lines = message.text.split(u'\n');
         if (lines.size() > kMessageBoxLines) {
@@ -180,6 +185,9 @@ CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
             box.setDetailedText(message.text);
         }
         box.exec();
+        if (extra != nullptr && box.clickedButton() == extra && message.extraAction) {
+            message.extraAction();
+        }
     };
     CreateControls();
     ConnectHandlers();
@@ -368,9 +376,40 @@ void CTarnwickDlg::LoadResultRows(const CommandResult& result) {
         case Outcome::NoLengthMatch:  // automatic mode found no length form: nothing to show
             return;
         case Outcome::Failed:
+            if (result.failedRows == FailedRows::Partial) {
+                ShowDecodeError(result);
+                return;
+            }
             ShowError(result.error);
             return;
     }
+}
+
+void CTarnwickDlg::ShowDecodeError(const CommandResult& result) {
+    const std::string detail = result.DetailLine();
+    ReportedMessage message{ReportedMessage::Icon::Error,
+                            QString::fromUtf8(kTextErrorCaption.data(),
+                                              static_cast<qsizetype>(kTextErrorCaption.size())),
+                            QString::fromUtf8(result.error.data(),
+                                              static_cast<qsizetype>(result.error.size())),
+                            QString::fromStdString(detail),
+                            QString::fromUtf8(kTextShowPartialRows.data(),
+                                              static_cast<qsizetype>(kTextShowPartialRows.size())),
+                            {}};
+    // The rows decoded before the failure, then one row named "错误" whose value is the detail.
+    FieldRowList rows = result.rows;
+    FieldRow& error = rows.emplace_back();
+    const std::string name = result.rowEncoding == TextEncoding::Gbk
+                                 ? Utf8ToGbk(kTextErrorRowName)
+                                 : std::string(kTextErrorRowName);
+    SetRowText(error.name, name);
+    SetRowText(error.length, "");
+    SetRowText(error.value, detail);
+    const TextEncoding encoding = result.rowEncoding;
+    message.extraAction = [this, rows = std::move(rows), encoding]() {
+        m_listFields->LoadRows(rows, encoding);
+    };
+    Report(message);
 }
 
 void CTarnwickDlg::OnParseIso8583() {
@@ -410,7 +449,7 @@ void CTarnwickDlg::OnBuildJson() {
     const CommandResult result = BuildJsonFromFile(QFile::encodeName(path).toStdString());
     if (!result.Ok()) {
         // A packet that could not be serialised leaves the members' rows in the list.
-        if (result.error == kTextJsonBuildError) {
+        if (result.RowsStand()) {
             m_listFields->LoadRows(result.rows, result.rowEncoding);
         }
         ShowError(result.error);

@@ -31,12 +31,16 @@ struct FileDialogSpec {
     QString defaultSuffix;
 };
 
-/// A message box to show: its icon, caption and text.
+/// A message box to show: its icon, caption and text; optionally an informative text and one
+/// more button whose action runs when it is chosen.
 struct ReportedMessage {
     enum class Icon { Error, Warning, Information };
     Icon icon = Icon::Error;
     QString caption;
     QString text;
+    QString informative = {};
+    QString extraButton = {};
+    std::function<void()> extraAction = {};
 };
 
 /// The about box: icon, name and version, and "确定".
@@ -74,6 +78,9 @@ public:
     /// An error box owned by the dialog: caption "错误", error icon, OK.
     void ShowError(const QString& text);
     void ShowError(std::string_view text);
+    /// The error box of a failed decoding: its text, the detail as informative text, and a
+    /// button that loads the rows decoded before the failure and an error row.
+    void ShowDecodeError(const CommandResult& result);
 
     /// The bytes the stored message text stands for: the very bytes of the last built message
     /// while the edit still shows it unchanged, else the text encoded by the edit's rule.

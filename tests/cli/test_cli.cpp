@@ -44,9 +44,14 @@ std::string Batch(std::string_view input, std::size_t chunk) {
     return out;
 }
 
+// Every input line gives one output line, blank lines included.
 TEST(EachLine, LinesInAnyChunkingGiveTheSameJsonLines) {
     const std::string input = "ab\r\n\n\r\nfail\nnone\n  \nq\"\\\x01\nlast";
     const std::string expected = R"({"rows":[{"name":"1","length":"2","value":"ab"}]})"
+                                 "\n"
+                                 R"({"rows":[{"name":"1","length":"0","value":""}]})"
+                                 "\n"
+                                 R"({"rows":[{"name":"1","length":"0","value":""}]})"
                                  "\n"
                                  R"({"error":"iso8583报文解析出错!"})"
                                  "\n"

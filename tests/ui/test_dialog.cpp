@@ -345,6 +345,23 @@ private slots:
         QCOMPARE(Row(0), (QStringList{"old", "1", "kept"}));
     }
 
+    // The error box of a failed decoding names where it stopped; its button loads the rows
+    // decoded before the failure and an error row.
+    void failedDecodeOffersRowsBeforeTheFailure() {
+        Parse("1015", 1, QStringLiteral("0200 0800000000000000 000000"));  // field 5 undefined
+        QCOMPARE(MessageTexts(), QStringList{Utf8(kTextIsoParseError)});
+        const ReportedMessage& m = m_messages[0];
+        QCOMPARE(m.informative,
+                 QStringLiteral("field 5 is marked in the bitmap but not defined (byte 10)"));
+        QCOMPARE(m.extraButton, Utf8(kTextShowPartialRows));
+        QCOMPARE(List()->rowCount(), 0);
+        QVERIFY(m.extraAction);
+        m.extraAction();
+        QCOMPARE(List()->rowCount(), 3);
+        QCOMPARE(Row(0), (QStringList{"Type", "4", "0200"}));
+        QCOMPARE(Row(2), (QStringList{"错误", "", m.informative}));
+    }
+
     void hugePasteIsCutAndRefused() {
         // 20 MB of text in several scripts: the edit takes what fits its limit, and every command
         // refuses that with its own message.
