@@ -345,6 +345,7 @@ constexpr OptionSpec kParseIsoOptions[] = {
     {"--mode", true}, {"--table", true}, {"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kParseTradeOptions[] = {{"--format", true}, {"--each-line", false}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
+constexpr std::span<const OptionSpec> kNoOptions;
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true}, {"--port", true}, {"--timeout-ms", true}, {"--format", true}};
 
@@ -462,10 +463,10 @@ const Subcommand kSubcommands[] = {
     {"send", "send a message text to a host over TCP and print the reply",
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [TEXT]",
      kSendHelp, kSendOptions, RunSend},
-    {"tables", "list the field tables built into the program", "tarnwick-cli tables",
-     kTablesHelp, {}, RunTables},
+    {"tables", "list the field tables built into the program", "tarnwick-cli tables", kTablesHelp,
+     kNoOptions, RunTables},
     {"check-table", "check a field table file and print every problem",
-     "tarnwick-cli check-table FILE", kCheckTableHelp, {}, RunCheckTable},
+     "tarnwick-cli check-table FILE", kCheckTableHelp, kNoOptions, RunCheckTable},
 };
 
 std::string GlobalUsage() {
