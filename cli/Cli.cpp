@@ -503,6 +503,7 @@ constexpr OptionSpec kParseTradeOptions[] = {
     {"--format", true}, {"--each-line", false}, {"--jobs", true}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
 constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
+constexpr std::span<const OptionSpec> kNoOptions;
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
     {"--format", true}, {"--expect-reply", false}, {"--decode", false}};
@@ -720,7 +721,7 @@ const Subcommand kSubcommands[] = {
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},
     {"check-table", "check a field table file and print every problem",
-     "tarnwick-cli check-table FILE", kCheckTableHelp, {}, RunCheckTable},
+     "tarnwick-cli check-table FILE", kCheckTableHelp, kNoOptions, RunCheckTable},
 };
 
 std::string GlobalUsage() {

@@ -1,8 +1,7 @@
 // Reading a jPOS GenericPackager XML file as a field table: the common field classes only.
-#include <pugixml.hpp>
-
 #include <charconv>
 #include <cstdint>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,8 +82,8 @@ TableLoad LoadJposTable(std::string_view text) {
     const pugi::xml_parse_result parsed =
         doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_auto);
     if (!parsed) {
-        problems.push_back("offset " + std::to_string(parsed.offset) + ": malformed XML: " +
-                           parsed.description());
+        problems.push_back("offset " + std::to_string(parsed.offset) +
+                           ": malformed XML: " + parsed.description());
         return load;
     }
     const pugi::xml_node root = doc.child("isopackager");
@@ -176,8 +175,9 @@ TableLoad LoadJposTable(std::string_view text) {
         f.rowText = f.enc == DataEnc::Ascii ? RowTextPart::Data : RowTextPart::None;
         CheckFieldLength(f, where, problems);
         if (std::string_view(node.name()) == "isofieldpackager") {
-            load.notes.push_back(where + ": its sub-fields are not decoded; the field is shown "
-                                         "whole");
+            load.notes.push_back(where +
+                                 ": its sub-fields are not decoded; the field is shown "
+                                 "whole");
         }
     }
     DefaultHeadRows(t, false, false);

@@ -8,9 +8,9 @@
 
 /// A key that stands twice in one object.
 struct DuplicateKey {
-    std::size_t offset = 0;          ///< byte offset of the second occurrence's opening quote
-    std::vector<std::string> path;   ///< keys of the enclosing objects, outermost first
-    std::string key;                 ///< the key as written, without its quotes
+    std::size_t offset = 0;         ///< byte offset of the second occurrence's opening quote
+    std::vector<std::string> path;  ///< keys of the enclosing objects, outermost first
+    std::string key;                ///< the key as written, without its quotes
 };
 
 /// Lists the duplicate keys of a JSON text that json-c accepted (json-c keeps the last value of

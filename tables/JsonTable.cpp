@@ -120,8 +120,7 @@ public:
     void UnknownKeys() {
         json_object_object_foreach(m_object, key, value) {
             (void)value;
-            if (std::find(m_known.begin(), m_known.end(), std::string_view(key)) ==
-                m_known.end()) {
+            if (std::find(m_known.begin(), m_known.end(), std::string_view(key)) == m_known.end()) {
                 Problem(key, "unknown key");
             }
         }
@@ -210,7 +209,8 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
     for (const auto& p : kPrefixes) {
         if (p.word == prefixWord) prefix = &p;
     }
-    if (json_object* p = r.Get("prefix"); p != nullptr && !json_object_is_type(p, json_type_string)) {
+    if (json_object* p = r.Get("prefix");
+        p != nullptr && !json_object_is_type(p, json_type_string)) {
         r.Problem("prefix", "must be a text in double quotes");
     } else if (prefix == nullptr) {
         r.Problem("prefix", "unknown word \"" + std::string(prefixWord) +
@@ -249,11 +249,15 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
     TextRule text = tableText;
     if (const auto own = ReadTextRule(r, "text")) text = *own;
     switch (text) {
-        case TextRule::None: f.rowText = RowTextPart::None; break;
+        case TextRule::None:
+            f.rowText = RowTextPart::None;
+            break;
         case TextRule::Data:
             f.rowText = f.enc == DataEnc::Ascii ? RowTextPart::Data : RowTextPart::None;
             break;
-        case TextRule::Stored: f.rowText = RowTextPart::Stored; break;
+        case TextRule::Stored:
+            f.rowText = RowTextPart::Stored;
+            break;
     }
     r.UnknownKeys();
     if (prefix != nullptr) CheckFieldLength(f, r.Where(), problems);
@@ -312,9 +316,8 @@ void ReadFramePart(json_object* object, std::size_t index, FieldTable& t,
         }
         const std::int32_t want = p.lengthEnc == LengthEnc::Binary ? 2 : 4;
         if (p.bytes != 0 && p.bytes != want) {
-            r.Problem("bytes", p.lengthEnc == LengthEnc::Binary
-                                   ? "a binary length has 2 bytes"
-                                   : "an ASCII length has 4 digits");
+            r.Problem("bytes", p.lengthEnc == LengthEnc::Binary ? "a binary length has 2 bytes"
+                                                                : "an ASCII length has 4 digits");
         }
         if (r.Flag("optional").value_or(false)) p.presence = Presence::LengthMatch;
         if (const auto shorter = r.Flag("allowShorter")) t.allowShorterLength = *shorter;
@@ -547,8 +550,7 @@ TableLoad LoadJsonTable(std::string_view text) {
             int number = -1;
             const auto r = std::from_chars(k.data(), k.data() + k.size(), number);
             if (k.empty() || r.ec != std::errc() || r.ptr != k.data() + k.size() || number < 0) {
-                problems.push_back("fields, key \"" + std::string(k) +
-                                   "\": not a field number");
+                problems.push_back("fields, key \"" + std::string(k) + "\": not a field number");
                 continue;
             }
             if (number > t.bitmap.bits) {

@@ -72,7 +72,7 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
         why = std::string("cannot open: ") + std::strerror(errno);
         return std::nullopt;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.Get(), &st) != 0) {
         why = std::string("cannot read: ") + std::strerror(errno);
         return std::nullopt;

@@ -36,8 +36,8 @@ struct TableLoad {
 [[nodiscard]] TableLoad LoadTableFile(const std::string& path);
 
 /// Reads a whole regular file of at most limit bytes. Empty optional with the problem in why.
-[[nodiscard]] std::optional<std::string> ReadRegularFile(const std::string& path,
-                                                         std::size_t limit, std::string& why);
+[[nodiscard]] std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit,
+                                                         std::string& why);
 
 /// A table that the programs carry inside them.
 struct ShippedTable {

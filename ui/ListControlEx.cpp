@@ -88,8 +88,8 @@ void CListControlEx::LoadRows(const FieldRowList& rows, TextEncoding encoding) {
                   QString::fromStdString(ToUtf8(row.Value(), encoding)));
         // A loaded table's field name: the tooltip of the row's "域" cell.
         if (!row.title.empty()) {
-            item(rowCount() - 1, 1)->setToolTip(
-                QString::fromStdString(ToUtf8(row.title, TextEncoding::Utf8OrGbk)));
+            item(rowCount() - 1, 1)
+                ->setToolTip(QString::fromStdString(ToUtf8(row.title, TextEncoding::Utf8OrGbk)));
         }
     }
     setUpdatesEnabled(true);

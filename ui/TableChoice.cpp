@@ -39,7 +39,8 @@ int CTableChoice::Populate() {
         if (!load.Ok()) continue;
         const QString text = FromUtf8(load.table->name);
         Insert({std::make_unique<FieldTable>(std::move(*load.table)),
-                QStringLiteral("shipped:") + FromUtf8(shipped.name), {}},
+                QStringLiteral("shipped:") + FromUtf8(shipped.name),
+                {}},
                text, static_cast<int>(m_entries.size()));
     }
     m_combo->addItem(FromUtf8(kTextLoadTableItem));
@@ -49,8 +50,8 @@ int CTableChoice::Populate() {
         if (!load.Ok()) continue;
         const QString text =
             FromUtf8(load.table->name) + QStringLiteral(" (") + QFileInfo(path).fileName() + u')';
-        Insert({std::make_unique<FieldTable>(std::move(*load.table)), QStringLiteral("file:") + path,
-                path},
+        Insert({std::make_unique<FieldTable>(std::move(*load.table)),
+                QStringLiteral("file:") + path, path},
                text, static_cast<int>(m_entries.size()));
     }
     const QString choice = settings.value(kChoiceKey).toString();

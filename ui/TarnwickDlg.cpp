@@ -688,6 +688,14 @@ void CTarnwickDlg::OnLoadTable() {
         return;
     }
     m_lastChoice = m_comboInterfaceType->currentIndex();
+    if (!load.notes.empty()) {
+        QString text;
+        for (const std::string& note : load.notes) {
+            if (!text.isEmpty()) text += u'\n';
+            text += QString::fromStdString(note);
+        }
+        Report({ReportedMessage::Icon::Information, QString::fromUtf8(kTextAppName), text});
+    }
 }
 
 void CTarnwickDlg::OnHostSimulator() {

@@ -35,9 +35,9 @@ std::string RowLines(const CommandResult& r) {
 
 /// Everything a user sees of a decoding, titles aside.
 std::string Seen(const CommandResult& r) {
-    std::string s = std::to_string(static_cast<int>(r.outcome)) + " " + std::string(r.error) +
-                    " " + std::to_string(r.failure.field) + " " +
-                    std::to_string(r.failure.offset) + " " + r.failure.reason + "\n";
+    std::string s = std::to_string(static_cast<int>(r.outcome)) + " " + std::string(r.error) + " " +
+                    std::to_string(r.failure.field) + " " + std::to_string(r.failure.offset) + " " +
+                    r.failure.reason + "\n";
     for (const FieldRow& row : r.rows) {
         s.append(row.Name()).append("|").append(row.Length()).append("|").append(row.Value());
         s += '\n';
@@ -247,12 +247,10 @@ const Golden kGolden[] = {
      "41424344454647484950515253545556575859606162636465666768696A6B6C6D6E6F7071727374 -> "
      "ABCDEFGHIPQRSTUVWXY`abcdefghijklmnopqrst|受卡方名称地址\n"
      "Bit 56|3|0003414243 -> ABC|附加信息\n"},
-    {"unionpay-128",
-     "30323030 80000000000000000400000000000000 333031",
+    {"unionpay-128", "30323030 80000000000000000400000000000000 333031",
      "MsgType|4|30323030 -> 0200|消息类型\nBit 1|1|80000000000000000400000000000000|\n"
      "Bit 70|3|333031 -> 301|网络管理信息码\n"},
-    {"unionpay-128-full",
-     "30323030 80000000000000000000000000000020 303035 3132333435",
+    {"unionpay-128-full", "30323030 80000000000000000000000000000020 303035 3132333435",
      "MsgType|4|30323030 -> 0200|消息类型\nBit 1|1|80000000000000000000000000000020|\n"
      "Bit 123|5|3030353132333435 -> 00512345|附加交易信息\n"},
     {"iso8583-1987-ascii",
@@ -298,15 +296,36 @@ const JposCase kJposCases[] = {
     {"IFB_BINARY", 3, "0A0B0C", "0A0B0C"},
     {"IFB_LLBINARY", 10, "020A0B", "020A0B"},
     {"IFB_LLLBINARY", 300, "00020A0B", "00020A0B"},
-    {"IFB_LLHBINARY", 200, "C8" "00", ""},  // 200 bytes: checked by length below
+    {"IFB_LLHBINARY", 200,
+     "C8"
+     "00",
+     ""},  // 200 bytes: checked by length below
     {"IF_CHAR", 3, "414243", "414243 -> ABC"},
     {"IFA_NUMERIC", 4, "31323334", "31323334 -> 1234"},
-    {"IFA_LLNUM", 19, "3034" "31323334", "303431323334 -> 1234"},
-    {"IFA_LLLNUM", 200, "303034" "31323334", "30303431323334 -> 1234"},
-    {"IFA_LLCHAR", 25, "3032" "4142", "30324142 -> AB"},
-    {"IFA_LLLCHAR", 999, "303032" "4142", "3030324142 -> AB"},
-    {"IFA_LLBINARY", 20, "3032" "0A0B", "30320A0B"},
-    {"IFA_LLLBINARY", 300, "303032" "0A0B", "3030320A0B"},
+    {"IFA_LLNUM", 19,
+     "3034"
+     "31323334",
+     "303431323334 -> 1234"},
+    {"IFA_LLLNUM", 200,
+     "303034"
+     "31323334",
+     "30303431323334 -> 1234"},
+    {"IFA_LLCHAR", 25,
+     "3032"
+     "4142",
+     "30324142 -> AB"},
+    {"IFA_LLLCHAR", 999,
+     "303032"
+     "4142",
+     "3030324142 -> AB"},
+    {"IFA_LLBINARY", 20,
+     "3032"
+     "0A0B",
+     "30320A0B"},
+    {"IFA_LLLBINARY", 300,
+     "303032"
+     "0A0B",
+     "3030320A0B"},
 };
 
 std::string JposXml(std::string_view fields, std::string_view bitmapClass = "IFB_BITMAP",
@@ -314,9 +333,9 @@ std::string JposXml(std::string_view fields, std::string_view bitmapClass = "IFB
     return "<?xml version=\"1.0\"?>\n<!DOCTYPE isopackager SYSTEM \"genericpackager.dtd\">\n"
            "<isopackager>\n"
            "<isofield id=\"0\" length=\"4\" name=\"MTI\" class=\"org.jpos.iso.IFB_NUMERIC\"/>\n"
-           "<isofield id=\"1\" length=\"" + std::to_string(bitmapLength) +
-           "\" name=\"BITMAP\" class=\"org.jpos.iso." + std::string(bitmapClass) + "\"/>\n" +
-           std::string(fields) + "</isopackager>\n";
+           "<isofield id=\"1\" length=\"" +
+           std::to_string(bitmapLength) + "\" name=\"BITMAP\" class=\"org.jpos.iso." +
+           std::string(bitmapClass) + "\"/>\n" + std::string(fields) + "</isopackager>\n";
 }
 
 TEST(JposTables, EachClassDecodesItsField) {
@@ -357,17 +376,18 @@ TEST(JposTables, BitmapHeaderSubFieldsAndRefusedClasses) {
     EXPECT_NE(load.notes[0].find("field 70"), std::string::npos);
     TableDecoder decoder(*load.table);
     CommandResult r;
-    decoder.Parse("414243 30383030 "
-                  "38303030303030303030303030303030 30343030303030303030303030303030 333031",
-                  r);
+    decoder.Parse(
+        "414243 30383030 "
+        "38303030303030303030303030303030 30343030303030303030303030303030 333031",
+        r);
     ASSERT_TRUE(r.Ok()) << r.detail;
     EXPECT_EQ(r.rows.front().Name(), "Header");
     EXPECT_EQ(r.rows.back().Value(), "333031 -> 301");
 
     for (const char* cls : {"org.jpos.iso.IFE_CHAR", "org.jpos.iso.IFB_AMOUNT", "com.acme.IF_X"}) {
         SCOPED_TRACE(cls);
-        load = LoadTableText(JposXml(std::string("<isofield id=\"4\" length=\"12\" class=\"") + cls +
-                                     "\"/>"));
+        load = LoadTableText(
+            JposXml(std::string("<isofield id=\"4\" length=\"12\" class=\"") + cls + "\"/>"));
         ASSERT_EQ(load.problems.size(), 1u);
         EXPECT_NE(load.problems[0].find("field 4"), std::string::npos);
         EXPECT_NE(load.problems[0].find(cls), std::string::npos);
@@ -452,8 +472,9 @@ TEST(TableText, ByteOrderMarkCommentsAndEveryProblemAtOnce) {
                                         "\"BCD.LL\", \"enc\": \"BCD\"}"));
     ASSERT_TRUE(load.Ok()) << load.problems.front();
     EXPECT_EQ(load.table->fields[2].prefixBytes, 1);
-    load = LoadJsonTable(Json(", \"2\": {\"length\": 100, \"prefix\": \"BCD.LL\"}, \"3\": {}, "
-                              "\"x\": {}"));
+    load =
+        LoadJsonTable(Json(", \"2\": {\"length\": 100, \"prefix\": \"BCD.LL\"}, \"3\": {}, "
+                           "\"x\": {}"));
     EXPECT_EQ(load.problems.size(), 3u);
 }
 
