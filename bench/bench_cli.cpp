@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/EachLine.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 namespace {
 

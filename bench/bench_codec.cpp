@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec/Conversions.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "codec/Conversions.h"
-#include "codec/ParseIso8583.h"
-#include "net/HostServer.h"
-#include "net/HostSimulator.h"
+#include "iso/ParseIso8583.h"
+#include "host/HostServer.h"
+#include "host/HostSimulator.h"
 #include "net/Socket.h"
 
 namespace {

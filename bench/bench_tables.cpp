@@ -5,9 +5,9 @@
 #include <fstream>
 #include <string>
 
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "tables/TableFile.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 namespace {
 

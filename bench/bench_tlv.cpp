@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "cli/EachLine.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 namespace {
 

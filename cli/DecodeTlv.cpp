@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/Output.h"
-#include "codec/DecodeTlvText.h"
+#include "emv/DecodeTlvText.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 
 /// A parse command in its batch form: the result is reset and its capacity reused.
 using LineCommand = void (*)(std::string_view text, int mode, CommandResult& result);

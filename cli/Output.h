@@ -9,7 +9,7 @@
 
 #include "codec/FieldRow.h"
 #include "codec/TextDecode.h"
-#include "codec/TlvRows.h"
+#include "emv/TlvRows.h"
 
 /// Appends bytes, decoded per encoding, as a JSON string literal; scratch is working space.
 void AppendJsonText(std::string& out, std::string_view bytes, TextEncoding encoding,

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 
 /// Appends the JSON object of a failed command: {"error":"<message text>"} and, when the failure
 /// was recorded, "field", "offset", "reason" and the rows decoded before it; ends with "}".

@@ -10,7 +10,7 @@
 
 #include "cli/Output.h"
 #include "cli/TableCommands.h"
-#include "net/HostServer.h"
+#include "host/HostServer.h"
 
 namespace {
 

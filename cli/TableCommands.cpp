@@ -7,7 +7,7 @@
 
 #include "codec/Texts.h"
 #include "tables/TableFile.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "cli/Cli.h"
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 #include "codec/FieldTable.h"
 
 /// Loads the table for parse-iso8583 --table (a shipped table's NAME, else a FILE). False when

@@ -1,11 +1,14 @@
 // Conversions between message hex text, packed BCD and bytes.
 #include "codec/Conversions.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+
+#include "codec/Texts.h"
 
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
@@ -209,4 +212,8 @@ std::size_t HexTextToBytes(std::string_view text, std::uint8_t* bytes) {
     }
     if (kept % 2 != 0) bytes[kept / 2] = static_cast<std::uint8_t>(high << 4 | 0x0F);
     return kept;
+}
+
+std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes) {
+    return HexTextToBytes(text.substr(0, std::min(text.size(), kMaxMessageText)), bytes);
 }

@@ -41,6 +41,10 @@ void StripWhiteSpace(char* out, const char* in);
 /// left out (StripWhiteSpace's rule), then HexToBytes's rule. Writes (digits+1)/2 bytes (out needs
 /// (text.size()+1)/2); returns the count of digits kept.
 std::size_t HexTextToBytes(std::string_view text, std::uint8_t* out);
+/// The message bytes of a message text: white space removed (StripWhiteSpace's rule, the text
+/// ending at a zero byte), then HexToBytes's rule. Takes at most the first 10239 characters.
+/// Writes (digits+1)/2 bytes, at most 5120; returns the count of digits kept.
+std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes);
 
 /// The white-space rule of StripWhiteSpace: character codes 9 to 13 and 32.
 constexpr bool IsHexTextSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

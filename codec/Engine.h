@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/CommandResult.h"
+#include "codec/Failure.h"
 #include "codec/FieldRow.h"
 #include "codec/FieldStore.h"
 #include "codec/FieldTable.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 #include "codec/Rows.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/HostSimulator.h"
+#include "host/HostSimulator.h"
 
 namespace {
 

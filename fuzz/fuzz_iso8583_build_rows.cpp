@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "codec/BuildIso8583.h"
+#include "iso/BuildIso8583.h"
 #include "codec/Texts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "codec/ParseIso8583.h"
-#include "codec/TlvRows.h"
+#include "iso/ParseIso8583.h"
+#include "emv/TlvRows.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "fuzz/TempFile.h"
 #include "tables/TableFile.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 // Input: a table text (JSON or jPOS XML), then optionally a zero byte and a message text.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -5,8 +5,8 @@
 #include <span>
 #include <vector>
 
-#include "codec/Tlv.h"
-#include "codec/TlvRows.h"
+#include "emv/Tlv.h"
+#include "emv/TlvRows.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);

@@ -2,7 +2,7 @@
 #include "net/ReplyRows.h"
 
 #include "codec/Conversions.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "net/SendCommand.h"
 #include "trade/ParseJsonPacket.h"
 #include "trade/TradeCommands.h"

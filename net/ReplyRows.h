@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 
 /// The reply as the hex text that a user would paste: upper-case digits, no white space.
 [[nodiscard]] std::string ReplyHexText(std::span<const std::uint8_t> reply);

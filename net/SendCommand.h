@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 #include "net/Socket.h"
 
 /// Failures the send command adds to the system's texts.

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 
 /// Decodes a JSON packet text, in the mixed form the JSON build writes (12 hex digits of frame
 /// head, the JSON text, 2 hex digits of check byte; its 13th character is '{') or as hex digits

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 #include "codec/FieldRow.h"
 
 /// Reads the rows of a JSON text {"rows":[{"name":"…","value":"…"},…]} (other members, such as

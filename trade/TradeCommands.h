@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 
 /// Decodes a framed trade message text (hex, white space allowed; it ends at a zero byte). Ok with
 /// rows; Failed with "报文为空!" or "orbo8583报文解析出错!" (also for 10240 characters or more).

@@ -11,7 +11,7 @@
 #include <QTime>
 #include <QVBoxLayout>
 
-#include "net/HostServer.h"
+#include "host/HostServer.h"
 
 namespace {
 

@@ -20,15 +20,15 @@
 #include <algorithm>
 #include <vector>
 
-#include "codec/BuildIso8583.h"
+#include "iso/BuildIso8583.h"
 #include "codec/Conversions.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/ReplyRows.h"
-#include "codec/TlvRows.h"
+#include "emv/TlvRows.h"
 #include "net/SendCommand.h"
 #include "trade/ParseJsonPacket.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "trade/TradeCommands.h"
 #include "ui/DialogUnits.h"
 #include "ui/HostSimDlg.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 #include "net/Socket.h"
 #include "ui/MessageText.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/EachLineJobs.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 namespace {
 

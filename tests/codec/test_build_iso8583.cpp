@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/BuildIso8583.h"
-#include "codec/ParseIso8583.h"
+#include "iso/BuildIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "tests/codec/HexText.h"
 

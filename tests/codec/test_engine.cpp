@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "codec/Engine.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 #include "codec/Texts.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "tables/TableFile.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 
 using RowTexts = std::vector<std::vector<std::string>>;
 

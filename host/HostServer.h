@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/HostSimulator.h"
+#include "host/HostSimulator.h"
 #include "net/Socket.h"
 
 /// One logged event: an exchange (a request and what was done with it) or a bad request.

@@ -1,11 +1,11 @@
 // Sub-rows of TLV data (chip card data of field 55): one row per object, indented by nesting.
-#include "codec/TlvRows.h"
+#include "emv/TlvRows.h"
 
 #include <algorithm>
 
-#include "codec/CardMask.h"
+#include "emv/CardMask.h"
 #include "codec/Conversions.h"
-#include "codec/EmvTags.h"
+#include "emv/EmvTags.h"
 #include "codec/TextDecode.h"
 
 namespace {

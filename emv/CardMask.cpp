@@ -1,5 +1,5 @@
 // Hiding card numbers: the first 6 and the last 4 digits stay, the ones between show as '*'.
-#include "codec/CardMask.h"
+#include "emv/CardMask.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 #include "codec/FieldRow.h"
 #include "codec/FieldStore.h"
 #include "codec/FieldTable.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 /// The message forms a simulated host reads: 64 fields behind a 2-byte binary length, 128 fields
 /// behind a 4-digit ASCII length, either (told apart per request by its first bytes), or the

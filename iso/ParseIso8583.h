@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 #include "codec/FieldStore.h"
 #include "codec/FieldTable.h"
 
@@ -69,7 +69,3 @@ private:
 /// row, and "Bit N" rows by the table's row prefix); the titles point into the table.
 void AttachTitles(FieldRowList& rows, const FieldTable& table);
 
-/// The message bytes of a message text: white space removed (StripWhiteSpace's rule, the text
-/// ending at a zero byte), then HexToBytes's rule. Takes at most the first 10239 characters.
-/// Writes (digits+1)/2 bytes, at most 5120; returns the count of digits kept.
-std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "codec/Conversions.h"
-#include "net/HostSimulator.h"
+#include "host/HostSimulator.h"
 #include "trade/ParseJsonPacket.h"
 #include "trade/TradeCommands.h"
 #include "trade/WebJson.h"

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 
 /// Decodes a hex text (white space allowed, at most 10239 characters; an odd last digit is not
 /// counted) as BER-TLV: one row per object, tags of the top level without indent, and one row

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "codec/CommandResult.h"
+#include "iso/CommandResult.h"
 #include "codec/FieldTable.h"
 
 /// The message bytes built from rows, or why a row cannot be packed.

@@ -6,25 +6,16 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/Failure.h"
 #include "codec/FieldRow.h"
-#include "codec/SendReport.h"
+#include "iso/SendReport.h"
 #include "codec/TextDecode.h"
-#include "codec/TlvRows.h"
+#include "emv/TlvRows.h"
 
 enum class Outcome {
     Ok,             // rows and/or a message text
     Failed,         // error holds the system's message text
     NoLengthMatch,  // automatic mode: neither length form fits; nothing is shown
-};
-
-/// Where and why a decoding stopped. offset: bytes from the message's first byte (a length prefix
-/// included) to where the failing field starts or would start.
-struct FailureDetail {
-    std::int32_t field = -1;   ///< field number; -1: none (the framing, the whole message)
-    std::int64_t offset = -1;  ///< -1: not known
-    std::string reason;        ///< English, one phrase ("field 43 is not defined")
-
-    [[nodiscard]] bool Known() const { return offset >= 0 || field >= 0 || !reason.empty(); }
 };
 
 /// What the rows of a Failed result are.

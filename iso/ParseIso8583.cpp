@@ -1,5 +1,5 @@
 // The ISO 8583 parse command: message text and interface type in, rows or an error out.
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,24 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "codec/CardMask.h"
+#include "emv/CardMask.h"
 #include "codec/Conversions.h"
 #include "codec/Engine.h"
 #include "codec/PosPack.h"
 #include "codec/PosPackExt.h"
 #include "codec/Rows.h"
 #include "codec/Texts.h"
-#include "codec/TlvRows.h"
+#include "emv/TlvRows.h"
 
 namespace {
 
 constexpr std::size_t kMaxMessageBytes = (kMaxMessageText + 1) / 2;
 
 }  // namespace
-
-std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes) {
-    return HexTextToBytes(text.substr(0, std::min(text.size(), kMaxMessageText)), bytes);
-}
 
 namespace {
 

@@ -1,11 +1,11 @@
 // The EMV and PBOC/UnionPay tags that chip card data carries, and the explanation of their values.
-#include "codec/EmvTags.h"
+#include "emv/EmvTags.h"
 
 #include <algorithm>
 #include <array>
 #include <vector>
 
-#include "codec/CardMask.h"
+#include "emv/CardMask.h"
 #include "codec/TextDecode.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The host simulator's answers: requests cut from a byte stream, decoded, and answered by rules.
-#include "net/HostSimulator.h"
+#include "host/HostSimulator.h"
 
 #include <json-c/json.h>
 

@@ -1,14 +1,14 @@
 // The TLV decode command: a bare TLV text (chip card data as a terminal log shows it) into rows.
-#include "codec/DecodeTlvText.h"
+#include "emv/DecodeTlvText.h"
 
 #include <cstdint>
 #include <span>
 #include <string>
 
-#include "codec/ParseIso8583.h"
+#include "codec/Conversions.h"
 #include "codec/Texts.h"
-#include "codec/Tlv.h"
-#include "codec/TlvRows.h"
+#include "emv/Tlv.h"
+#include "emv/TlvRows.h"
 
 void DecodeTlvText(std::string_view text, bool mask, CommandResult& result) {
     result.Reset();

@@ -1,5 +1,5 @@
 // Building an ISO 8583 message from the rows of the field list: rows in, message bytes out.
-#include "codec/BuildIso8583.h"
+#include "iso/BuildIso8583.h"
 
 #include <algorithm>
 #include <optional>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "codec/Conversions.h"
-#include "codec/ParseIso8583.h"
+#include "iso/ParseIso8583.h"
 #include "codec/TextDecode.h"
 #include "codec/Texts.h"
 

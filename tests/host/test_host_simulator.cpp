@@ -14,8 +14,8 @@
 
 #include "codec/Conversions.h"
 #include "codec/PosPack.h"
-#include "net/HostServer.h"
-#include "net/HostSimulator.h"
+#include "host/HostServer.h"
+#include "host/HostSimulator.h"
 #include "net/SendCommand.h"
 #include "tables/TableFile.h"
 #include "trade/Trade.h"

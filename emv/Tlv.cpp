@@ -1,5 +1,5 @@
 // BER-TLV decoding of chip card data (ISO 8583 field 55): objects in document order, with depth.
-#include "codec/Tlv.h"
+#include "emv/Tlv.h"
 
 #include <array>
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "codec/EmvTags.h"
-#include "codec/ParseIso8583.h"
-#include "codec/Tlv.h"
+#include "emv/EmvTags.h"
+#include "iso/ParseIso8583.h"
+#include "emv/Tlv.h"
 #include "tests/codec/HexText.h"
 
 namespace {

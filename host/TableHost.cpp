@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "codec/BuildIso8583.h"
+#include "iso/BuildIso8583.h"
 #include "codec/Conversions.h"
-#include "net/HostSimulator.h"
+#include "host/HostSimulator.h"
 
 namespace {
 

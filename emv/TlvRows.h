@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "codec/FieldRow.h"
-#include "codec/Tlv.h"
+#include "emv/Tlv.h"
 
 /// What a TLV sub-row is, beyond its texts: enough for the JSON form and for tooltips.
 struct TlvRowNote {

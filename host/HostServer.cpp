@@ -1,5 +1,5 @@
 // The simulated host: one poll loop over the listening socket and every connection.
-#include "net/HostServer.h"
+#include "host/HostServer.h"
 
 #include <algorithm>
 #include <chrono>
