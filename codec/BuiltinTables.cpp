@@ -148,6 +148,8 @@ FieldTable MakeUnionPay64() {
     t.macFill = MacFill::Zeros;
     t.minMessageBytes = 13;
     t.packLastField = 63;
+    t.tlvRowsByDefault = false;
+    t.lenientPrefixes = true;
     return t;
 }
 
@@ -242,6 +244,8 @@ FieldTable MakeUnionPay128() {
     t.packSetsBit1 = true;
     t.packLastField = 127;
     t.packMaxStored = 1024;
+    t.tlvRowsByDefault = false;
+    t.lenientPrefixes = true;
     return t;
 }
 
@@ -273,6 +277,30 @@ FieldTable MakeTrade() {
     t.typeRow = {"CMD", "1", 1, false};
     t.bitmapRow = {"Bit 1", "8", 8, false};
     t.packLastField = 63;
+    t.lenientPrefixes = true;
+
+    // The trade frame: the whole frame's length, low byte first; the marker F1 and three zero
+    // bytes; the payload; the XOR of every byte before the check byte.
+    FramePart length;
+    length.kind = FramePartKind::Length;
+    length.name = "length";
+    length.bytes = 2;
+    length.lengthEnc = LengthEnc::Binary;
+    length.littleEndian = true;
+    length.countsItself = true;
+    FramePart marker;
+    marker.kind = FramePartKind::Marker;
+    marker.name = "marker";
+    marker.bytes = 4;
+    marker.packDefault = {0xF1, 0x00, 0x00, 0x00};
+    marker.showRow = false;
+    FramePart check;
+    check.kind = FramePartKind::Check;
+    check.name = "check byte";
+    check.bytes = 1;
+    check.checkFrom = 0;
+    t.frame = {length, marker};
+    t.trailer = {check};
     return t;
 }
 

@@ -217,3 +217,9 @@ std::size_t HexTextToBytes(std::string_view text, std::uint8_t* bytes) {
 std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes) {
     return HexTextToBytes(text.substr(0, std::min(text.size(), kMaxMessageText)), bytes);
 }
+
+std::string HexOf(std::span<const std::uint8_t> bytes) {
+    std::string hex(2 * bytes.size(), '\0');
+    BytesToHex(bytes.data(), bytes.size(), hex.data());
+    return hex;
+}

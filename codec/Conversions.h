@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
+#include <string>
 #include <string_view>
 
 /// Writes (n+1)/2 bytes; a non-hex character reads as F, an odd last digit gets F as low nibble.
@@ -48,6 +50,14 @@ std::size_t MessageTextToBytes(std::string_view text, std::uint8_t* bytes);
 
 /// The white-space rule of StripWhiteSpace: character codes 9 to 13 and 32.
 constexpr bool IsHexTextSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+/// A decimal digit '0'..'9'.
+constexpr bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+/// A hex digit of either case.
+constexpr bool IsHexDigitChar(char c) {
+    return IsDecimalDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+/// Upper-case hex text of bytes.
+[[nodiscard]] std::string HexOf(std::span<const std::uint8_t> bytes);
 
 /// The C library's decimal text-to-integer rule (atoi) on a bounded text: leading white space,
 /// one optional sign, digits up to the first other character or zero byte; 0 when no digit.

@@ -54,6 +54,24 @@ void Fail(const DecodeContext& ctx, std::int32_t field, std::int64_t offset, std
 
 std::string FieldText(std::int32_t f) { return "field " + std::to_string(f); }
 
+// A length prefix that is not a decimal number: a lenient table reads its digits' values (with a
+// warning naming them), any other refuses it.
+[[gnu::cold]] bool ReportPrefix(const FieldTable& form, const DecodeContext& ctx, std::int32_t f,
+                                std::int64_t offset, const FieldValue& v) {
+    const std::size_t p = f < static_cast<std::int32_t>(form.fields.size())
+                              ? static_cast<std::size_t>(std::max(form.fields[f].prefixBytes, 0))
+                              : 0;
+    char hex[17] = {};
+    BytesToHex(v.data.data(), std::min<std::size_t>({p, 8, v.data.size()}), hex);
+    std::string what = FieldText(f) + "'s length prefix " + hex + " is not a decimal number";
+    if (form.lenientPrefixes) {
+        if (ctx.warnings != nullptr) ctx.warnings->push_back(what + "; read by its digits' values");
+        return true;
+    }
+    Fail(ctx, f, offset, std::move(what));
+    return false;
+}
+
 // A stated length above the maximum: a strict table refuses it (false), the others cut it to the
 // maximum, with a warning.
 [[gnu::cold]] bool ReportOverlong(const FieldTable& form, const DecodeContext& ctx, std::int32_t f,
@@ -82,19 +100,21 @@ void WriteDigits(std::uint8_t* out, std::size_t width, std::int64_t v) {
 }
 
 // A row of n bytes as hex and, when withText, " -> " and the bytes as text; see SetHexValue.
-void HexRow(RowAppender& rows, std::string_view name, std::string_view length,
-            const std::uint8_t* bytes, std::size_t n, bool withText) {
+FieldRow& HexRow(RowAppender& rows, std::string_view name, std::string_view length,
+                 const std::uint8_t* bytes, std::size_t n, bool withText) {
     FieldRow& row = rows.Next();
     row.name.Assign(name);
     row.length.Assign(length);
     SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
+    return row;
 }
-void HexRow(RowAppender& rows, std::string_view name, std::int32_t length,
-            const std::uint8_t* bytes, std::size_t n, bool withText) {
+FieldRow& HexRow(RowAppender& rows, std::string_view name, std::int32_t length,
+                 const std::uint8_t* bytes, std::size_t n, bool withText) {
     FieldRow& row = rows.Next();
     row.name.Assign(name);
     SetRowNumber(row.length, length);
     SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
+    return row;
 }
 
 }  // namespace
@@ -173,8 +193,13 @@ std::int32_t UnpackBody(const FieldTable& form, FieldSet s, const std::uint8_t* 
     const auto take = [&](std::int32_t f, std::int64_t off) -> std::int32_t {
         const auto i = static_cast<std::size_t>(f);
         std::int32_t stated = 0;
-        const std::int32_t r =
-            UnpackFieldValue(s.attr[i], s.value[i], s.arena, at(off), rest(off), &stated);
+        bool digits = true;
+        const std::int32_t r = UnpackFieldValue(s.attr[i], s.value[i], s.arena, at(off),
+                                                rest(off), &stated, &digits);
+        if (!digits && r >= 0 && !ReportPrefix(form, ctx, f, base + off, s.value[i])) {
+            s.value[i].length = 0;
+            return -2;
+        }
         // Only a variable field states a length; a fixed one leaves stated at 0.
         if (stated > s.attr[i].maxLen && r >= 0 &&
             !ReportOverlong(form, ctx, f, base + off, stated, s.attr[i].maxLen)) {
@@ -218,6 +243,29 @@ std::int32_t UnpackBody(const FieldTable& form, FieldSet s, const std::uint8_t* 
     std::int32_t bits = std::min<std::int32_t>(form.bitmap.bits, 128);
     if (form.bitmap.enc == BitmapEnc::Ascii) {
         const std::size_t chars = std::min<std::size_t>(32, StoredBytes(s.value[1]));
+        for (std::size_t i = 0; i < chars; ++i) {
+            const auto c = static_cast<char>(s.value[1].data[i]);
+            if (!IsHexDigitChar(c)) {
+                char shown[8];
+                const auto u = static_cast<unsigned char>(c);
+                if (u >= 0x21 && u < 0x7F) {
+                    shown[0] = '\'';
+                    shown[1] = c;
+                    shown[2] = '\'';
+                    shown[3] = 0;
+                } else {
+                    shown[0] = '0';
+                    shown[1] = 'x';
+                    BytesToHex(&u, 1, shown + 2);
+                    shown[4] = 0;
+                }
+                Fail(ctx, 1, base + off - rb + static_cast<std::int64_t>(i),
+                     std::string("the bitmap holds ") + shown + " at character " +
+                         std::to_string(i + 1) + ", not a hex digit");
+                s.value[1].length = 0;
+                return -1;
+            }
+        }
         HexToBytes(reinterpret_cast<const char*>(s.value[1].data.data()), chars, bitmap);
         bits = std::min<std::int32_t>(bits, static_cast<std::int32_t>(chars / 2) * 8);
     } else {
@@ -259,19 +307,111 @@ std::int32_t UnpackBody(const FieldTable& form, FieldSet s, const std::uint8_t* 
     return static_cast<std::int32_t>(off);
 }
 
-std::int64_t ReadLengthPart(const FramePart& part, const std::uint8_t* data,
-                            std::size_t readable) {
+std::int64_t ReadLengthPart(const FramePart& part, const std::uint8_t* data, std::size_t readable,
+                            bool* digits) {
     const std::size_t n = static_cast<std::size_t>(std::clamp(part.bytes, 0, 8));
     std::uint8_t b[8] = {};
     std::memcpy(b, data, std::min(n, readable));
-    if (part.lengthEnc == LengthEnc::Ascii) {
-        return DecimalTextToInt(reinterpret_cast<const char*>(b), n);
+    switch (part.lengthEnc) {
+        case LengthEnc::Ascii:
+            if (digits != nullptr) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    if (!IsDecimalDigit(static_cast<char>(b[i]))) *digits = false;
+                }
+            }
+            return DecimalTextToInt(reinterpret_cast<const char*>(b), n);
+        case LengthEnc::Bcd: {
+            std::int64_t v = 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                if ((b[i] >> 4) > 9 || (b[i] & 0x0F) > 9) {
+                    if (digits != nullptr) *digits = false;
+                }
+                v = v * 100 + (b[i] >> 4) * 10 + (b[i] & 0x0F);
+            }
+            return v;
+        }
+        case LengthEnc::Binary:
+            break;
     }
     // Unsigned, so that 8 length bytes cannot overflow; no message is that long anyway.
     std::uint64_t v = 0;
-    for (std::size_t i = 0; i < n; ++i) v = v * 256 + b[i];
+    for (std::size_t i = 0; i < n; ++i) {
+        v = v * 256 + b[part.littleEndian ? n - 1 - i : i];
+    }
     return static_cast<std::int64_t>(std::min<std::uint64_t>(v, INT64_MAX));
 }
+
+std::int64_t FrameTotal(const FramePart& part, std::int64_t offset, std::int64_t value) {
+    return part.countsItself ? offset + value : offset + std::max(part.bytes, 0) + value;
+}
+
+std::string LengthPartText(const FramePart& part, const std::uint8_t* bytes, std::size_t n) {
+    n = std::min<std::size_t>(n, 8);
+    char hex[17] = {};
+    BytesToHex(bytes, n, hex);
+    if (part.lengthEnc == LengthEnc::Binary) return std::string("0x") + hex;
+    if (part.lengthEnc == LengthEnc::Bcd) return hex;
+    std::string text = "\"";
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<char>(bytes[i]);
+        text += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? c : '?';
+    }
+    return text + "\" (" + hex + ")";
+}
+
+namespace {
+
+std::int32_t TrailerBytes(const FieldTable& form) {
+    std::int32_t n = 0;
+    for (const FramePart& p : form.trailer) n += std::max(p.bytes, 0);
+    return n;
+}
+
+// The trailer's markers and check byte at data[end..]: a marker that differs is an error; a check
+// byte that differs a warning (an error for a strict table).
+bool CheckTrailer(const FieldTable& form, const std::uint8_t* data, std::size_t readable,
+                  std::size_t end, const DecodeContext& ctx) {
+    const auto byteAt = [&](std::size_t i) -> std::uint8_t { return i < readable ? data[i] : 0; };
+    std::size_t pos = end;
+    for (const FramePart& part : form.trailer) {
+        const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
+        if (part.kind == FramePartKind::Check) {
+            std::uint8_t x = 0;
+            for (std::size_t i = static_cast<std::size_t>(std::max(part.checkFrom, 0)); i < pos;
+                 ++i) {
+                x ^= byteAt(i);
+            }
+            if (byteAt(pos) != x) {
+                char got[3], want[3];
+                const std::uint8_t g = byteAt(pos);
+                BytesToHex(&g, 1, got);
+                BytesToHex(&x, 1, want);
+                got[2] = want[2] = 0;
+                std::string what = "check byte " + std::string(got) + " at byte " +
+                                   std::to_string(pos) + ", the bytes before it give " + want;
+                if (form.strict) {
+                    Fail(ctx, -1, static_cast<std::int64_t>(pos), std::move(what));
+                    return false;
+                }
+                if (ctx.warnings != nullptr) ctx.warnings->push_back(std::move(what));
+            }
+        } else {
+            for (std::size_t i = 0; i < width; ++i) {
+                const std::uint8_t want = i < part.packDefault.size() ? part.packDefault[i] : 0;
+                if (byteAt(pos + i) != want) {
+                    Fail(ctx, -1, static_cast<std::int64_t>(pos + i),
+                         "the frame's closing \"" + part.name + "\" is missing at byte " +
+                             std::to_string(pos + i));
+                    return false;
+                }
+            }
+        }
+        pos += width;
+    }
+    return true;
+}
+
+}  // namespace
 
 std::int32_t UnpackFramed(const FieldTable& form, FieldSet s, const std::uint8_t* data,
                           std::int32_t len, std::size_t readable, LengthRule lengthRule,
@@ -290,6 +430,7 @@ std::int32_t UnpackFramed(const FieldTable& form, FieldSet s, const std::uint8_t
     std::int64_t cutStated = 0;
     for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
         const FramePart& part = form.frame[i];
+        const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
         bool present = true;
         switch (part.presence) {
             case Presence::Always:
@@ -306,17 +447,46 @@ std::int32_t UnpackFramed(const FieldTable& form, FieldSet s, const std::uint8_t
             case Presence::LengthMatch:
                 break;
         }
+        if (part.kind == FramePartKind::Marker && part.presence == Presence::Always) {
+            for (std::size_t k = 0; k < width; ++k) {
+                const std::uint8_t want = k < part.packDefault.size() ? part.packDefault[k] : 0;
+                if (byteAt(pos + k) != want) {
+                    Fail(ctx, -1, static_cast<std::int64_t>(pos + k),
+                         "the frame's \"" + part.name + "\" is missing at byte " +
+                             std::to_string(pos + k));
+                    return -1;
+                }
+            }
+        }
         if (part.kind == FramePartKind::Length) {
             if (lengthRule == LengthRule::Match) {
-                const std::int64_t stated = ReadLengthPart(
-                    part, data + std::min(pos, readable), readable > pos ? readable - pos : 0);
-                const std::int64_t after = static_cast<std::int64_t>(len) -
-                                           static_cast<std::int64_t>(pos) - part.bytes;
-                present = stated == after;
-                if (!present && form.allowShorterLength && stated > 0 && stated < after) {
+                bool digits = true;
+                const std::uint8_t* at = data + std::min(pos, readable);
+                const std::size_t have = readable > pos ? readable - pos : 0;
+                const std::int64_t stated = ReadLengthPart(part, at, have, &digits);
+                const std::int64_t total =
+                    FrameTotal(part, static_cast<std::int64_t>(pos), stated);
+                present = digits && total == len;
+                if (!present && digits && form.allowShorterLength &&
+                    total > static_cast<std::int64_t>(pos + width) && total < len) {
                     present = true;
-                    found.cutTo = static_cast<std::int64_t>(pos) + part.bytes + stated;
+                    found.cutTo = total;
                     cutStated = stated;
+                }
+                if (!present && part.presence != Presence::LengthMatch) {
+                    std::uint8_t b[8] = {};
+                    std::memcpy(b, at, std::min({width, have, std::size_t{8}}));
+                    const std::int64_t follow =
+                        part.countsItself ? len - static_cast<std::int64_t>(pos)
+                                          : len - static_cast<std::int64_t>(pos + width);
+                    Fail(ctx, -1, static_cast<std::int64_t>(pos),
+                         digits ? "length " + LengthPartText(part, b, width) + " states " +
+                                      std::to_string(stated) + " bytes, " +
+                                      std::to_string(std::max<std::int64_t>(follow, 0)) +
+                                      " follow"
+                                : "length " + LengthPartText(part, b, width) +
+                                      " is not a number");
+                    return -1;
                 }
             } else {
                 present = lengthRule == LengthRule::Present;
@@ -325,7 +495,16 @@ std::int32_t UnpackFramed(const FieldTable& form, FieldSet s, const std::uint8_t
         found.present[i] = present;
         found.offset[i] = static_cast<std::int32_t>(pos);
         previous = present;
-        if (present) pos += static_cast<std::size_t>(std::max(part.bytes, 0));
+        if (!present) continue;
+        if (!form.lenientPrefixes && static_cast<std::int64_t>(pos + width) > len) {
+            Fail(ctx, -1, static_cast<std::int64_t>(pos),
+                 "the message ends inside its " +
+                     (part.name.empty() ? std::string("framing") : "\"" + part.name + "\"") +
+                     ": " + std::to_string(std::max<std::int64_t>(len - static_cast<std::int64_t>(pos), 0)) +
+                     " of its " + std::to_string(width) + " bytes are there");
+            return -1;
+        }
+        pos += width;
     }
     found.body = static_cast<std::int32_t>(pos);
     if (found.cutTo >= 0) {
@@ -344,11 +523,27 @@ std::int32_t UnpackFramed(const FieldTable& form, FieldSet s, const std::uint8_t
                  std::to_string(pos) + " bytes");
         return -1;
     }
+    // The trailer stands at the message's end; the body ends in front of it.
+    const std::int32_t trailer = TrailerBytes(form);
+    if (trailer > 0) {
+        const std::int64_t end = static_cast<std::int64_t>(len) - trailer;
+        if (end < static_cast<std::int64_t>(pos)) {
+            Fail(ctx, -1, len, "the message of " + std::to_string(len) +
+                                   " bytes is too short for its framing");
+            return -1;
+        }
+        if (!CheckTrailer(form, data, readable, static_cast<std::size_t>(end), ctx)) return -1;
+        len = static_cast<std::int32_t>(end);
+        readable = std::min(readable, static_cast<std::size_t>(end));
+    }
     const std::uint8_t* body = data + std::min(pos, readable);
     const std::size_t rest = readable > pos ? readable - pos : 0;
     const std::int32_t r = UnpackBody(form, s, body, len - static_cast<std::int32_t>(pos), rest,
                                       static_cast<std::int64_t>(pos), ctx);
-    return r > 0 ? static_cast<std::int32_t>(pos) + r : -1;
+    if (r <= 0) return -1;
+    // Bytes consumed: up to the body's end, then the trailer, when the body kept within it.
+    const std::int64_t used = static_cast<std::int64_t>(pos) + r;
+    return static_cast<std::int32_t>(used <= len ? used + trailer : used);
 }
 
 std::int32_t PackBody(const FieldTable& form, FieldSet s, std::uint8_t* out,
@@ -454,26 +649,72 @@ std::int32_t BuildMacText(const FieldTable& form, FieldSet s, std::uint8_t* out)
     return static_cast<std::int32_t>(pos - 1);
 }
 
+void WriteLengthPart(const FramePart& part, std::uint8_t* out, std::int64_t value) {
+    const auto width = static_cast<std::size_t>(std::clamp(part.bytes, 0, 8));
+    switch (part.lengthEnc) {
+        case LengthEnc::Ascii:
+            WriteDigits(out, width, value);
+            return;
+        case LengthEnc::Bcd:
+            for (std::size_t b = width; b-- > 0; value /= 100) {
+                out[b] = static_cast<std::uint8_t>((value / 10 % 10) << 4 | value % 10);
+            }
+            return;
+        case LengthEnc::Binary:
+            break;
+    }
+    for (std::size_t b = 0; b < width; ++b) {
+        const auto byte = static_cast<std::uint8_t>((value >> (8 * b)) & 0xFF);
+        out[part.littleEndian ? b : width - 1 - b] = byte;
+    }
+}
+
+std::size_t WriteTrailer(const FieldTable& form, std::uint8_t* frame, std::size_t end) {
+    std::size_t pos = end;
+    for (const FramePart& part : form.trailer) {
+        const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
+        if (part.kind == FramePartKind::Check) {
+            std::uint8_t x = 0;
+            for (std::size_t i = static_cast<std::size_t>(std::max(part.checkFrom, 0)); i < pos;
+                 ++i) {
+                x ^= frame[i];
+            }
+            std::memset(frame + pos, 0, width);
+            if (width > 0) frame[pos] = x;
+        } else {
+            std::memset(frame + pos, 0, width);
+            std::memcpy(frame + pos, part.packDefault.data(),
+                        std::min(width, part.packDefault.size()));
+        }
+        pos += width;
+    }
+    return pos - end;
+}
+
 std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& parts,
-                        std::uint8_t* out, std::int32_t* outLen) {
+                        std::uint8_t* out, std::int32_t* outLen, const PackChoices& choices) {
     if (out == nullptr || outLen == nullptr) return 0;
     std::size_t framing = 0;
     for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
-        if (form.frame[i].packed) framing += static_cast<std::size_t>(std::max(form.frame[i].bytes, 0));
+        if (form.frame[i].packed && !choices.omit[i]) {
+            framing += static_cast<std::size_t>(std::max(form.frame[i].bytes, 0));
+        }
     }
+    const auto trailer = static_cast<std::size_t>(TrailerBytes(form));
     std::int32_t bodyLen = 0;
     const std::int32_t body = PackBody(form, s, out + framing, &bodyLen);
     if (body < 1) return -1;
     std::size_t total = framing + static_cast<std::size_t>(body);
 
     const std::size_t mac = static_cast<std::size_t>(form.macField);
+    const MacFill macFill = choices.macAsStored ? MacFill::Stored : form.macFill;
     if (form.macField > 0 && mac < s.value.size() && s.value[mac].length > 0) {
-        if (form.macFill == MacFill::Zeros) {
+        if (macFill == MacFill::Zeros) {
             // Room for the MAC, left zero: no MAC is computed and the stored value is not copied.
             const auto room = static_cast<std::size_t>(std::max(s.attr[mac].maxLen, 0));
             std::memset(out + total, 0, room);
             total += room;
-        } else if (form.macFill == MacFill::ZeroHex) {
+        } else if (macFill == MacFill::ZeroHex) {
             // The MAC input only checks that some field qualifies; no key or MAC algorithm is
             // applied, so the MAC text is the hex of four zero bytes.
             std::uint8_t scratch[kMacInputScratch] = {};
@@ -494,22 +735,26 @@ std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& pa
         }
     }
 
+    // A header's total length counts the message without its Length part.
+    std::size_t lengthBytes = 0;
+    for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
+        if (form.frame[i].kind == FramePartKind::Length && form.frame[i].packed && !choices.omit[i]) {
+            lengthBytes += static_cast<std::size_t>(std::max(form.frame[i].bytes, 0));
+        }
+    }
     std::size_t pos = 0;
     for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
         const FramePart& part = form.frame[i];
-        if (!part.packed) continue;
+        if (!part.packed || choices.omit[i]) continue;
         const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
         std::uint8_t* p = out + pos;
         pos += width;
         if (part.kind == FramePartKind::Length) {
-            // The count of the bytes after the length.
-            const auto after = static_cast<std::int64_t>(total - pos);
-            if (part.lengthEnc == LengthEnc::Ascii) {
-                WriteDigits(p, width, after);
-            } else {
-                for (std::size_t b = width; b-- > 0;) p[b] = static_cast<std::uint8_t>(
-                                                           (after >> (8 * (width - 1 - b))) & 0xFF);
-            }
+            // The count of the bytes after the length, or of the whole frame from the length on.
+            const auto whole = static_cast<std::int64_t>(total + trailer);
+            WriteLengthPart(part, p,
+                            part.countsItself ? whole - static_cast<std::int64_t>(pos - width)
+                                              : whole - static_cast<std::int64_t>(pos));
             continue;
         }
         const std::span<const std::uint8_t> given = parts[i];
@@ -522,17 +767,18 @@ std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& pa
             const auto w = static_cast<std::size_t>(std::max(member.bytes, 0));
             if (m + w > width) break;
             if (member.fill == MemberFill::TotalLength) {
-                WriteDigits(p + m, w, static_cast<std::int64_t>(total));
+                WriteDigits(p + m, w, static_cast<std::int64_t>(total - lengthBytes));
             }
             m += w;
         }
     }
+    total += WriteTrailer(form, out, total);
     *outLen = static_cast<std::int32_t>(total);
     return static_cast<std::int32_t>(total);
 }
 
 std::int32_t MaxFramedSize(const FieldTable& form, std::span<const FieldAttr> attr) {
-    std::int32_t total = MaxBodySize(form, attr);
+    std::int32_t total = MaxBodySize(form, attr) + TrailerBytes(form);
     for (const FramePart& part : form.frame) {
         if (part.packed) total += std::max(part.bytes, 0);
     }
@@ -545,18 +791,26 @@ std::int32_t MaxFramedSize(const FieldTable& form, std::span<const FieldAttr> at
     return total;
 }
 
-void AppendFrameRows(RowAppender& rows, const FramePart& part, const std::uint8_t* bytes) {
-    if (!part.showRow || part.kind == FramePartKind::Length) return;
+void AppendFrameRows(RowAppender& rows, const FramePart& part, const std::uint8_t* bytes,
+                     std::int32_t partIndex) {
+    if (!part.showRow || part.kind == FramePartKind::Length ||
+        part.kind == FramePartKind::Marker || part.kind == FramePartKind::Check) {
+        return;
+    }
     const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
     if (part.members.empty()) {
-        HexRow(rows, part.name, part.bytes, bytes, width, false);
+        HexRow(rows, part.name, part.bytes, bytes, width, false).part =
+            static_cast<std::int8_t>(partIndex);
         return;
     }
     std::size_t m = 0;
+    std::int8_t k = 0;
     for (const HeaderMember& member : part.members) {
         const auto w = static_cast<std::size_t>(std::max(member.bytes, 0));
         if (m + w > width) break;
-        HexRow(rows, member.name, member.bytes, bytes + m, w, member.withText);
+        FieldRow& row = HexRow(rows, member.name, member.bytes, bytes + m, w, member.withText);
+        row.part = static_cast<std::int8_t>(partIndex);
+        row.member = k++;
         m += w;
     }
 }
@@ -582,7 +836,8 @@ constexpr BitNames MakeBitNames() {
 }
 constexpr BitNames kBitNames = MakeBitNames();
 
-void AppendHeadRow(RowAppender& rows, const HeadRow& head, const FieldValue& v) {
+void AppendHeadRow(RowAppender& rows, const HeadRow& head, const FieldValue& v,
+                   std::int16_t field) {
     // The shown bytes come from the buffer, zero where it is shorter; "as stored" takes the value.
     std::uint8_t tmp[32] = {};
     const std::size_t n = head.shownBytes > 0
@@ -590,10 +845,10 @@ void AppendHeadRow(RowAppender& rows, const HeadRow& head, const FieldValue& v) 
                         : std::min<std::size_t>(StoredBytes(v), 32);
     if (!v.data.empty()) std::memcpy(tmp, v.data.data(), std::min(n, v.data.size()));
     if (head.lengthText.empty()) {
-        HexRow(rows, head.name, static_cast<std::int32_t>(n), tmp, n, head.withText);
+        HexRow(rows, head.name, static_cast<std::int32_t>(n), tmp, n, head.withText).field = field;
         return;
     }
-    HexRow(rows, head.name, head.lengthText, tmp, n, head.withText);
+    HexRow(rows, head.name, head.lengthText, tmp, n, head.withText).field = field;
 }
 
 }  // namespace
@@ -601,8 +856,8 @@ void AppendHeadRow(RowAppender& rows, const HeadRow& head, const FieldValue& v) 
 void AppendBodyRows(RowAppender& rows, const FieldTable& form, std::span<const FieldAttr> attr,
                     std::span<const std::uint8_t> fieldList, std::span<const FieldValue> value) {
     if (value.size() < 2) return;
-    AppendHeadRow(rows, form.typeRow, value[0]);
-    AppendHeadRow(rows, form.bitmapRow, value[1]);
+    AppendHeadRow(rows, form.typeRow, value[0], 0);
+    AppendHeadRow(rows, form.bitmapRow, value[1], 1);
     static const FieldDef kNoDef;
     const std::size_t n = std::min(attr.size(), value.size());
     const bool bitNames = form.fieldRowPrefix == "Bit ";
@@ -631,6 +886,7 @@ void AppendBodyRows(RowAppender& rows, const FieldTable& form, std::span<const F
                 a.fixed == 1 ? 0
                              : std::min(stored, static_cast<std::size_t>(std::max(a.lenBytes, 0)));
             FieldRow& row = rows.Next();
+            row.field = static_cast<std::int16_t>(e);
             if (bitNames && e <= 128) {
                 row.name.AssignPadded8(kBitNames.text[e], kBitNames.size[e]);
             } else {
@@ -657,9 +913,10 @@ void AppendBodyRows(RowAppender& rows, const FieldTable& form, std::span<const F
     }
 }
 
-void AppendFrameRows(FieldRowList& rows, const FramePart& part, const std::uint8_t* bytes) {
+void AppendFrameRows(FieldRowList& rows, const FramePart& part, const std::uint8_t* bytes,
+                     std::int32_t partIndex) {
     RowAppender out(rows);
-    AppendFrameRows(out, part, bytes);
+    AppendFrameRows(out, part, bytes, partIndex);
 }
 
 void AppendBodyRows(FieldRowList& rows, const FieldTable& form, std::span<const FieldAttr> attr,

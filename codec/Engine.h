@@ -62,9 +62,16 @@ struct DecodeContext {
     std::vector<std::string>* warnings = nullptr;  ///< null: not wanted
 };
 
-/// The value of a Length part at data (bytes past readable read as zero).
+/// The value of a Length part at data (bytes past readable read as zero). digits (may be null)
+/// is set to false when a BCD or ASCII length holds something other than decimal digits.
 [[nodiscard]] std::int64_t ReadLengthPart(const FramePart& part, const std::uint8_t* data,
-                                          std::size_t readable);
+                                          std::size_t readable, bool* digits = nullptr);
+/// The whole frame's size that a Length part's value states; offset: where the part starts.
+[[nodiscard]] std::int64_t FrameTotal(const FramePart& part, std::int64_t offset,
+                                      std::int64_t value);
+/// A Length part's bytes as a reader sees them (0x0099, "00?9" (30303F39), 0099).
+[[nodiscard]] std::string LengthPartText(const FramePart& part, const std::uint8_t* bytes,
+                                         std::size_t n);
 
 /// Size of the MAC input scratch area; BuildMacText never writes more than this.
 inline constexpr std::int32_t kMacInputScratch = 1876;
@@ -99,11 +106,22 @@ void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
 /// Bytes of each framing part for PackFramed; an empty span takes the part's packDefault.
 using FrameBytes = std::array<std::span<const std::uint8_t>, kMaxFrameParts>;
 
-/// Framing parts (each with Pack set), body, then the MAC field by form.macFill; total bytes, 0
-/// for a null out or outLen, -1 when the body is empty or the MAC has no input. out needs
-/// MaxFramedSize bytes.
+/// Choices a packer makes beyond the table: parts left out, the MAC field packed as stored.
+struct PackChoices {
+    std::array<bool, kMaxFrameParts> omit{};
+    bool macAsStored = false;
+};
+/// Framing parts (each with Pack set), body, the MAC field by form.macFill, then the trailer;
+/// total bytes, 0 for a null out or outLen, -1 when the body is empty or the MAC has no input.
+/// out needs MaxFramedSize bytes.
 [[nodiscard]] std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& parts,
-                                      std::uint8_t* out, std::int32_t* outLen);
+                                      std::uint8_t* out, std::int32_t* outLen,
+                                      const PackChoices& choices = {});
+/// Writes a Length part's value in its encoding (part.bytes bytes; a longer number is cut).
+void WriteLengthPart(const FramePart& part, std::uint8_t* out, std::int64_t value);
+/// Writes the table's trailer after the frame's first `end` bytes (the check byte over them);
+/// the bytes written.
+std::size_t WriteTrailer(const FieldTable& form, std::uint8_t* frame, std::size_t end);
 /// Upper bound of what PackFramed writes.
 [[nodiscard]] std::int32_t MaxFramedSize(const FieldTable& form, std::span<const FieldAttr> attr);
 
@@ -113,8 +131,11 @@ std::int32_t BuildMacText(const FieldTable& form, FieldSet s, std::uint8_t* out)
 
 /// Appends the rows of one framing part: one row named after a Tpdu/Header part, or one per
 /// header member.
-void AppendFrameRows(FieldRowList& rows, const FramePart& part, const std::uint8_t* bytes);
-void AppendFrameRows(RowAppender& rows, const FramePart& part, const std::uint8_t* bytes);
+/// partIndex: the part's index in the table's frame, carried by the rows.
+void AppendFrameRows(FieldRowList& rows, const FramePart& part, const std::uint8_t* bytes,
+                     std::int32_t partIndex = -1);
+void AppendFrameRows(RowAppender& rows, const FramePart& part, const std::uint8_t* bytes,
+                     std::int32_t partIndex = -1);
 /// Appends the message type row, the bitmap row and one row per listed field with a value.
 void AppendBodyRows(FieldRowList& rows, const FieldTable& form, std::span<const FieldAttr> attr,
                     std::span<const std::uint8_t> fieldList, std::span<const FieldValue> value);

@@ -114,7 +114,18 @@ struct FieldRow {
     /// The field's name from a loaded table (a tooltip, a JSON "title"); it points into the table,
     /// which outlives the rows. Empty for the built-in forms.
     std::string_view title;
+    /// What the row shows, so that no reader turns its name back into a number: field >= 0 a
+    /// field (0 the message type, 1 the bitmap); part >= 0 a framing part (member >= 0: one of
+    /// its members); parent >= 0 a sub-row of that field (a TLV tag). -1: not that kind.
+    std::int16_t field = -1;
+    std::int16_t parent = -1;
+    std::int8_t part = -1;
+    std::int8_t member = -1;
 
+    void ClearKey() {
+        field = parent = -1;
+        part = member = -1;
+    }
     std::string_view Name() const { return name.View(); }
     std::string_view Length() const { return length.View(); }
     std::string_view Value() const { return value.View(); }
@@ -141,7 +152,11 @@ public:
         m_used = SIZE_MAX;
     }
     FieldRow& Next() {
-        if (m_used < m_rows.size()) return m_rows[m_used++];
+        if (m_used < m_rows.size()) {
+            FieldRow& row = m_rows[m_used++];
+            row.ClearKey();
+            return row;
+        }
         ++m_used;
         return m_rows.emplace_back();
     }

@@ -45,9 +45,11 @@ void CopyReadable(std::uint8_t* out, const std::uint8_t* source, std::size_t n,
     if (n > have) std::memset(out + have, 0, n - have);
 }
 
-// The stated length of a variable field, read from its prefix bytes.
-std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source,
-                              std::size_t readable) {
+// The stated length of a variable field, read from its prefix bytes. A BCD nibble above 9 or
+// a character that is not a digit still counts by its value (the built-in forms have always read
+// prefixes so); *digits says whether every one was a digit.
+std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source, std::size_t readable,
+                              bool* digits) {
     std::uint8_t prefix[8] = {};
     const std::size_t p =
         std::min<std::size_t>(static_cast<std::size_t>(std::max(a.lenBytes, 0)), 4);
@@ -58,9 +60,19 @@ std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source,
         return static_cast<std::int32_t>(std::min<std::int64_t>(l, INT32_MAX));
     }
     if (a.lenFormat == 'N') {
+        if (digits != nullptr) {
+            for (std::size_t i = 0; i < p; ++i) {
+                if ((prefix[i] >> 4) > 9 || (prefix[i] & 0x0F) > 9) *digits = false;
+            }
+        }
         std::int32_t l = 0;
         BcdToInt(prefix, p, &l);
         return l;
+    }
+    if (digits != nullptr) {
+        for (std::size_t i = 0; i < p; ++i) {
+            if (prefix[i] < '0' || prefix[i] > '9') *digits = false;
+        }
     }
     return DecimalTextToInt(reinterpret_cast<const char*>(prefix), p);
 }
@@ -69,7 +81,7 @@ std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source,
 
 std::int32_t UnpackFieldValue(const FieldAttr& a, FieldValue& value, FieldBufferArena& arena,
                               const std::uint8_t* source, std::size_t readable,
-                              std::int32_t* stated) {
+                              std::int32_t* stated, bool* prefixDigits) {
     const std::int32_t s = MaxEncodedSize(a);
     if (s <= 0) return -1;
 
@@ -79,7 +91,7 @@ std::int32_t UnpackFieldValue(const FieldAttr& a, FieldValue& value, FieldBuffer
     } else if (source == nullptr) {
         n = s;
     } else {
-        std::int32_t l = ReadStatedLength(a, source, readable);
+        std::int32_t l = ReadStatedLength(a, source, readable, prefixDigits);
         if (stated != nullptr) *stated = l;
         // A stated length above the maximum is cut to it; the next field is read from there.
         // A negative one (a sign in an ASCII prefix) takes no data.

@@ -58,7 +58,8 @@ private:
 /// before it is cut to the maximum.
 [[nodiscard]] std::int32_t UnpackFieldValue(const FieldAttr& a, FieldValue& value,
                                             FieldBufferArena& arena, const std::uint8_t* source,
-                                            std::size_t readable, std::int32_t* stated = nullptr);
+                                            std::size_t readable, std::int32_t* stated = nullptr,
+                                            bool* prefixDigits = nullptr);
 
 /// Sets every stored length to 0; buffers stay.
 void ClearValues(std::span<FieldValue> values);

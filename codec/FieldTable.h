@@ -78,12 +78,15 @@ enum class FramePartKind : std::uint8_t {
     Length,  ///< the message's own length
     Tpdu,    ///< transport protocol data unit
     Header,  ///< a fixed-size header, optionally split into named members
+    Marker,  ///< fixed bytes (packDefault) that every message carries: STX, ETX, a frame marker
+    Check,   ///< trailer only: one check byte, the XOR of the frame's bytes from checkFrom on
 };
 
 /// Encoding of a Length part's value.
 enum class LengthEnc : std::uint8_t {
-    Binary,  ///< big-endian binary of `bytes` bytes (2)
-    Ascii,   ///< `bytes` ASCII decimal digits (4)
+    Binary,  ///< binary of `bytes` bytes (2 or 4), big-endian unless littleEndian
+    Ascii,   ///< `bytes` ASCII decimal digits (4 or 6)
+    Bcd,     ///< `bytes` bytes of packed BCD (2: up to 9999)
 };
 
 /// When a framing part is present in a message being decoded.
@@ -121,6 +124,9 @@ struct FramePart {
     std::string name;                     ///< row name of a Tpdu/Header part ("TPDU", "Header")
     std::int32_t bytes = 0;               ///< size on the wire
     LengthEnc lengthEnc = LengthEnc::Binary;  ///< Length parts: its encoding
+    bool littleEndian = false;  ///< binary Length parts: low byte first
+    bool countsItself = false;  ///< Length parts: the value counts the whole frame, not the rest
+    std::int32_t checkFrom = 0;  ///< Check parts: offset in the frame where the XOR starts
     Presence presence = Presence::Always;     ///< when the part is present on decode
     std::vector<ByteTest> detect;             ///< Presence::Detect: all must hold
     std::vector<HeaderMember> members;  ///< Header parts: named members (sum of widths == bytes)
@@ -150,6 +156,7 @@ struct FieldTable {
     std::string charset;  ///< "GBK" or "UTF-8": how row texts are read
     BitmapSpec bitmap;
     std::vector<FramePart> frame;  ///< framing parts, wire order, in front of the message type
+    std::vector<FramePart> trailer;  ///< Marker and Check parts after the message, wire order
     /// Fields by number, 0..bitmap.bits: 0 the message type, 1 the bitmap (its maxLen the largest
     /// bitmap size in bytes), 2.. data elements. Entries not defined have maxLen 0.
     std::vector<FieldDef> fields;
@@ -175,17 +182,19 @@ struct FieldTable {
     /// Refuse what the built-in forms tolerate: a stated length above the field's maximum (the
     /// built-in forms cut it to the maximum) and a message shorter than its framing.
     bool strict = false;
+    /// Fields marked tlv show their tags as sub-rows unless asked not to; false: only on request.
+    bool tlvRowsByDefault = true;
+    /// Length prefixes are read as the built-in forms always read them (a non-digit nibble or
+    /// character counts by its value, with a warning); false: such a prefix is an error.
+    bool lenientPrefixes = false;
 };
 
 /// The built-in forms, as table values.
 enum class BuiltinForm : std::uint8_t {
     kUnionPay64,   ///< CCupPosPack: 64 fields, BCD, 2-byte length, TPDU and 6-byte header
     kUnionPay128,  ///< CCupPosPackExt: 128 fields, ASCII, 4-digit length, 46-byte header
-    kTrade,        ///< CWebTrade: the trade codec's payload
+    kTrade,        ///< CWebTrade: the trade codec's payload in its trade frame
 };
 
 /// The table of a built-in form; the same object on every call.
 [[nodiscard]] const FieldTable& BuiltinTable(BuiltinForm form);
-
-// Additions after the first version: FramePart::packed, FieldTable::packMaxStored and
-// FieldTable::strict.

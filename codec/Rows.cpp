@@ -7,8 +7,8 @@
 std::int32_t BuildRows(RowAppender& rows, const CCupPosPack& pack) {
     const FieldTable& form = BuiltinTable(BuiltinForm::kUnionPay64);
     if (pack.m_hasTpdu == 1) {
-        AppendFrameRows(rows, form.frame[1], pack.m_tpdu.data());
-        AppendFrameRows(rows, form.frame[2], pack.m_header.data());
+        AppendFrameRows(rows, form.frame[1], pack.m_tpdu.data(), 1);
+        AppendFrameRows(rows, form.frame[2], pack.m_header.data(), 2);
     }
     AppendBodyRows(rows, form, pack.m_attr, pack.m_fieldList, pack.m_value);
     return 0;
@@ -17,7 +17,7 @@ std::int32_t BuildRows(RowAppender& rows, const CCupPosPack& pack) {
 std::int32_t BuildRows(RowAppender& rows, const CCupPosPackExt& pack) {
     const FieldTable& form = BuiltinTable(BuiltinForm::kUnionPay128);
     if (pack.m_hasHeader == 1) {
-        AppendFrameRows(rows, form.frame[1], reinterpret_cast<const std::uint8_t*>(&pack.m_header));
+        AppendFrameRows(rows, form.frame[1], reinterpret_cast<const std::uint8_t*>(&pack.m_header), 1);
     }
     AppendBodyRows(rows, form, pack.m_attr, pack.m_fieldList, pack.m_value);
     return 0;

@@ -37,13 +37,6 @@ struct SimMessage {
     int lastField = 64;
 };
 
-std::string HexOf(std::span<const std::uint8_t> bytes) {
-    std::string hex(2 * bytes.size() + 1, '\0');
-    BytesToHex(bytes.data(), bytes.size(), hex.data());
-    hex.resize(2 * bytes.size());
-    return hex;
-}
-
 template <typename Values>
 void TakeFields(SimMessage& m, const Values& values, int last) {
     m.lastField = last;

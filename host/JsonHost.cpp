@@ -15,13 +15,6 @@ namespace {
 constexpr std::size_t kTradeHead = 6;  // length (2, low byte first), F1, three zero bytes
 constexpr const char* kResponseCodeMember = "responseCode";
 
-std::string HexOf(std::span<const std::uint8_t> bytes) {
-    std::string hex(2 * bytes.size() + 1, '\0');
-    BytesToHex(bytes.data(), bytes.size(), hex.data());
-    hex.resize(2 * bytes.size());
-    return hex;
-}
-
 /// The text of a member as a rule compares it: a text's own characters, a number's digits.
 bool MemberIs(json_object* packet, const std::string& name, const std::string& text) {
     json_object* value = nullptr;

@@ -11,9 +11,7 @@
 #include "emv/CardMask.h"
 #include "codec/Conversions.h"
 #include "codec/Engine.h"
-#include "codec/PosPack.h"
-#include "codec/PosPackExt.h"
-#include "codec/Rows.h"
+#include "codec/Message.h"
 #include "codec/Texts.h"
 #include "emv/TlvRows.h"
 
@@ -25,60 +23,11 @@ constexpr std::size_t kMaxMessageBytes = (kMaxMessageText + 1) / 2;
 
 namespace {
 
-enum class Choice { None, Ext128, Cup64 };
-
-struct Decision {
-    Choice object = Choice::None;
-    std::uint8_t hasLengthPrefix = 1;
-};
-
-constexpr std::uint8_t LengthFlag(bool skipLength) { return skipLength ? 1 : 0; }
-
-// Picks the object by the message's length form and the interface type. A matching ASCII length
-// wins over a 64-field selection; the selection only decides whether the length is skipped.
-Decision Choose(const std::uint8_t* bytes, std::size_t readable, std::int64_t L,
-                int interfaceType) {
-    // The length forms are the Length parts of the two built-in tables.
-    const FramePart& ascii = BuiltinTable(BuiltinForm::kUnionPay128).frame[0];
-    const FramePart& binary = BuiltinTable(BuiltinForm::kUnionPay64).frame[0];
-    const std::int64_t asciiLength = ReadLengthPart(ascii, bytes, readable);
-    const std::int64_t binaryLength = ReadLengthPart(binary, bytes, readable);
-
-    if (asciiLength == L - ascii.bytes) return {Choice::Ext128, LengthFlag(interfaceType != 2)};
-    if (interfaceType == 2) return {Choice::Ext128, 0};
-    if (binaryLength == L - binary.bytes) return {Choice::Cup64, LengthFlag(interfaceType != 1)};
-    if (interfaceType == 1) return {Choice::Cup64, 0};
-    return {};
-}
-
-// The command decodes with an object in the state of a new one. Building one (its table and its
-// field buffers) costs about as much as decoding a message, so each thread keeps one object of
-// each kind and puts it back into that state before every use: all stored lengths 0, no TPDU or
-// header, an empty field list. Decoding and the rows read no buffer byte that the same run did
-// not write, so the stale bytes behind the stored lengths are never seen.
-CCupPosPack& NewCupPosPack() {
-    thread_local CCupPosPack pack;
-    pack.Clear();
-    pack.m_hasTpdu = 0;
-    pack.m_fieldList.fill(0);
-    return pack;
-}
-
-CCupPosPackExt& NewCupPosPackExt() {
-    thread_local CCupPosPackExt pack;
-    pack.Clear();
-    pack.m_hasHeader = 0;
-    pack.m_fieldList.fill(0);
-    return pack;
-}
-
-
-// The row of field e, from row `from` on: the table's row name prefix and the field number.
-std::size_t FieldRowIndex(const FieldRowList& rows, const FieldTable& table, std::size_t e,
+// The row of field e, from row `from` on.
+std::size_t FieldRowIndex(const FieldRowList& rows, const FieldTable&, std::size_t e,
                           std::size_t from = 0) {
-    const std::string want = table.fieldRowPrefix + std::to_string(e);
     for (std::size_t i = from; i < rows.size(); ++i) {
-        if (rows[i].Name() == want) return i;
+        if (rows[i].field == static_cast<std::int16_t>(e)) return i;
     }
     return rows.size();
 }
@@ -182,48 +131,11 @@ void ApplyRowOptions(const FieldTable& table, std::span<const FieldValue> values
                     std::make_move_iterator(rows.end()));
         rows.resize(at + 1);
         AppendTlvRows(rows, result.tlv, static_cast<std::uint32_t>(at), data, list, 1, mask);
+        for (std::size_t i = at + 1; i < rows.size(); ++i) rows[i].parent = static_cast<std::int16_t>(e);
         searchFrom = rows.size();
         rows.insert(rows.end(), std::make_move_iterator(tail.begin()),
                     std::make_move_iterator(tail.end()));
     }
-}
-
-template <typename Pack>
-void ApplyRowOptions(const Pack& pack, const ParseOptions& options, CommandResult& result) {
-    const FieldTable& table =
-        BuiltinTable(std::is_same_v<Pack, CCupPosPackExt> ? BuiltinForm::kUnionPay128
-                                                          : BuiltinForm::kUnionPay64);
-    ApplyRowOptions(table, pack.m_value, options.tlv, options.mask, result);
-}
-
-// Decodes with the object; on failure the result says where it stopped and keeps the rows
-// decoded before it. A message shorter than its fields decodes with zeros for the missing bytes,
-// with a warning.
-template <typename Pack>
-void Decode(Pack& pack, std::uint8_t hasLengthPrefix, const std::uint8_t* bytes, std::int32_t L,
-            std::size_t readable, const ParseOptions& options, CommandResult& result,
-            RowAppender& rows) {
-    pack.m_hasLengthPrefix = hasLengthPrefix;
-    const DecodeContext ctx{&result.failure, L, &result.warnings};
-    const std::int32_t r = pack.UnpackReporting(bytes, L, readable, ctx);
-    if (r == -1) {
-        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
-        result.Fail(kTextIsoParseError, result.failure.reason);
-        result.failedRows = FailedRows::Partial;
-        if (result.failure.field >= 0) {
-            BuildRows(rows, pack);
-            rows.Finish();
-            if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
-        }
-        return;
-    }
-    if (r > L) {
-        result.warnings.push_back("the message is " + std::to_string(r - L) +
-                                  " bytes shorter than its fields; they were read as zeros");
-    }
-    BuildRows(rows, pack);
-    rows.Finish();
-    if (options.tlv || options.mask) ApplyRowOptions(pack, options, result);
 }
 
 // Resets a result for reuse but keeps its rows, to be overwritten in place by a RowAppender
@@ -235,7 +147,111 @@ void ResetKeepingRows(CommandResult& result) {
     rows.swap(result.rows);
 }
 
+
+// Field titles from the table, by each row's field number.
+void Titles(FieldRowList& rows, const FieldTable& table) {
+    for (FieldRow& row : rows) {
+        if (row.field >= 0 && static_cast<std::size_t>(row.field) < table.fields.size()) {
+            row.title = table.fields[static_cast<std::size_t>(row.field)].name;
+        }
+    }
+}
+
 }  // namespace
+
+FormChoice ChooseForm(const std::uint8_t* bytes, std::size_t readable, std::int64_t L,
+                      int interfaceType) {
+    // The length forms are the Length parts of the two built-in tables. A matching ASCII length
+    // wins over a 64-field selection; the selection only decides whether the length is skipped.
+    const FieldTable& t128 = BuiltinTable(BuiltinForm::kUnionPay128);
+    const FieldTable& t64 = BuiltinTable(BuiltinForm::kUnionPay64);
+    const auto states = [&](const FieldTable& t) {
+        const FramePart& length = t.frame.front();
+        return FrameTotal(length, 0, ReadLengthPart(length, bytes, readable)) == L;
+    };
+    const auto rule = [](bool skip) { return skip ? LengthRule::Present : LengthRule::Absent; };
+    if (states(t128)) return {&t128, rule(interfaceType != kInterface128)};
+    if (interfaceType == kInterface128) return {&t128, LengthRule::Absent};
+    if (states(t64)) return {&t64, rule(interfaceType != kInterface64)};
+    if (interfaceType == kInterface64) return {&t64, LengthRule::Absent};
+    return {};
+}
+
+IsoParser::IsoParser() = default;
+IsoParser::~IsoParser() = default;
+
+Message& IsoParser::MessageFor(const FieldTable& table) {
+    for (auto& m : m_messages) {
+        if (&m->Table() == &table) return *m;
+    }
+    // A handful of forms at most: the built-in two and the request's table.
+    if (m_messages.size() >= 4) m_messages.erase(m_messages.begin());
+    m_messages.push_back(std::make_unique<Message>(table));
+    return *m_messages.back();
+}
+
+void IsoParser::Parse(std::string_view text, const ParseRequest& request, CommandResult& result) {
+    ResetKeepingRows(result);
+    // Every path leaves exactly the rows appended here.
+    RowAppender rows(result.rows, 0);
+    if (request.table != nullptr && request.table->charset == "UTF-8") {
+        result.rowEncoding = TextEncoding::Utf8OrGbk;
+    }
+    // Only an empty text counts as empty: white space alone goes on and fails later, if at all.
+    if (text.empty()) {
+        result.Fail(kTextMessageEmpty);
+        return;
+    }
+    if (text.size() > kMaxMessageText) {
+        result.Fail(kTextIsoParseError,
+                    "message text longer than " + std::to_string(kMaxMessageText) + " characters");
+        return;
+    }
+    std::uint8_t bytes[kMaxMessageBytes];
+    const std::size_t stripped = MessageTextToBytes(text, bytes);
+    // An odd last digit is not counted in the message length, though its byte (nF) is readable.
+    const auto L = static_cast<std::int32_t>(stripped / 2);
+    // Only the bytes that the decoding can reach are written: it reads nothing past `readable`
+    // (the bytes of all digits, an odd last digit included), which stands for the zeros that
+    // follow the message in a zero-filled buffer.
+    const std::size_t readable = (stripped + 1) / 2;
+
+    FormChoice form{request.table, LengthRule::Match};
+    if (form.table == nullptr) {
+        form = ChooseForm(bytes, readable, L, request.interfaceType);
+        if (form.table == nullptr) {
+            result.outcome = Outcome::NoLengthMatch;
+            return;
+        }
+    }
+    const FieldTable& table = *form.table;
+    Message& message = MessageFor(table);
+    const DecodeContext ctx{&result.failure, L, &result.warnings};
+    const std::int32_t r = message.Decode(bytes, L, readable, form.length, ctx);
+    const ParseOptions& options = request.options;
+    const bool tlvRows = options.tlv || table.tlvRowsByDefault;
+    const auto finish = [&] {
+        message.AppendRows(rows);
+        rows.Finish();
+        if (tlvRows || options.mask) {
+            ApplyRowOptions(table, message.Values(), tlvRows, options.mask, result);
+        }
+        if (request.titles) Titles(result.rows, table);
+    };
+    if (r == -1) {
+        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
+        result.Fail(kTextIsoParseError, result.failure.reason);
+        result.failedRows = FailedRows::Partial;
+        if (result.failure.field >= 0) finish();
+        return;
+    }
+    const std::int64_t end = message.Found().cutTo >= 0 ? message.Found().cutTo : L;
+    if (r > end) {
+        result.warnings.push_back("the message is " + std::to_string(r - end) +
+                                  " bytes shorter than its fields; they were read as zeros");
+    }
+    finish();
+}
 
 CommandResult ParseIso8583Text(std::string_view text, int interfaceType) {
     CommandResult r;
@@ -249,153 +265,19 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
 
 void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptions& options,
                       CommandResult& result) {
-    ResetKeepingRows(result);
-    // Every path leaves exactly the rows appended here.
-    RowAppender rows(result.rows, 0);
-    // Only an empty text counts as empty: white space alone goes on and fails later, if at all.
-    if (text.empty()) {
-        result.Fail(kTextMessageEmpty);
-        return;
-    }
-    if (text.size() > kMaxMessageText) {
-        result.Fail(kTextIsoParseError,
-                    "message text longer than " + std::to_string(kMaxMessageText) + " characters");
-        return;
-    }
-
-    std::uint8_t bytes[kMaxMessageBytes];
-    const std::size_t stripped = MessageTextToBytes(text, bytes);
-    // An odd last digit is not counted in the message length, though its byte (nF) is readable.
-    const auto L = static_cast<std::int32_t>(stripped / 2);
-    // Only the bytes that the decoding can reach are written: it reads nothing past `readable`
-    // (the bytes of all digits, an odd last digit included), which stands for the zeros that
-    // follow the message in a zero-filled buffer.
-    const std::size_t readable = (stripped + 1) / 2;
-
-    const Decision d = Choose(bytes, readable, L, interfaceType);
-    switch (d.object) {
-        case Choice::None:
-            result.outcome = Outcome::NoLengthMatch;
-            return;
-        case Choice::Ext128:
-            Decode(NewCupPosPackExt(), d.hasLengthPrefix, bytes, L, readable, options, result, rows);
-            return;
-        case Choice::Cup64:
-            Decode(NewCupPosPack(), d.hasLengthPrefix, bytes, L, readable, options, result, rows);
-            return;
-    }
+    IsoParser parser;
+    parser.Parse(text, ParseRequest{interfaceType, nullptr, options, false}, result);
 }
 
-void AttachTitles(FieldRowList& rows, const FieldTable& table) {
-    const std::string_view prefix = table.fieldRowPrefix;
-    const std::size_t count = table.fields.size();
-    for (FieldRow& row : rows) {
-        const std::string_view name = row.Name();
-        // Field rows first ("Bit 1" is the bitmap's); rows are built for every message, so the
-        // number is read without a general conversion.
-        std::size_t field = count;
-        if (name.size() > prefix.size() && name.size() <= prefix.size() + 3 &&
-            name.compare(0, prefix.size(), prefix) == 0) {
-            field = 0;
-            for (std::size_t i = prefix.size(); i < name.size(); ++i) {
-                const auto digit = static_cast<unsigned char>(name[i] - '0');
-                if (digit > 9) {
-                    field = count;
-                    break;
-                }
-                field = field * 10 + digit;
-            }
-        } else if (name == table.typeRow.name) {
-            field = 0;
-        } else if (name == table.bitmapRow.name) {
-            field = 1;
-        }
-        if (field < count) row.title = table.fields[field].name;
-    }
-}
+void AttachTitles(FieldRowList& rows, const FieldTable& table) { Titles(rows, table); }
 
-// Tables from files mark their TLV fields to have them decoded; the built-in tables mark field
-// 55 too, but their rows stay as they are unless the sub-rows are asked for.
-bool IsBuiltinTable(const FieldTable& table) {
-    return &table == &BuiltinTable(BuiltinForm::kUnionPay64) ||
-           &table == &BuiltinTable(BuiltinForm::kUnionPay128) ||
-           &table == &BuiltinTable(BuiltinForm::kTrade);
-}
-
-TableDecoder::TableDecoder(const FieldTable& table)
-    : m_table(table), m_builtin(IsBuiltinTable(table)) {
-    m_attrs = AttrsOf(m_table);
-    m_fieldList.assign(m_attrs.size(), 0);
-    m_values.assign(m_attrs.size(), FieldValue{});
-    m_arena.Reserve(m_attrs, m_values);
-}
+TableDecoder::TableDecoder(const FieldTable& table) : m_table(table) {}
 
 TableDecoder::~TableDecoder() = default;
 
 void TableDecoder::Parse(std::string_view text, CommandResult& result,
                          const ParseOptions& options) {
-    ResetKeepingRows(result);
-    RowAppender rows(result.rows, 0);
-    if (m_table.charset == "UTF-8") result.rowEncoding = TextEncoding::Utf8OrGbk;
-    if (text.empty()) {
-        result.Fail(kTextMessageEmpty);
-        return;
-    }
-    if (text.size() > kMaxMessageText) {
-        result.Fail(kTextIsoParseError,
-                    "message text longer than " + std::to_string(kMaxMessageText) + " characters");
-        return;
-    }
-    std::uint8_t bytes[kMaxMessageBytes];
-    const std::size_t stripped = MessageTextToBytes(text, bytes);
-    const auto L = static_cast<std::int32_t>(stripped / 2);
-    const std::size_t readable = (stripped + 1) / 2;
-
-    ClearValues(m_values);
-    std::fill(m_fieldList.begin(), m_fieldList.end(), std::uint8_t{0});
-    FrameFound found;
-    const DecodeContext ctx{&result.failure, L, &result.warnings};
-    const FieldSet set{m_attrs, m_fieldList, m_values, m_arena};
-    const std::int32_t r =
-        UnpackFramed(m_table, set, bytes, L, readable, LengthRule::Match, found, ctx);
-    const auto appendRows = [&]() {
-        for (std::size_t i = 0; i < m_table.frame.size() && i < kMaxFrameParts; ++i) {
-            if (!found.present[i]) continue;
-            const FramePart& p = m_table.frame[i];
-            m_part.assign(static_cast<std::size_t>(std::max(p.bytes, 0)), 0);
-            const auto at = static_cast<std::size_t>(found.offset[i]);
-            for (std::size_t k = 0; k < m_part.size() && at + k < readable; ++k) {
-                m_part[k] = bytes[at + k];
-            }
-            AppendFrameRows(rows, p, m_part.data());
-        }
-        AppendBodyRows(rows, m_table, m_attrs, m_fieldList, m_values);
-    };
-    if (r == -1) {
-        if (result.failure.reason.empty()) result.failure.reason = "the message could not be decoded";
-        result.Fail(kTextIsoParseError, result.failure.reason);
-        result.failedRows = FailedRows::Partial;
-        if (result.failure.field >= 0) {
-            appendRows();
-            rows.Finish();
-            if (options.tlv || options.mask || !m_builtin) {
-                ApplyRowOptions(m_table, m_values, options.tlv || !m_builtin, options.mask, result);
-            }
-            AttachTitles(result.rows, m_table);
-        }
-        return;
-    }
-    const std::int64_t end = found.cutTo >= 0 ? found.cutTo : L;
-    if (r > end) {
-        result.warnings.push_back("the message is " + std::to_string(r - end) +
-                                  " bytes shorter than its fields; they were read as zeros");
-    }
-    appendRows();
-    rows.Finish();
-    if (options.tlv || options.mask || !m_builtin) {
-        ApplyRowOptions(m_table, m_values, options.tlv || !m_builtin, options.mask, result);
-    }
-    AttachTitles(result.rows, m_table);
+    m_parser.Parse(text, ParseRequest{kInterfaceAuto, &m_table, options, true}, result);
 }
 
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result) {
@@ -404,27 +286,8 @@ void ParseIso8583WithTable(std::string_view text, const FieldTable& table, Comma
 
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
                            const ParseOptions& options, CommandResult& result) {
-    // One decoder per thread for the table last used; a different table, or the same one with
-    // changed fields, gets a new one.
-    thread_local const FieldTable* last = nullptr;
-    thread_local std::unique_ptr<TableDecoder> decoder;
-    bool same = decoder != nullptr && last == &table &&
-                decoder->Table().fields.size() == table.fields.size() &&
-                decoder->Table().frame.size() == table.frame.size() &&
-                decoder->Table().bitmap.bits == table.bitmap.bits &&
-                decoder->Table().bitmap.secondary == table.bitmap.secondary &&
-                decoder->Table().bitmap.enc == table.bitmap.enc;
-    if (same) {
-        const std::vector<FieldDef>& mine = decoder->Table().fields;
-        for (std::size_t f = 0; same && f < mine.size(); ++f) {
-            same = SameAttr(AttrOf(mine[f]), AttrOf(table.fields[f]));
-        }
-    }
-    if (!same) {
-        decoder = std::make_unique<TableDecoder>(table);
-        last = &table;
-    }
-    decoder->Parse(text, result, options);
+    IsoParser parser;
+    parser.Parse(text, ParseRequest{kInterfaceAuto, &table, options, true}, result);
 }
 
 CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table) {

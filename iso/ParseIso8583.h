@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <memory>
 #include <vector>
 
 #include "iso/CommandResult.h"
 #include "codec/FieldStore.h"
 #include "codec/FieldTable.h"
+#include "codec/Message.h"
 
 /// Interface types of the dialog's combo box.
 enum InterfaceType : int { kInterfaceAuto = 0, kInterface64 = 1, kInterface128 = 2 };
@@ -33,15 +35,52 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
 /// Ok with rows (field titles are the table's business, not the rows'); Failed with "报文为空!"
 /// or "iso8583报文解析出错!", the failure detail and the rows decoded before the failure.
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table, CommandResult& result);
-/// The same with row options. The fields a table marks as TLV get their sub-rows whatever the
-/// options say, except in the built-in tables, whose rows stay as they are unless options.tlv.
+/// The same with row options. The fields a table marks as TLV get their sub-rows unless the
+/// table says otherwise (the built-in forms: only with options.tlv).
 void ParseIso8583WithTable(std::string_view text, const FieldTable& table,
                            const ParseOptions& options, CommandResult& result);
 [[nodiscard]] CommandResult ParseIso8583WithTable(std::string_view text, const FieldTable& table);
 
-/// Decodes many message texts with one table value, as ParseIso8583WithTable does: built once
-/// from a copy of the table (buffers sized from it), so batch work pays for no checks of the
-/// table per message.
+/// The form a message is decoded with, and whether its Length part is there.
+struct FormChoice {
+    const FieldTable* table = nullptr;  ///< nullptr: no length form fits
+    LengthRule length = LengthRule::Match;
+};
+/// The built-in form for a message of L bytes (readable bytes at bytes) and an interface type:
+/// read from the built-in tables' Length parts. A matching 4-digit ASCII length chooses 128
+/// fields whatever the type; the type decides whether the length is skipped.
+[[nodiscard]] FormChoice ChooseForm(const std::uint8_t* bytes, std::size_t readable,
+                                    std::int64_t L, int interfaceType);
+
+/// What to decode a message text as.
+struct ParseRequest {
+    int interfaceType = kInterfaceAuto;  ///< the built-in forms, when table is null
+    const FieldTable* table = nullptr;   ///< a table to decode with (outlives the request)
+    ParseOptions options;
+    bool titles = false;  ///< rows carry the table's field names
+};
+
+/// The one parse driver: decodes message texts by built-in forms or any table, holding one
+/// message per form so that batch work builds none per text. One per thread; it keeps no result
+/// between texts.
+class IsoParser {
+public:
+    IsoParser();
+    IsoParser(const IsoParser&) = delete;
+    IsoParser& operator=(const IsoParser&) = delete;
+    ~IsoParser();
+
+    /// The result is reset first and its capacity reused. Ok with rows; Failed with "报文为空!" or
+    /// "iso8583报文解析出错!", the failure detail and the rows decoded before the failure;
+    /// NoLengthMatch in automatic mode when no length form fits.
+    void Parse(std::string_view text, const ParseRequest& request, CommandResult& result);
+
+private:
+    Message& MessageFor(const FieldTable& table);
+    std::vector<std::unique_ptr<Message>> m_messages;
+};
+
+/// Decodes many message texts with one table (which must outlive it), as ParseIso8583WithTable.
 class TableDecoder {
 public:
     explicit TableDecoder(const FieldTable& table);
@@ -49,20 +88,13 @@ public:
     TableDecoder& operator=(const TableDecoder&) = delete;
     ~TableDecoder();
 
-    /// The result is reset first and its capacity reused; rows carry the field titles (pointing
-    /// into this decoder's table). Fields the table marks as TLV get
-    /// their sub-rows, except in a built-in table, whose rows stay as they are unless options.tlv.
+    /// The result is reset first and its capacity reused; rows carry the field titles.
     void Parse(std::string_view text, CommandResult& result, const ParseOptions& options = {});
     [[nodiscard]] const FieldTable& Table() const { return m_table; }
 
 private:
-    FieldTable m_table;
-    std::vector<FieldAttr> m_attrs;
-    std::vector<std::uint8_t> m_fieldList;
-    std::vector<FieldValue> m_values;
-    FieldBufferArena m_arena;
-    std::vector<std::uint8_t> m_part;  // one framing part's bytes, for its rows
-    bool m_builtin = false;            // made from one of the built-in tables
+    const FieldTable& m_table;
+    IsoParser m_parser;
 };
 
 /// Sets the title of every row named after a field of table (the message type row, the bitmap

@@ -1,6 +1,8 @@
 // Field tables from files: reading them safely, telling the forms apart, the shipped tables.
 #include "tables/TableFile.h"
 
+#include "codec/Conversions.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -152,7 +154,11 @@ std::string DescribeFraming(const FieldTable& table) {
         switch (p.kind) {
             case FramePartKind::Length:
                 text += "length(" + std::to_string(p.bytes) +
-                        (p.lengthEnc == LengthEnc::Binary ? " bytes binary" : " ASCII digits");
+                        (p.lengthEnc == LengthEnc::Binary ? " bytes binary"
+                         : p.lengthEnc == LengthEnc::Bcd  ? " bytes BCD"
+                                                          : " ASCII digits");
+                if (p.littleEndian) text += ", low byte first";
+                if (p.countsItself) text += ", counts itself";
                 if (p.presence == Presence::LengthMatch) text += ", optional";
                 text += ')';
                 break;
@@ -162,7 +168,17 @@ std::string DescribeFraming(const FieldTable& table) {
             case FramePartKind::Header:
                 text += "header(" + std::to_string(p.bytes) + ')';
                 break;
+            case FramePartKind::Marker:
+            case FramePartKind::Check:
+                text += "marker(" + HexOf(p.packDefault) + ')';
+                break;
         }
+    }
+    for (const FramePart& p : table.trailer) {
+        if (!text.empty()) text += ' ';
+        text += p.kind == FramePartKind::Check
+                    ? "check(XOR from byte " + std::to_string(p.checkFrom) + ')'
+                    : "marker(" + HexOf(p.packDefault) + ')';
     }
     return text.empty() ? "none" : text;
 }

@@ -195,7 +195,8 @@ TEST(TlvRows, TablesFromFilesDecodeTheirMarkedFieldsBuiltInOnesOnRequest) {
     const std::string msg =
         "002960000300006031003100000200000000000000020000185A08622588012345678F570662258801234D";
     const FieldTable& builtin = BuiltinTable(BuiltinForm::kUnionPay64);
-    const FieldTable fromFile = builtin;  // the same form, as a loaded table would give it
+    FieldTable fromFile = builtin;  // the same form, as a loaded table would give it
+    fromFile.tlvRowsByDefault = true;
     const auto count = [](const CommandResult& r) {
         return std::pair{r.rows.size(), r.tlv.size()};
     };

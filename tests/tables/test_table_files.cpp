@@ -189,7 +189,10 @@ TEST(ShippedTables, ExactTablesDecodeAsTheBuiltInModes) {
     for (const auto& [name, form, mode, lengthBytes] :
          {std::tuple{"unionpay-pos64", BuiltinForm::kUnionPay64, kInterface64, 2},
           std::tuple{"unionpay-128", BuiltinForm::kUnionPay128, kInterface128, 4}}) {
-        const FieldTable table = Shipped(name);
+        // The shipped tables refuse damage that the built-in forms read on (length prefixes that
+        // are not numbers, a message ending inside its framing): compared with that reading.
+        FieldTable table = Shipped(name);
+        table.lenientPrefixes = true;
         TableDecoder decoder(table);
         CommandResult expected, actual;
         int compared = 0;
