@@ -691,12 +691,22 @@ std::size_t WriteTrailer(const FieldTable& form, std::uint8_t* frame, std::size_
     return pos - end;
 }
 
+namespace {
+
+// Whether PackFramed writes frame part i.
+bool Written(const FramePart& part, std::size_t i, const PackChoices& choices) {
+    if (choices.omit[i]) return false;
+    return part.packed || (choices.withLength && part.kind == FramePartKind::Length);
+}
+
+}  // namespace
+
 std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& parts,
                         std::uint8_t* out, std::int32_t* outLen, const PackChoices& choices) {
     if (out == nullptr || outLen == nullptr) return 0;
     std::size_t framing = 0;
     for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
-        if (form.frame[i].packed && !choices.omit[i]) {
+        if (Written(form.frame[i], i, choices)) {
             framing += static_cast<std::size_t>(std::max(form.frame[i].bytes, 0));
         }
     }
@@ -738,14 +748,14 @@ std::int32_t PackFramed(const FieldTable& form, FieldSet s, const FrameBytes& pa
     // A header's total length counts the message without its Length part.
     std::size_t lengthBytes = 0;
     for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
-        if (form.frame[i].kind == FramePartKind::Length && form.frame[i].packed && !choices.omit[i]) {
+        if (form.frame[i].kind == FramePartKind::Length && Written(form.frame[i], i, choices)) {
             lengthBytes += static_cast<std::size_t>(std::max(form.frame[i].bytes, 0));
         }
     }
     std::size_t pos = 0;
     for (std::size_t i = 0; i < form.frame.size() && i < kMaxFrameParts; ++i) {
         const FramePart& part = form.frame[i];
-        if (!part.packed || choices.omit[i]) continue;
+        if (!Written(part, i, choices)) continue;
         const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
         std::uint8_t* p = out + pos;
         pos += width;

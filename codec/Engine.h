@@ -110,6 +110,7 @@ using FrameBytes = std::array<std::span<const std::uint8_t>, kMaxFrameParts>;
 struct PackChoices {
     std::array<bool, kMaxFrameParts> omit{};
     bool macAsStored = false;
+    bool withLength = false;  ///< a Length part is written even where the table's Pack leaves it
 };
 /// Framing parts (each with Pack set), body, the MAC field by form.macFill, then the trailer;
 /// total bytes, 0 for a null out or outLen, -1 when the body is empty or the MAC has no input.

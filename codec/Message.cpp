@@ -9,6 +9,8 @@
 namespace {
 
 std::string FieldName(std::int32_t f) { return "field " + std::to_string(f); }
+// The start of a refusal: the field it names, when there is one.
+std::string Who(std::int32_t f) { return f >= 0 ? FieldName(f) + ": " : std::string(); }
 
 // Data bytes that `units` take: digits for BCD data, bytes otherwise.
 std::size_t UnitBytes(const FieldDef& def, std::size_t units) {
@@ -50,7 +52,7 @@ EncodeStatus EncodeFieldValue(const FieldDef& def, std::int32_t field,
         units >= 0 ? static_cast<std::size_t>(units)
                    : (def.enc == DataEnc::Bcd ? 2 * data.size() : data.size());
     if (UnitBytes(def, stated) != data.size()) {
-        return EncodeStatus::Refused(FieldName(field) + ": " + std::to_string(stated) +
+        return EncodeStatus::Refused(Who(field) + std::to_string(stated) +
                                      " digits do not fill " + std::to_string(data.size()) +
                                      " bytes");
     }
@@ -58,7 +60,7 @@ EncodeStatus EncodeFieldValue(const FieldDef& def, std::int32_t field,
     if (def.fixed) {
         const std::size_t want = UnitBytes(def, maxLen);
         if (data.size() != want) {
-            return EncodeStatus::Refused(FieldName(field) + ": value of " +
+            return EncodeStatus::Refused(Who(field) + "value of " +
                                          std::to_string(data.size()) +
                                          " bytes, the field takes " + std::to_string(want));
         }
@@ -66,12 +68,12 @@ EncodeStatus EncodeFieldValue(const FieldDef& def, std::int32_t field,
         return {};
     }
     if (stated > maxLen) {
-        return EncodeStatus::Refused(FieldName(field) + ": value of length " +
+        return EncodeStatus::Refused(Who(field) + "value of length " +
                                      std::to_string(stated) + " exceeds the field's " +
                                      std::to_string(maxLen));
     }
     if (!WritePrefix(def, stated, out)) {
-        return EncodeStatus::Refused(FieldName(field) + ": length " + std::to_string(stated) +
+        return EncodeStatus::Refused(Who(field) + "length " + std::to_string(stated) +
                                      " does not fit its prefix");
     }
     out.insert(out.end(), data.begin(), data.end());
@@ -91,7 +93,7 @@ EncodeStatus EncodeFieldText(const FieldDef& def, std::int32_t field, std::strin
                 return rules.lettersInBcd ? IsHexDigitChar(c) : IsDecimalDigit(c);
             });
             if (!ok) {
-                return EncodeStatus::Refused(FieldName(field) + ": a BCD value takes digits only");
+                return EncodeStatus::Refused(Who(field) + "a BCD value takes digits only");
             }
             std::string digits(text);
             if (def.fixed && rules.padFixed && digits.size() < maxLen) {
@@ -112,8 +114,8 @@ EncodeStatus EncodeFieldText(const FieldDef& def, std::int32_t field, std::strin
         }
         case DataEnc::Binary:
             if (text.size() % 2 == 1 || !std::all_of(text.begin(), text.end(), IsHexDigitChar)) {
-                return EncodeStatus::Refused(FieldName(field) +
-                                             ": a binary value takes pairs of hex digits");
+                return EncodeStatus::Refused(Who(field) +
+                                             "a binary value takes pairs of hex digits");
             }
             data.resize(text.size() / 2);
             HexToBytes(text.data(), text.size(), data.data());
@@ -288,6 +290,7 @@ EncodeStatus Message::Encode(std::vector<std::uint8_t>& out, const EncodeOptions
 
     PackChoices choices;
     choices.macAsStored = options.macAsStored;
+    choices.withLength = options.withLength;
     FrameBytes parts{};
     for (std::size_t i = 0; i < t.frame.size() && i < kMaxFrameParts; ++i) {
         const FramePart& part = t.frame[i];
@@ -316,7 +319,8 @@ EncodeStatus Message::Encode(std::vector<std::uint8_t>& out, const EncodeOptions
     std::size_t at = 0;
     for (std::size_t i = 0; i < t.frame.size() && i < kMaxFrameParts; ++i) {
         const FramePart& part = t.frame[i];
-        if (!part.packed || choices.omit[i]) continue;
+        const bool lengthWritten = part.kind == FramePartKind::Length && options.withLength;
+        if ((!part.packed && !lengthWritten) || choices.omit[i]) continue;
         if (part.kind == FramePartKind::Length) {
             bool digits = true;
             const std::int64_t v = ReadLengthPart(part, out.data() + at, out.size() - at, &digits);
@@ -333,7 +337,9 @@ EncodeStatus Message::Encode(std::vector<std::uint8_t>& out, const EncodeOptions
     at = 0;
     for (std::size_t i = 0; i < t.frame.size() && i < kMaxFrameParts; ++i) {
         const FramePart& part = t.frame[i];
-        const bool written = part.packed && !choices.omit[i];
+        const bool written =
+            (part.packed || (part.kind == FramePartKind::Length && options.withLength)) &&
+            !choices.omit[i];
         if (part.presence == Presence::Detect) {
             const bool holds =
                 std::all_of(part.detect.begin(), part.detect.end(), [&](const ByteTest& b) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/Conversions.h"
+#include "codec/Message.h"
 #include "iso/ParseIso8583.h"
 #include "codec/TextDecode.h"
 #include "codec/Texts.h"
@@ -24,10 +25,6 @@ struct RowValue {
     std::optional<std::string> text;  // UTF-8, after " -> "
 };
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 RowValue SplitValue(std::string_view value) {
     RowValue v;
     std::string_view hex = value;
@@ -37,7 +34,7 @@ RowValue SplitValue(std::string_view value) {
     }
     for (const char c : hex) {
         if (IsHexTextSpace(c)) continue;
-        if (!IsHexDigit(c)) v.digitsOk = false;
+        if (!IsHexDigitChar(c)) v.digitsOk = false;
         v.digits += c;
     }
     return v;
@@ -55,111 +52,57 @@ std::string Trim(std::string_view s) {
     return std::string(s);
 }
 
-/// Data bytes that a stated length takes: digits for BCD data, bytes otherwise.
-std::size_t DataBytes(const FieldDef& def, std::size_t stated) {
-    return def.enc == DataEnc::Bcd ? (stated + 1) / 2 : stated;
-}
-
-/// The length a prefix states, when it is a well-formed prefix.
-std::optional<std::size_t> ReadPrefix(const FieldDef& def, std::string_view b) {
-    const auto p = static_cast<std::size_t>(def.prefixBytes);
-    if (b.size() < p) return std::nullopt;
-    std::size_t v = 0;
-    for (std::size_t i = 0; i < p; ++i) {
-        const auto c = static_cast<unsigned char>(b[i]);
-        switch (def.prefixEnc) {
-            case PrefixEnc::Bcd:
-                if ((c >> 4) > 9 || (c & 15) > 9) return std::nullopt;
-                v = v * 100 + (c >> 4) * 10 + (c & 15);
-                break;
-            case PrefixEnc::Ascii:
-                if (c < '0' || c > '9') return std::nullopt;
-                v = v * 10 + (c - '0');
-                break;
-            case PrefixEnc::Binary:
-                v = v * 256 + c;
-                break;
-        }
-    }
-    return v;
-}
-
-/// The prefix stating `stated`, or nothing when it does not fit the prefix's width.
-std::optional<std::string> WritePrefix(const FieldDef& def, std::size_t stated) {
-    const auto p = static_cast<std::size_t>(def.prefixBytes);
-    std::string out(p, '\0');
-    std::size_t v = stated;
-    for (std::size_t i = p; i-- > 0;) {
-        switch (def.prefixEnc) {
-            case PrefixEnc::Bcd:
-                out[i] = static_cast<char>((v / 10 % 10) << 4 | v % 10);
-                v /= 100;
-                break;
-            case PrefixEnc::Ascii:
-                out[i] = static_cast<char>('0' + v % 10);
-                v /= 10;
-                break;
-            case PrefixEnc::Binary:
-                out[i] = static_cast<char>(v & 0xFF);
-                v >>= 8;
-                break;
-        }
-    }
-    if (v != 0) return std::nullopt;
-    return out;
-}
-
-/// The text a row shows for bytes: up to the first zero byte, read in the table's charset.
-std::string Shown(std::string_view bytes, bool utf8) {
-    bytes = bytes.substr(0, bytes.find('\0'));
-    return utf8 ? std::string(bytes) : ToUtf8(bytes, TextEncoding::Gbk);
-}
-
 /// The stored bytes (prefix included) of one field, or the reason it cannot be packed.
 struct FieldBytes {
-    std::optional<std::string> stored;
+    std::optional<std::vector<std::uint8_t>> stored;
     std::string reason;
 };
 
 FieldBytes Fail(std::string reason) { return {std::nullopt, std::move(reason)}; }
 
-/// Completes data bytes (or, with hasPrefix, stored bytes whose prefix agrees) to a stored value
-/// and checks it against the field. stated: the data length in the field's unit.
-FieldBytes Finish(const FieldDef& def, std::string data, std::size_t stated) {
-    if (def.fixed) {
-        const std::size_t want = DataBytes(def, static_cast<std::size_t>(def.maxLen));
-        if (data.size() != want) {
-            return Fail("value of " + std::to_string(data.size()) + " bytes, the field takes " +
-                        std::to_string(want));
-        }
-        return {std::move(data), {}};
-    }
-    if (stated > static_cast<std::size_t>(def.maxLen)) {
-        return Fail("value of length " + std::to_string(stated) + " exceeds the field's " +
-                    std::to_string(def.maxLen));
-    }
-    auto prefix = WritePrefix(def, stated);
-    if (!prefix) return Fail("length " + std::to_string(stated) + " does not fit its prefix");
-    return {*prefix + data, {}};
+std::span<const std::uint8_t> Span(std::string_view b) {
+    return {reinterpret_cast<const std::uint8_t*>(b.data()), b.size()};
+}
+
+/// Data bytes of `units` (digits for BCD data) encoded as the field stores them.
+FieldBytes Encoded(const FieldDef& def, std::string_view data, std::int32_t units) {
+    std::vector<std::uint8_t> out;
+    EncodeStatus st = EncodeFieldValue(def, -1, Span(data), units, out);
+    if (!st.ok) return Fail(std::move(st.reason));
+    return {std::move(out), {}};
 }
 
 /// Stored bytes b that may or may not start with the field's prefix: kept when the prefix agrees
-/// with the data after it, else taken as data.
+/// with the data after it (the field reads back exactly b), else taken as data.
 FieldBytes FromBytes(const FieldDef& def, std::string b, bool mayHavePrefix) {
     if (!def.fixed && mayHavePrefix) {
-        const auto p = static_cast<std::size_t>(def.prefixBytes);
-        if (const auto stated = ReadPrefix(def, b);
-            stated && DataBytes(def, *stated) == b.size() - p) {
-            return Finish(def, b.substr(p), *stated);
+        FieldValue probe;
+        FieldBufferArena scratch;
+        std::int32_t stated = 0;
+        bool digits = true;
+        const FieldAttr a = AttrOf(def);
+        const std::int32_t took = UnpackFieldValue(a, probe, scratch, Span(b).data(), b.size(),
+                                                   &stated, &digits);
+        if (digits && took == static_cast<std::int32_t>(b.size()) && stated <= def.maxLen &&
+            b.size() >= static_cast<std::size_t>(def.prefixBytes)) {
+            return {std::vector<std::uint8_t>(b.begin(), b.end()), {}};
         }
     }
-    const std::size_t stated = def.enc == DataEnc::Bcd ? 2 * b.size() : b.size();
-    return Finish(def, std::move(b), stated);
+    const auto units = static_cast<std::int32_t>(def.enc == DataEnc::Bcd ? 2 * b.size() : b.size());
+    return Encoded(def, b, units);
+}
+
+/// The text a row shows for bytes: up to the first zero byte, read as the rows read them.
+std::string Shown(std::string_view bytes, TextEncoding shown) {
+    bytes = bytes.substr(0, bytes.find('\0'));
+    return ToUtf8(bytes, shown);
 }
 
 /// The value of a row of field def: its hex, or its text where the text no longer matches.
 FieldBytes ValueOf(const FieldDef& def, const RowValue& v, bool utf8) {
-    // v.text is UTF-8 here.
+    // v.text is UTF-8 here; the table's rows show its text fields as UTF-8 when they are, else
+    // as code page 936.
+    const TextEncoding shownAs = utf8 ? TextEncoding::Utf8OrGbk : TextEncoding::Gbk;
     FieldBytes fromHex;
     if (!v.digitsOk) {
         fromHex = Fail("the hex part holds a character that is not a hex digit");
@@ -172,7 +115,7 @@ FieldBytes ValueOf(const FieldDef& def, const RowValue& v, bool utf8) {
         } else {
             digits += pad;
         }
-        fromHex = Finish(def, Bytes(digits), v.digits.size());
+        fromHex = Encoded(def, Bytes(digits), static_cast<std::int32_t>(v.digits.size()));
     } else if (v.digits.size() % 2 != 0) {
         fromHex = Fail("odd number of hex digits (" + std::to_string(v.digits.size()) + ")");
     } else {
@@ -180,13 +123,12 @@ FieldBytes ValueOf(const FieldDef& def, const RowValue& v, bool utf8) {
     }
     if (!v.text || def.rowText == RowTextPart::None) return fromHex;
     if (fromHex.stored) {
-        const std::string& s = *fromHex.stored;
+        const std::vector<std::uint8_t>& s = *fromHex.stored;
         const std::size_t from = def.rowText == RowTextPart::Data && !def.fixed
                                      ? static_cast<std::size_t>(def.prefixBytes)
                                      : 0;
-        if (Shown(std::string_view(s).substr(std::min(from, s.size())), utf8) == *v.text) {
-            return fromHex;
-        }
+        const std::string_view all(reinterpret_cast<const char*>(s.data()), s.size());
+        if (Shown(all.substr(std::min(from, s.size())), shownAs) == *v.text) return fromHex;
     }
     // The text was changed: it is the value now, in the table's charset.
     std::string text = utf8 ? *v.text : Utf8ToGbk(*v.text);
@@ -201,12 +143,6 @@ FieldDef FixedBytes(std::int32_t bytes, bool withText) {
     d.enc = DataEnc::Binary;
     d.rowText = withText ? RowTextPart::Stored : RowTextPart::None;
     return d;
-}
-
-std::string Decimal(std::size_t v, std::size_t width) {
-    std::string s = std::to_string(v);
-    if (s.size() < width) s.insert(0, width - s.size(), '0');
-    return s;
 }
 
 /// Where each row goes.
@@ -231,7 +167,19 @@ std::optional<std::int32_t> FieldNumber(std::string_view name, std::string_view 
     return n;
 }
 
-std::optional<RowTarget> TargetOf(const FieldTable& table, std::string_view name) {
+/// Where a row goes: by the field number or part it carries (rows of a decoding), else by its
+/// name (rows a user typed, or rows read back from their JSON form).
+std::optional<RowTarget> TargetOf(const FieldTable& table, const FieldRow& row,
+                                  std::string_view name) {
+    if (row.parent >= 0) return RowTarget{RowKind::Skip, 0, 0, 0};
+    if (row.field == 0) return RowTarget{RowKind::Type, 0, 0, 0};
+    if (row.field == 1) return RowTarget{RowKind::Bitmap, 0, 0, 1};
+    if (row.field > 1) return RowTarget{RowKind::Field, 0, 0, row.field};
+    if (row.part >= 0 && static_cast<std::size_t>(row.part) < table.frame.size()) {
+        const auto p = static_cast<std::size_t>(row.part);
+        if (row.member >= 0) return RowTarget{RowKind::Member, p, static_cast<std::size_t>(row.member), 0};
+        return RowTarget{RowKind::Part, p, 0, 0};
+    }
     for (std::size_t p = 0; p < table.frame.size(); ++p) {
         const FramePart& part = table.frame[p];
         if (part.kind == FramePartKind::Length) continue;
@@ -266,20 +214,29 @@ BuiltMessage Failure(std::string reason) {
     return m;
 }
 
+/// A BCD value holding hex letters other than the separator D and the pad F of track data: its
+/// row, for a warning (or a refusal, for a strict table).
+bool LettersInBcd(const FieldDef& def, const RowValue& v) {
+    return def.enc == DataEnc::Bcd && v.digitsOk &&
+           !std::all_of(v.digits.begin(), v.digits.end(), [](char c) {
+               return IsDecimalDigit(c) || c == 'D' || c == 'd' || c == 'F' || c == 'f';
+           });
+}
+
 }  // namespace
 
 BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, bool withLength,
                       TextEncoding rowEncoding) {
     const bool utf8 = table.charset == "UTF-8";
-    const auto bits = static_cast<std::size_t>(std::clamp(table.bitmap.bits, 64, 128));
-    // Stored bytes by field number (0 the message type), by framing part and by member.
-    std::vector<std::optional<std::string>> fields(bits + 1);
-    std::vector<std::optional<std::string>> parts(table.frame.size());
-    std::vector<std::vector<std::optional<std::string>>> members(table.frame.size());
+    const auto bits = static_cast<std::int32_t>(std::clamp(table.bitmap.bits, 64, 128));
+    Message message(table);
+    std::vector<bool> given(static_cast<std::size_t>(bits) + 1, false);
+    std::vector<std::vector<std::optional<std::vector<std::uint8_t>>>> members(table.frame.size());
     for (std::size_t p = 0; p < table.frame.size(); ++p) {
         members[p].resize(table.frame[p].members.size());
     }
-    std::vector<std::size_t> rowOf(bits + 1);
+    std::vector<bool> partGiven(table.frame.size(), false);
+    std::vector<std::string> warnings;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::string name = Trim(rows[i].Name());
         RowValue value = SplitValue(rows[i].Value());
@@ -287,9 +244,13 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
             value.text = ToUtf8(*value.text, rowEncoding);
         }
         if (name.empty() && value.digits.empty() && !value.text) continue;
-        const auto target = TargetOf(table, name);
+        // A row of a field's sub-rows (a TLV tag): its field's own row carries the bytes.
+        if (rows[i].parent < 0 && rows[i].field < 0 && rows[i].part < 0 &&
+            rows[i].Name().starts_with("  ")) {
+            continue;
+        }
+        const auto target = TargetOf(table, rows[i], name);
         if (!target) return RowFailure(i, name, "no such row in this message form");
-        std::optional<std::string>* slot = nullptr;
         FieldDef def;
         switch (target->kind) {
             case RowKind::Skip:
@@ -297,183 +258,136 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
                 continue;
             case RowKind::Part:
                 def = FixedBytes(table.frame[target->part].bytes, false);
-                slot = &parts[target->part];
+                if (partGiven[target->part]) return RowFailure(i, name, "given twice");
                 break;
             case RowKind::Member: {
                 const HeaderMember& m = table.frame[target->part].members[target->member];
                 def = FixedBytes(m.bytes, m.withText);
-                slot = &members[target->part][target->member];
+                if (members[target->part][target->member]) return RowFailure(i, name, "given twice");
                 break;
             }
             case RowKind::Type:
                 def = table.fields.empty() ? FieldDef{} : table.fields[0];
                 def.rowText = table.typeRow.withText ? RowTextPart::Stored : RowTextPart::None;
-                slot = &fields[0];
+                if (given[0]) return RowFailure(i, name, "given twice");
                 break;
             case RowKind::Field: {
-                const auto f = static_cast<std::size_t>(target->field);
-                if (f < 2 || f > bits || f >= table.fields.size() || !table.fields[f].Defined()) {
+                const std::int32_t f = target->field;
+                if (f < 2 || f > 128) {
+                    return RowFailure(i, name, "field " + std::to_string(f) + ": no such field");
+                }
+                if (f > bits || static_cast<std::size_t>(f) >= table.fields.size() ||
+                    !table.fields[static_cast<std::size_t>(f)].Defined()) {
                     return RowFailure(
                         i, name, "field " + std::to_string(f) + " is not defined by the table");
                 }
                 if (f > 64 && table.bitmap.secondary == SecondaryBitmap::Never) {
                     return RowFailure(i, name, "the form has no secondary bitmap");
                 }
-                def = table.fields[f];
-                slot = &fields[f];
-                rowOf[f] = i;
+                def = table.fields[static_cast<std::size_t>(f)];
+                if (given[static_cast<std::size_t>(f)]) return RowFailure(i, name, "given twice");
                 break;
             }
         }
         if (!def.Defined()) return RowFailure(i, name, "not defined by the table");
-        if (slot->has_value()) return RowFailure(i, name, "given twice");
+        if (LettersInBcd(def, value)) {
+            if (table.strict) return RowFailure(i, name, "a BCD value takes digits only");
+            warnings.push_back("row " + std::to_string(i + 1) + " \"" + name +
+                               "\": hex letters in a BCD value (" + value.digits + ")");
+        }
         FieldBytes b = ValueOf(def, value, utf8);
         if (!b.stored) return RowFailure(i, name, b.reason);
-        *slot = std::move(b.stored);
+        switch (target->kind) {
+            case RowKind::Part:
+                (void)message.SetPart(target->part, *b.stored);
+                partGiven[target->part] = true;
+                break;
+            case RowKind::Member:
+                members[target->part][target->member] = std::move(b.stored);
+                break;
+            case RowKind::Type:
+            case RowKind::Field: {
+                const std::int32_t f = target->kind == RowKind::Type ? 0 : target->field;
+                // The type row may show fewer bytes than the field's record says.
+                EncodeStatus st = f == 0 ? EncodeStatus{} : message.SetStored(f, *b.stored);
+                if (f == 0) {
+                    st = message.SetStored(0, *b.stored);
+                    if (!st.ok) st = message.Set(0, *b.stored);
+                }
+                if (!st.ok) return RowFailure(i, name, st.reason);
+                given[static_cast<std::size_t>(f)] = true;
+                break;
+            }
+            case RowKind::Skip:
+            case RowKind::Bitmap:
+                break;
+        }
     }
-    if (!fields[0]) return Failure("no message type row (\"" + table.typeRow.name + "\")");
+    if (!given[0]) return Failure("no message type row (\"" + table.typeRow.name + "\")");
 
-    // The bitmap, from the fields present.
-    std::size_t highest = 0;
-    for (std::size_t f = 2; f <= bits; ++f) {
-        if (fields[f]) highest = f;
-    }
-    std::size_t mapBytes = 8;
-    if (table.bitmap.secondary == SecondaryBitmap::Always ||
-        (table.bitmap.secondary == SecondaryBitmap::Bit1 && highest > 64)) {
-        mapBytes = bits / 8;
-    }
-    std::string bitmap(mapBytes, '\0');
-    if (mapBytes > 8) bitmap[0] = static_cast<char>(0x80);
-    for (std::size_t f = 2; f <= bits; ++f) {
-        if (fields[f])
-            bitmap[(f - 1) / 8] = static_cast<char>(bitmap[(f - 1) / 8] | 0x80 >> (f - 1) % 8);
-    }
-    if (table.bitmap.enc == BitmapEnc::Ascii) {
-        std::string hex(2 * bitmap.size() + 1, '\0');
-        BytesToHex(reinterpret_cast<const std::uint8_t*>(bitmap.data()), bitmap.size(), hex.data());
-        hex.pop_back();
-        bitmap = hex;
-    }
-    std::string body = *fields[0] + bitmap;
-    for (std::size_t f = 2; f <= bits; ++f) {
-        if (fields[f]) body += *fields[f];
-    }
-
-    // The framing parts the rows give, in wire order; a Length part, when wanted, is written last.
-    std::string frame;
-    std::optional<std::size_t> lengthAt;
-    std::vector<std::pair<std::size_t, std::size_t>> totals;  // offset and width of total members
-    struct Detected {
-        std::size_t part;
-        std::size_t at;  // where the part starts, or would start
-        bool given;
-    };
-    std::vector<Detected> detected;
-    const FramePart* lengthPart = nullptr;
-    bool previousGiven = false;
-    std::string previousName;
+    // Header members: those given, the total length member filled when packed, and none missing.
     for (std::size_t p = 0; p < table.frame.size(); ++p) {
         const FramePart& part = table.frame[p];
-        if (part.kind == FramePartKind::Length) {
-            if (withLength) {
-                lengthPart = &part;
-                lengthAt = frame.size();
-                frame.append(static_cast<std::size_t>(part.bytes), '\0');
+        if (part.members.empty()) continue;
+        const bool any = std::any_of(members[p].begin(), members[p].end(),
+                                     [](const auto& m) { return m.has_value(); });
+        if (!any) continue;
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t m = 0; m < part.members.size(); ++m) {
+            const HeaderMember& member = part.members[m];
+            if (members[p][m]) {
+                bytes.insert(bytes.end(), members[p][m]->begin(), members[p][m]->end());
+            } else if (member.fill == MemberFill::TotalLength) {
+                bytes.insert(bytes.end(), static_cast<std::size_t>(member.bytes), '0');
+            } else {
+                return Failure("header row \"" + member.name + "\" is missing");
             }
-            continue;
         }
-        bool given = parts[p].has_value();
-        if (!part.members.empty()) {
-            given = std::any_of(members[p].begin(), members[p].end(),
-                                [](const auto& m) { return m.has_value(); });
-        }
-        if (part.presence == Presence::WithPrevious && given != previousGiven) {
-            return Failure("\"" + previousName + "\" and \"" + part.name +
+        (void)message.SetPart(p, bytes);
+        partGiven[p] = true;
+    }
+    // Parts that come together: both given or neither.
+    for (std::size_t p = 1; p < table.frame.size(); ++p) {
+        const FramePart& part = table.frame[p];
+        const FramePart& before = table.frame[p - 1];
+        if (part.presence == Presence::WithPrevious && before.kind != FramePartKind::Length &&
+            partGiven[p] != partGiven[p - 1]) {
+            return Failure("\"" + before.name + "\" and \"" + part.name +
                            "\" come together: the rows give only one of them");
         }
-        previousGiven = given;
-        previousName = part.name;
-        if (part.presence == Presence::Detect) detected.push_back({p, frame.size(), given});
-        if (!given) continue;
-        if (part.members.empty()) {
-            frame += *parts[p];
-        } else {
-            for (std::size_t m = 0; m < part.members.size(); ++m) {
-                const HeaderMember& member = part.members[m];
-                const auto width = static_cast<std::size_t>(member.bytes);
-                if (member.fill == MemberFill::TotalLength) {
-                    totals.emplace_back(frame.size(), width);
-                    frame.append(width, '0');
-                } else if (members[p][m]) {
-                    frame += *members[p][m];
-                } else {
-                    return Failure("header row \"" + member.name + "\" is missing");
-                }
-            }
-        }
     }
-    std::string message = frame + body;
-    if (message.size() > kMaxMessageBytes) {
-        return Failure("message of " + std::to_string(message.size()) + " bytes exceeds " +
+    EncodeOptions options;
+    options.withLength = withLength;
+    options.onlyGivenParts = true;
+    options.macAsStored = true;
+    std::vector<std::uint8_t> out;
+    EncodeStatus st = message.Encode(out, options);
+    if (!st.ok) return Failure(std::move(st.reason));
+    if (out.size() > kMaxMessageBytes) {
+        return Failure("message of " + std::to_string(out.size()) + " bytes exceeds " +
                        std::to_string(kMaxMessageBytes) + " (a message text of " +
                        std::to_string(kMaxMessageText) + " characters)");
     }
-    const std::size_t lengthBytes = lengthPart ? static_cast<std::size_t>(lengthPart->bytes) : 0;
-    const std::size_t after = message.size() - lengthBytes;
-    for (const auto& [at, width] : totals) {
-        const std::string digits = Decimal(after, width);
-        if (digits.size() > width) return Failure("total length does not fit the header");
-        message.replace(at, width, digits);
-    }
-    if (lengthAt) {
-        const FramePart* part = lengthPart;
-        const auto width = static_cast<std::size_t>(part->bytes);
-        std::string length(width, '\0');
-        if (part->lengthEnc == LengthEnc::Ascii) {
-            length = Decimal(after, width);
-        } else {
-            std::size_t v = after;
-            for (std::size_t i = width; i-- > 0; v >>= 8) length[i] = static_cast<char>(v & 0xFF);
-            if (v != 0) length.clear();
-        }
-        if (length.size() != width) return Failure("message length does not fit its length part");
-        message.replace(*lengthAt, width, length);
-    }
-    // The decoder recognises an optional part by its bytes: a part given must be recognised, and
-    // bytes where a part is not given must not look like one, or the message reads otherwise.
-    for (const Detected& d : detected) {
-        const FramePart& part = table.frame[d.part];
-        const bool holds =
-            std::all_of(part.detect.begin(), part.detect.end(), [&](const ByteTest& t) {
-                const std::size_t at = d.at + static_cast<std::size_t>(std::max(t.offset, 0));
-                return at < message.size() &&
-                       (static_cast<unsigned char>(message[at]) & t.mask) == t.value;
-            });
-        if (holds != d.given) {
-            return Failure(
-                d.given
-                    ? "\"" + part.name + "\" would not be recognised when the message is read"
-                    : "without \"" + part.name + "\" rows the message would be read as having one");
-        }
-    }
     BuiltMessage m;
     m.ok = true;
-    m.bytes = std::move(message);
+    m.bytes.assign(out.begin(), out.end());
+    m.warnings = std::move(warnings);
     return m;
 }
 
-BuiltinForm ChooseBuiltinForm(std::span<const FieldRow> rows) {
+BuiltinForm ChooseBuiltinForm(std::span<const FieldRow> rows, std::size_t* decidedBy) {
     const FieldTable& t128 = BuiltinTable(BuiltinForm::kUnionPay128);
-    for (const FieldRow& row : rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const FieldRow& row = rows[i];
+        if (decidedBy != nullptr) *decidedBy = i;
         const std::string name = Trim(row.Name());
-        if (name == t128.bitmapRow.name) {
+        if (row.field == 1 || (row.field < 0 && name == t128.bitmapRow.name)) {
             if (SplitValue(row.Value()).digits.size() == 32) return BuiltinForm::kUnionPay128;
             continue;
         }
-        if (const auto n = FieldNumber(name, t128.fieldRowPrefix); n && *n > 64) {
-            return BuiltinForm::kUnionPay128;
-        }
+        const auto n = row.field >= 0 ? std::optional<std::int32_t>(row.field)
+                                      : FieldNumber(name, t128.fieldRowPrefix);
+        if (n && *n > 64) return BuiltinForm::kUnionPay128;
         for (const FramePart& part : t128.frame) {
             for (const HeaderMember& m : part.members) {
                 if (name == m.name) return BuiltinForm::kUnionPay128;
@@ -509,6 +423,7 @@ CommandResult Finished(const BuiltMessage& built, Decode decode) {
         return result;
     }
     result.message = std::move(hex);
+    result.warnings.insert(result.warnings.end(), built.warnings.begin(), built.warnings.end());
     return result;
 }
 
@@ -516,12 +431,24 @@ CommandResult Finished(const BuiltMessage& built, Decode decode) {
 
 CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t interfaceType,
                                    TextEncoding rowEncoding) {
+    std::size_t decidedBy = 0;
+    const bool automatic = interfaceType != kInterface64 && interfaceType != kInterface128;
     const BuiltinForm form = interfaceType == kInterface64    ? BuiltinForm::kUnionPay64
                              : interfaceType == kInterface128 ? BuiltinForm::kUnionPay128
-                                                              : ChooseBuiltinForm(rows);
-    const bool withLength = interfaceType != kInterface64 && interfaceType != kInterface128;
+                                                              : ChooseBuiltinForm(rows, &decidedBy);
+    BuiltMessage built = PackRows(rows, BuiltinTable(form), automatic, rowEncoding);
+    if (!built.ok && automatic && form == BuiltinForm::kUnionPay128 && built.row >= 0 &&
+        static_cast<std::size_t>(built.row) != decidedBy &&
+        built.reason.find("no such row") != std::string::npos) {
+        // The row that made this a 128-field message is the one to name.
+        built.reason = "row " + std::to_string(decidedBy + 1) + " \"" +
+                       Trim(rows[decidedBy].Name()) + "\" makes this a 128-field message, which has no " +
+                       built.reason.substr(built.reason.find('"'),
+                                           built.reason.find("\":") - built.reason.find('"') + 1) +
+                       " row";
+    }
     return Finished(
-        PackRows(rows, BuiltinTable(form), withLength, rowEncoding),
+        std::move(built),
         [&](std::string_view hex, CommandResult& r) { ParseIso8583Text(hex, interfaceType, r); });
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "iso/CommandResult.h"
 #include "codec/FieldTable.h"
@@ -14,6 +15,7 @@ struct BuiltMessage {
     std::string bytes;      ///< the whole message, framing included (ok)
     std::int32_t row = -1;  ///< index of the row that stopped the build; -1: none
     std::string reason;     ///< English, one phrase, naming the row
+    std::vector<std::string> warnings;  ///< what was packed though it looks wrong (ok)
 };
 
 /// Packs rows into a message of the form `table` describes. Row texts are read in rowEncoding:
@@ -31,7 +33,9 @@ struct BuiltMessage {
 
 /// The form "自动判断" builds: 128 fields when the rows hold a field above 64, a 16-byte "Bit 1"
 /// or a row of the 128-field header's members, else 64 fields.
-[[nodiscard]] BuiltinForm ChooseBuiltinForm(std::span<const FieldRow> rows);
+/// decidedBy (may be null): the index of the row that chose 128 fields.
+[[nodiscard]] BuiltinForm ChooseBuiltinForm(std::span<const FieldRow> rows,
+                                            std::size_t* decidedBy = nullptr);
 
 /// The build command on a built-in form: interfaceType 0 automatic (with a length), 1 64 fields
 /// and 2 128 fields (without). Ok: message holds the upper-case hex of the message and rows the
