@@ -223,6 +223,11 @@ int RunParseIso8583(const Run& r) {
     if (const auto table = r.args.Get("--table")) {
         if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
         if (!UseCliTable(*table, r.io)) return kExitFailed;
+        if (r.args.Has("--tlv") && !CliTableHasTlvField()) {
+            Write(r.io.err, std::string(kProgram) +
+                                ": warning: --tlv: the table marks no field as TLV data; no field "
+                                "is decoded tag by tag\n");
+        }
         return RunParse(r, ParseWithCliTable, flags);
     }
     const std::string_view mode = r.args.Get("--mode").value_or("auto");
@@ -556,8 +561,8 @@ const std::string kParseIsoHelp =
     "                  carries "
     "\"tlv\":[{\"tag\",\"name\",\"length\",\"value\",\"text\",\"children\"}]\n"
     "                  and, when it stops, \"tlvError\":{\"offset\",\"reason\"}\n"
-    "  --mask          card numbers (fields 2, 35, 36; tags 5A, 57) show only their first 6\n"
-    "                  and last 4 digits, the rest as '*', in hex and text alike\n" +
+    "  --mask          card numbers (fields 2, 35, 36; tags 5A, 56, 57, 9F6B) show only their\n"
+    "                  first 6 and last 4 digits, the rest as '*', in hex and text alike\n" +
     std::string(kRowsHelp) + std::string(kTextHelp) +
     "Failures (exit status 1): \"报文为空!\", \"iso8583报文解析出错!\" (also for a text over "
     "10239\n"
@@ -638,10 +643,11 @@ constexpr std::string_view kDecodeTlvHelp =
     "                  plus \"error\":{\"offset\":K,\"reason\":\"…\"} when an object does not "
     "decode\n"
     "                  (K: its first tag byte, from the start of the data)\n"
-    "  --mask          card numbers of tags 5A and 57 show only their first 6 and last 4 digits\n"
+    "  --mask          card numbers of tags 5A, 56, 57 and 9F6B show only their first 6 and\n"
+    "                  last 4 digits, templates included\n"
     "TEXT: hex digits, white space anywhere (an odd last digit is not counted); omitted or '-':\n"
     "standard input. Failures (exit status 1): \"报文为空!\", \"TLV数据过长!\" (over 10239\n"
-    "characters).\n";
+    "characters), \"TLV数据含有非十六进制字符!\" (the detail names the character).\n";
 
 constexpr std::string_view kSendHelp =
     "Sends the bytes of a message text to a host over one TCP connection and prints the reply.\n"

@@ -61,6 +61,14 @@ bool UseCliTable(std::string_view nameOrFile, const CliStreams& io) {
     return true;
 }
 
+bool CliTableHasTlvField() {
+    if (!CliTable()) return false;
+    for (const FieldDef& f : CliTable()->fields) {
+        if (f.tlv) return true;
+    }
+    return false;
+}
+
 void ParseWithCliTable(std::string_view text, int flags, CommandResult& result) {
     // One decoder (field buffers) per thread, all reading the one table.
     thread_local TableDecoder decoder(*CliTable());

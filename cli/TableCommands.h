@@ -17,6 +17,9 @@
 [[nodiscard]] std::optional<FieldTable> LoadCliTable(std::string_view nameOrFile,
                                                      const CliStreams& io);
 
+/// Whether the table UseCliTable loaded marks any field as TLV data (what --tlv decodes).
+[[nodiscard]] bool CliTableHasTlvField();
+
 /// Row options of the batch form's one int (kParseTlvFlag, kParseMaskFlag).
 inline constexpr int kParseTlvFlag = 0x100;
 inline constexpr int kParseMaskFlag = 0x200;

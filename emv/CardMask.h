@@ -7,8 +7,9 @@
 #include <string_view>
 
 /// Where the card number stands in a value: alone, in front of track 2 data (up to the
-/// separator), or after the 2-digit format code of track 3 data.
-enum class CardData { Pan, Track2, Track3 };
+/// separator), after the 2-digit format code of track 3 data, or after the format code ('B') of
+/// track 1 data (up to '^').
+enum class CardData { Pan, Track2, Track3, Track1 };
 
 /// Symbol indexes [begin, end) to hide.
 struct HiddenRange {
@@ -26,7 +27,8 @@ struct MaskedValue {
     std::size_t from = 0;                  // the value: stored[from, to)
     std::size_t to = 0;
     bool bcd = false;                 // packed digits, else one character per digit
-    std::size_t digits = 0;           // BCD: digits the value states; 0 when not stated
+    std::size_t digits = 0;           // BCD: digits the value states; 0 when not stated. An odd
+                                      // count has a pad nibble, which is never taken as a digit
     std::size_t textFrom = SIZE_MAX;  // stored byte shown first after " -> "; none
     std::size_t hexFrom = 0;          // stored byte whose hex the value text begins with
 };
@@ -35,3 +37,7 @@ struct MaskedValue {
 /// optionally " -> " and text): the hex digits and the text characters that carry the hidden
 /// digits become '*'; lengths are kept. Positions past len are left alone.
 void MaskValueText(char* value, std::size_t len, const MaskedValue& v, CardData kind);
+
+/// Hides the stored bytes [v.from, v.to) whole in a row's value text laid out as for
+/// MaskValueText: their hex digits and their text characters become '*'.
+void HideValueText(char* value, std::size_t len, const MaskedValue& v);

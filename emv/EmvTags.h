@@ -12,19 +12,23 @@ enum class TlvFormat : std::uint8_t { B, N, Cn, An, Ans };
 
 /// How a value is explained beyond the tag's name.
 enum class TlvExplain : std::uint8_t {
-    None,        // the hex says it all (keys, cryptograms, templates)
-    Digits,      // n: the BCD digits; cn: the digits before the F padding
-    Text,        // an, ans: the characters
-    Date,        // n 6, YYMMDD
-    Time,        // n 6, HHMMSS
-    Amount,      // n 12, in the currency of 5F2A
-    Currency,    // n 3, ISO 4217 numeric code
-    TransType,   // 9C
-    Bits,        // a bit-mapped value: the names of the set bits
-    Cid,         // 9F27
-    CvmResults,  // 9F34
-    Pan,         // 5A: the card number, hidden in the middle when masking
-    Track2,      // 57: track 2 equivalent data, the card number hidden when masking
+    None,          // the hex says it all (keys, cryptograms, templates)
+    Digits,        // n: the BCD digits; cn: the digits before the F padding
+    Text,          // an, ans: the characters
+    Date,          // n 6, YYMMDD
+    Time,          // n 6, HHMMSS
+    Amount,        // n 12, in the currency of 5F2A
+    Currency,      // n 3, ISO 4217 numeric code
+    TransType,     // 9C
+    Bits,          // a bit-mapped value: the names of the set bits
+    Cid,           // 9F27
+    CvmResults,    // 9F34
+    Pan,           // 5A: the card number, hidden in the middle when masking
+    Track2,        // 57, 9F6B: track 2 data, the card number hidden when masking
+    Track1,        // 56: track 1 data, the card number hidden when masking
+    BinaryAmount,  // b 4: an amount in minor units, binary, in the currency of 5F2A
+    TerminalType,  // 9F35: who operates the terminal, attended or not, online or offline
+    FormFactor,    // 9F6E: the form factor of the payment device
 };
 
 struct EmvTag {

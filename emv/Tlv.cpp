@@ -8,6 +8,8 @@
 namespace {
 
 constexpr std::size_t kMaxTagBytes = 3;
+constexpr std::string_view kTooDeep = "nesting deeper than 32 levels";
+static_assert(kTlvMaxDepth == 32, "the reason names the depth");
 
 struct Frame {
     std::uint32_t end;    // end of the constructed object's value
@@ -59,7 +61,7 @@ void DecodeTlv(std::span<const std::uint8_t> data, TlvList& list) {
     // Offsets are 32-bit; field data is far shorter, and a longer input is decoded up to 4 GiB.
     const auto size = static_cast<std::uint32_t>(
         data.size() < 0xFFFFFFFFu ? data.size() : std::size_t{0xFFFFFFFFu});
-    std::array<Frame, kTlvMaxDepth + 1> open{};
+    std::array<Frame, kTlvMaxDepth + 1> open{};  // objects at depth kTlvMaxDepth may open
     std::size_t depth = 0;
     std::uint32_t pos = 0;
     std::uint32_t end = size;
@@ -76,7 +78,8 @@ void DecodeTlv(std::span<const std::uint8_t> data, TlvList& list) {
             continue;
         }
         TlvObject o;
-        const std::string_view reason = ReadHeader(data, pos, end, o);
+        const std::string_view reason =
+            depth > kTlvMaxDepth ? kTooDeep : ReadHeader(data, pos, end, o);
         if (!reason.empty()) {
             list.error = {pos, reason};
             // Objects left open end where the decoding stopped.
@@ -90,7 +93,7 @@ void DecodeTlv(std::span<const std::uint8_t> data, TlvList& list) {
         o.depth = static_cast<std::uint8_t>(depth);
         const auto index = static_cast<std::uint32_t>(list.objects.size());
         o.next = index + 1;
-        o.opened = o.constructed && depth < kTlvMaxDepth && o.length > 0;
+        o.opened = o.constructed && o.length > 0;
         list.objects.push_back(o);
         if (o.opened) {
             open[depth++] = {o.valueOffset + o.length, index};

@@ -38,13 +38,16 @@ struct TlvList {
     }
 };
 
-/// Constructed objects are opened down to this depth; deeper ones are listed with their value
-/// whole, so that no input nests the rows (or the work) without bound.
-inline constexpr std::uint8_t kTlvMaxDepth = 8;
+/// The deepest level an object may stand at: constructed objects are opened down to it, and an
+/// object below it stops the decoding ("nesting deeper than 32 levels"). Chip card data nests
+/// three or four levels; the cap keeps the work's state a fixed size whatever the input.
+inline constexpr std::uint8_t kTlvMaxDepth = 32;
 
 /// Decodes data as BER-TLV into list (cleared first): tags of 1 to 3 bytes, lengths of one byte
 /// or 0x81/0x82 and one or two more, constructed objects opened, 0x00 and 0xFF between objects
-/// skipped as padding. A malformed object stops the decoding; the objects before it stay.
+/// skipped as padding. A malformed object stops the decoding with one reason; the objects before
+/// it stay. Every object of well-formed data is listed, however deep (up to kTlvMaxDepth), so
+/// that a reader showing fewer levels still knows every card number and every fault.
 void DecodeTlv(std::span<const std::uint8_t> data, TlvList& list);
 
 /// The tag as upper-case hex text ("9F26"), written into out (at least 7 bytes); returns it.

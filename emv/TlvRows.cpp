@@ -2,11 +2,12 @@
 #include "emv/TlvRows.h"
 
 #include <algorithm>
+#include <optional>
 
-#include "emv/CardMask.h"
 #include "codec/Conversions.h"
-#include "emv/EmvTags.h"
 #include "codec/TextDecode.h"
+#include "emv/CardMask.h"
+#include "emv/EmvTags.h"
 
 namespace {
 
@@ -35,8 +36,51 @@ std::int32_t CurrencyOf(std::span<const std::uint8_t> data, const TlvList& list)
     return -1;
 }
 
-CardData CardDataOf(std::uint32_t tag) { return tag == 0x57 ? CardData::Track2 : CardData::Pan; }
-bool HoldsCardNumber(std::uint32_t tag) { return tag == 0x5A || tag == 0x57; }
+// The tags whose values hold a card number, and how: 5A alone, 57 and 9F6B as track 2 data
+// (packed digits), 56 as track 1 data (characters).
+struct CardTag {
+    CardData kind;
+    bool bcd;
+};
+std::optional<CardTag> CardTagOf(std::uint32_t tag) {
+    switch (tag) {
+        case 0x5A:
+            return CardTag{CardData::Pan, true};
+        case 0x57:
+        case 0x9F6B:
+            return CardTag{CardData::Track2, true};
+        case 0x56:
+            return CardTag{CardData::Track1, false};
+        default:
+            return std::nullopt;
+    }
+}
+
+// Hides, in a value text laid out as MaskValueText's, the card numbers of every object of list
+// at any depth, and with a failed list every byte from where decoding stopped: those bytes may
+// hold a card number that no object names. The TLV data begins at stored byte dataFrom.
+void MaskTlvData(char* value, std::size_t len, MaskedValue v, std::size_t dataFrom,
+                 const TlvList& list) {
+    for (const TlvObject& o : list.objects) {
+        const auto card = CardTagOf(o.tag);
+        if (!card) continue;
+        v.from = dataFrom + o.valueOffset;
+        v.to = v.from + o.length;
+        v.bcd = card->bcd;
+        MaskValueText(value, len, v, card->kind);
+    }
+    if (list.Failed()) {
+        v.from = dataFrom + list.error.offset;
+        v.to = v.stored.size();
+        HideValueText(value, len, v);
+    }
+}
+
+std::string_view DeeperText() {
+    static const std::string text =
+        "nesting deeper than " + std::to_string(kTlvShownDepth) + " not expanded";
+    return text;
+}
 
 }  // namespace
 
@@ -50,8 +94,16 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
                    std::span<const std::uint8_t> data, const TlvList& list, std::size_t indent,
                    bool mask) {
     const TlvContext context{CurrencyOf(data, list), mask};
+    // The hex of the whole data, card numbers hidden once: every row's hex is a piece of it, so
+    // a template shows its children's card numbers as the children's rows do.
+    thread_local std::string hex;
+    hex.resize(2 * data.size());
+    BytesToHex(data.data(), data.size(), hex.data());
+    hex.resize(2 * data.size());
+    if (mask) MaskTlvData(hex.data(), hex.size(), {data, 0, 0, true, 0, SIZE_MAX, 0}, 0, list);
     thread_local std::string value;
     for (const TlvObject& o : list.objects) {
+        if (o.depth > kTlvShownDepth) continue;
         FieldRow& row = rows.emplace_back();
         char tag[8];
         value.assign(2 * (indent + o.depth), ' ');
@@ -60,15 +112,9 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
         SetRowNumber(row.length, "", static_cast<std::int32_t>(o.length));
 
         const std::span<const std::uint8_t> v = data.subspan(o.valueOffset, o.length);
-        value.resize(2 * v.size());
-        BytesToHex(v.data(), v.size(), value.data());
-        value.resize(2 * v.size());
-        const EmvTag* t = FindEmvTag(o.tag);
-        if (mask && t != nullptr && HoldsCardNumber(o.tag)) {
-            MaskValueText(value.data(), value.size(), {v, 0, v.size(), true, 0, SIZE_MAX},
-                          CardDataOf(o.tag));
-        }
+        value.assign(hex, 2 * std::size_t{o.valueOffset}, 2 * std::size_t{o.length});
         value.append(kArrow);
+        const EmvTag* t = FindEmvTag(o.tag);
         TlvRowNote note;
         note.row = static_cast<std::uint32_t>(rows.size() - 1);
         note.fieldRow = fieldRow;
@@ -81,14 +127,18 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
             value.append(ChineseNameGbk(*t));
             note.name = t->english;
             note.shownName = t->chinese;
-            const std::size_t before = value.size();
-            value.append(": ");
+        }
+        const std::size_t before = value.size();
+        value.append(": ");
+        if (o.opened && o.depth == kTlvShownDepth) {
+            value.append(DeeperText());
+        } else if (t != nullptr) {
             AppendTlvExplanation(value, *t, v, context);
-            if (value.size() == before + 2) {
-                value.resize(before);
-            } else {
-                note.textAt = static_cast<std::uint32_t>(before + 2);
-            }
+        }
+        if (value.size() == before + 2) {
+            value.resize(before);
+        } else {
+            note.textAt = static_cast<std::uint32_t>(before + 2);
         }
         // Hex, names and explanations hold no zero byte (text values show control bytes as '.').
         row.value.Assign(value);
@@ -114,12 +164,7 @@ void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint
 void MaskTlvCardData(char* value, std::size_t len, std::span<const std::uint8_t> stored,
                      std::size_t hexFrom, std::size_t dataFrom, std::size_t textFrom,
                      const TlvList& list) {
-    for (const TlvObject& o : list.objects) {
-        if (!HoldsCardNumber(o.tag)) continue;
-        const std::size_t from = dataFrom + o.valueOffset;
-        MaskValueText(value, len, {stored, from, from + o.length, true, 0, textFrom, hexFrom},
-                      CardDataOf(o.tag));
-    }
+    MaskTlvData(value, len, {stored, 0, 0, true, 0, textFrom, hexFrom}, dataFrom, list);
 }
 
 FoldedRows FoldTlvRows(const FieldRowList& rows, std::span<const TlvRowNote> notes) {

@@ -27,18 +27,29 @@ struct TlvRowNote {
 };
 inline constexpr std::uint32_t kNoFieldRow = 0xFFFFFFFF;
 
+/// Sub-rows show objects down to this depth; a constructed object at it says "nesting deeper
+/// than 8 not expanded" instead of listing its children (whose faults are still reported).
+inline constexpr std::uint8_t kTlvShownDepth = 8;
+
+/// The field that carries chip card data (TLV) in every ISO 8583 form: masking reads it as TLV
+/// whether or not a table marks it so.
+constexpr bool IsChipCardDataField(std::size_t field) { return field == 55; }
+
 /// The name of the row that ends the sub-rows of data that does not decode, code page 936.
 [[nodiscard]] std::string_view TlvErrorRowName(std::size_t indent);
 
-/// Appends one row per object of list (decoded from data) and, when decoding stopped, one error
-/// row; name: the tag, indented by 2 spaces per level (plus indent levels), length: the value's
-/// byte count, value: its hex, " -> " and the explanation (names in code page 936). With mask,
-/// card numbers of 5A and 57 show only their first 6 and last 4 digits.
+/// Appends one row per object of list (decoded from data) down to kTlvShownDepth and, when
+/// decoding stopped, one error row; name: the tag, indented by 2 spaces per level (plus indent
+/// levels), length: the value's byte count, value: its hex, " -> " and the explanation (names in
+/// code page 936). With mask, the card numbers of 5A, 56, 57 and 9F6B show only their first 6
+/// and last 4 digits in every row whose value holds them (templates included), and the bytes
+/// from where decoding stopped are hidden whole.
 void AppendTlvRows(FieldRowList& rows, std::vector<TlvRowNote>& notes, std::uint32_t fieldRow,
                    std::span<const std::uint8_t> data, const TlvList& list, std::size_t indent,
                    bool mask);
 
-/// Hides the card numbers of 5A and 57 in a field row's value text, whose hex shows stored from
+/// Hides the card numbers of 5A, 56, 57 and 9F6B (and the bytes from where decoding stopped, when
+/// it stopped) in a field row's value text, whose hex shows stored from
 /// byte hexFrom on (the TLV data begins at stored byte dataFrom) and whose text part, if any,
 /// begins with stored byte textFrom (SIZE_MAX: none).
 void MaskTlvCardData(char* value, std::size_t len, std::span<const std::uint8_t> stored,

@@ -28,14 +28,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (list.Failed() && (list.error.offset >= size || list.error.offset < last)) std::abort();
 
+    std::size_t shown = 0;
+    for (const TlvObject& o : list.objects) shown += o.depth <= kTlvShownDepth ? 1 : 0;
+    FieldRowList clear;
     for (const bool mask : {false, true}) {
         FieldRowList rows;
         std::vector<TlvRowNote> notes;
         AppendTlvRows(rows, notes, kNoFieldRow, bytes, list, 0, mask);
-        // One row per object, and at most one error row, the last.
+        // One row per object down to the shown depth, and at most one error row, the last.
         const std::size_t errorRows = list.Failed() ? 1 : 0;
-        if (rows.size() != list.objects.size() + errorRows || notes.size() != rows.size()) {
-            std::abort();
+        if (rows.size() != shown + errorRows || notes.size() != rows.size()) std::abort();
+        // Masking changes characters, never the layout of a row.
+        if (!mask) {
+            clear = rows;
+        } else {
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                if (rows[i].Value().size() != clear[i].Value().size()) std::abort();
+            }
         }
         for (std::size_t i = 0; i + 1 < notes.size(); ++i) {
             if (notes[i].error) std::abort();

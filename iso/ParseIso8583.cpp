@@ -111,7 +111,10 @@ void ApplyRowOptions(const FieldTable& table, std::span<const FieldValue> values
     if (!tlvRows && !mask) return;
     std::size_t searchFrom = 0;
     for (std::size_t e = 2; e < fields; ++e) {
-        if (!table.fields[e].tlv || values[e].length <= 0) continue;
+        // Masking promises card data hidden whatever the table says: chip card data is read
+        // as TLV for it even when the table does not mark the field.
+        const bool tlv = table.fields[e].tlv;
+        if (!(tlv || (mask && IsChipCardDataField(e))) || values[e].length <= 0) continue;
         const std::size_t at = FieldRowIndex(rows, table, e, searchFrom);
         if (at == rows.size()) continue;
         const Shown f = shown(e);
@@ -124,7 +127,7 @@ void ApplyRowOptions(const FieldTable& table, std::span<const FieldValue> values
             });
         }
         searchFrom = at + 1;
-        if (!tlvRows) continue;
+        if (!tlvRows || !tlv) continue;
         // The rows after the field's row make room for its sub-rows and follow them.
         thread_local FieldRowList tail;
         tail.assign(std::make_move_iterator(rows.begin() + static_cast<std::ptrdiff_t>(at + 1)),
