@@ -151,44 +151,37 @@ int TooManyArguments(const Run& r) { return UsageError(r, "too many arguments");
 
 // ---- parse-iso8583 and parse-trade
 
-void ParseTradeLine(std::string_view text, int, CommandResult& result) {
-    ParseTradeText(text, result);
+/// --jobs N, or the machine's cores; false when N is no count of threads.
+bool JobsOption(const Run& r, unsigned& jobs) {
+    jobs = DefaultJobs();
+    const auto text = r.args.Get("--jobs");
+    if (!text) return true;
+    const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), jobs);
+    return ec == std::errc() && end == text->data() + text->size() && jobs >= 1 && jobs <= 256;
 }
 
-int RunParse(const Run& r, LineCommand command, int mode) {
-    if (r.args.positional.size() > 1) return TooManyArguments(r);
-    const auto format = FormatOption(r, {"table", "json"});
-    if (!format) return UsageError(r, "--format must be table or json");
-    if (r.args.Has("--jobs") && !r.args.Has("--each-line")) {
-        return UsageError(r, "--jobs applies to --each-line only");
+int RunEachLineCommand(const Run& r, const EachLineOptions& options,
+                       std::string_view format) {
+    if (r.args.Has("--format") && format != "json") {
+        return UsageError(r, "--each-line writes JSON lines; --format table does not apply");
     }
-    if (r.args.Has("--each-line")) {
-        if (r.args.Has("--format") && *format != "json") {
-            return UsageError(r, "--each-line writes JSON lines; --format table does not apply");
-        }
-        if (!r.args.positional.empty() && r.args.positional[0] != "-") {
-            EachLineJson batch(command, mode);
-            std::string out;
-            batch.Feed(r.args.positional[0], out);
-            batch.Finish(out);
-            return WriteOut(r.io, out);
-        }
-        unsigned jobs = DefaultJobs();
-        if (const auto text = r.args.Get("--jobs")) {
-            const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), jobs);
-            if (ec != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > 256) {
-                return UsageError(r, "--jobs must be a number from 1 to 256");
-            }
-        }
-        return RunEachLineJobs(r.io.in, r.io.out, command, mode, jobs);
+    if (!r.args.positional.empty() && r.args.positional[0] != "-") {
+        EachLineJson batch(options);
+        std::string out;
+        batch.Feed(r.args.positional[0], out);
+        batch.Finish(out);
+        return WriteOut(r.io, out);
     }
-    const auto text = MessageText(r);
-    if (!text) return kExitFailed;
-    CommandResult result;
-    command(*text, mode, result);
+    unsigned jobs = 1;
+    if (!JobsOption(r, jobs)) return UsageError(r, "--jobs must be a number from 1 to 256");
+    return RunEachLineJobs(r.io.in, r.io.out, options, jobs);
+}
+
+/// The rows of one decoded text, or its failure, in the chosen format.
+int WriteParseResult(const Run& r, const CommandResult& result, std::string_view format) {
     switch (result.outcome) {
         case Outcome::Failed:
-            if (*format == "json" && result.failure.Known()) {
+            if (format == "json" && result.failure.Known()) {
                 std::string out;
                 std::string scratch;
                 AppendFailureJson(out, result, scratch);
@@ -206,7 +199,7 @@ int RunParse(const Run& r, LineCommand command, int mode) {
             break;
     }
     Write(r.io.err, WarningLines(result));
-    if (*format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
+    if (format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
     std::string out = R"({"rows":)";
     std::string scratch;
     AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);
@@ -215,42 +208,56 @@ int RunParse(const Run& r, LineCommand command, int mode) {
     return WriteOut(r.io, out);
 }
 
+int RunParse(const Run& r, const EachLineOptions& options) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    const auto format = FormatOption(r, {"table", "json"});
+    if (!format) return UsageError(r, "--format must be table or json");
+    if (r.args.Has("--jobs") && !r.args.Has("--each-line")) {
+        return UsageError(r, "--jobs applies to --each-line only");
+    }
+    if (r.args.Has("--each-line")) return RunEachLineCommand(r, options, *format);
+    const auto text = MessageText(r);
+    if (!text) return kExitFailed;
+    // The rows' titles point into the decoder's table: it lives until they are written.
+    LineDecoder decoder(options);
+    CommandResult result;
+    decoder.Decode(*text, result);
+    return WriteParseResult(r, result, *format);
+}
+
 int RunParseIso8583(const Run& r) {
-    // The batch form passes one int: the interface type, and the row options as flags above it.
-    int flags = 0;
-    if (r.args.Has("--tlv")) flags |= kParseTlvFlag;
-    if (r.args.Has("--mask")) flags |= kParseMaskFlag;
+    EachLineOptions options;
+    options.parse = ParseOptions{r.args.Has("--tlv"), r.args.Has("--mask")};
     if (const auto table = r.args.Get("--table")) {
         if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
-        if (!UseCliTable(*table, r.io)) return kExitFailed;
-        return RunParse(r, ParseWithCliTable, flags);
+        const std::optional<FieldTable> loaded = LoadCliTable(*table, r.io);
+        if (!loaded) return kExitFailed;
+        options.table = &*loaded;
+        return RunParse(r, options);
     }
     const std::string_view mode = r.args.Get("--mode").value_or("auto");
-    int interfaceType;
     if (mode == "auto") {
-        interfaceType = kInterfaceAuto;
+        options.interfaceType = kInterfaceAuto;
     } else if (mode == "64") {
-        interfaceType = kInterface64;
+        options.interfaceType = kInterface64;
     } else if (mode == "128") {
-        interfaceType = kInterface128;
+        options.interfaceType = kInterface128;
     } else {
         return UsageError(r, "--mode must be auto, 64 or 128");
     }
-    return RunParse(
-        r,
-        [](std::string_view text, int m, CommandResult& result) {
-            const ParseOptions options{(m & kParseTlvFlag) != 0, (m & kParseMaskFlag) != 0};
-            ParseIso8583Text(text, m & 0xFF, options, result);
-        },
-        interfaceType | flags);
+    return RunParse(r, options);
 }
 
-int RunParseTrade(const Run& r) { return RunParse(r, ParseTradeLine, 0); }
-
-void ParseJsonLine(std::string_view text, int, CommandResult& result) {
-    ParseJsonPacketText(text, result);
+int RunParseTrade(const Run& r) {
+    EachLineOptions options;
+    options.form = LineForm::Trade;
+    return RunParse(r, options);
 }
-int RunParseJson(const Run& r) { return RunParse(r, ParseJsonLine, 0); }
+int RunParseJson(const Run& r) {
+    EachLineOptions options;
+    options.form = LineForm::JsonPacket;
+    return RunParse(r, options);
+}
 int RunDecodeTlv(const Run& r) {
     if (r.args.positional.size() > 1) return TooManyArguments(r);
     const auto format = FormatOption(r, {"table", "json"});

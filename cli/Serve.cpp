@@ -10,11 +10,10 @@
 
 #include "cli/Output.h"
 #include "cli/TableCommands.h"
+#include "codec/FileRead.h"
 #include "host/HostServer.h"
 
 namespace {
-
-constexpr std::size_t kMaxRulesFile = std::size_t{1} << 20;
 
 std::optional<std::string_view> Get(const CliOptionList& options, std::string_view name) {
     std::optional<std::string_view> found;
@@ -30,25 +29,32 @@ bool ReadNumber(std::string_view text, T low, T high, T& value) {
     return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
 }
 
-std::optional<std::string> ReadFile(std::string_view path, std::string& why) {
-    std::FILE* f = std::fopen(std::string(path).c_str(), "rb");
-    if (f == nullptr) {
-        why = "cannot open " + std::string(path);
-        return std::nullopt;
+/// The rules file's text (the one bounded reader: a regular file of at most 1 MiB).
+std::optional<std::string> ReadRulesFile(std::string_view path, std::string& why) {
+    FileRead read = ReadBoundedFile(std::string(path));
+    switch (read.status) {
+        case FileReadStatus::Ok:
+            return std::move(read.text);
+        case FileReadStatus::CannotOpen:
+            why = "cannot open " + std::string(path);
+            break;
+        case FileReadStatus::CannotRead:
+            why = "cannot read " + std::string(path);
+            break;
+        case FileReadStatus::Directory:
+            why = "is a directory, not a rules file";
+            break;
+        case FileReadStatus::Fifo:
+            why = "is a FIFO, not a regular file";
+            break;
+        case FileReadStatus::Special:
+            why = "is a device or other special file, not a regular file";
+            break;
+        case FileReadStatus::TooLarge:
+            why = "the rules file is over 1 MiB";
+            break;
     }
-    std::string text;
-    char block[4096];
-    std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0 && text.size() <= kMaxRulesFile) {
-        text.append(block, n);
-    }
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed || text.size() > kMaxRulesFile) {
-        why = failed ? "cannot read " + std::string(path) : "the rules file is over 1 MiB";
-        return std::nullopt;
-    }
-    return text;
+    return std::nullopt;
 }
 
 /// UTC time with milliseconds: 2026-01-31T12:00:00.123Z.
@@ -188,7 +194,7 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
     }
     std::string why;
     if (const auto rules = Get(options, "--rules")) {
-        const auto text = ReadFile(*rules, why);
+        const auto text = ReadRulesFile(*rules, why);
         if (!text || !ParseSimRules(*text, o.rules, why)) {
             std::fprintf(io.err, "tarnwick-cli serve: --rules %.*s: %s\n",
                          static_cast<int>(rules->size()), rules->data(), why.c_str());

@@ -2,110 +2,30 @@
 #include "tables/TableFile.h"
 
 #include <cerrno>
-#include <cstring>
 #include <string>
-
-#ifdef _WIN32
-#include <filesystem>
-#include <fstream>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 // Generated at build time from the tables/*.json files.
 extern const ShippedTable kShippedTableList[];
 extern const std::size_t kShippedTableCount;
 
-#ifndef _WIN32
-namespace {
-
-/// Closes a file descriptor on every path.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
+std::string TableFileProblem(const FileRead& read) {
+    switch (read.status) {
+        case FileReadStatus::Ok:
+            break;
+        case FileReadStatus::CannotOpen:
+            return "cannot open: " + SystemErrorText(read.error);
+        case FileReadStatus::CannotRead:
+            return "cannot read: " + SystemErrorText(read.error);
+        case FileReadStatus::Directory:
+            return "is a directory, not a table file";
+        case FileReadStatus::Fifo:
+            return "is a FIFO, not a regular file";
+        case FileReadStatus::Special:
+            return "is a device or other special file, not a regular file";
+        case FileReadStatus::TooLarge:
+            return "is over " + std::to_string(kMaxTableFileBytes / (1 << 20)) + " MiB";
     }
-    [[nodiscard]] int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-}  // namespace
-#endif
-
-std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit,
-                                           std::string& why) {
-#ifdef _WIN32
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec) {
-        why = "cannot open: " + ec.message();
-        return std::nullopt;
-    }
-    if (std::filesystem::is_directory(status)) {
-        why = "is a directory, not a table file";
-        return std::nullopt;
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        why = "is not a regular file";
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        why = "cannot open";
-        return std::nullopt;
-    }
-    std::string text(limit + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-#else
-    // Non-blocking, so that opening a FIFO without a writer does not hang; what is not a regular
-    // file is refused before anything is read from it.
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        why = std::string("cannot open: ") + std::strerror(errno);
-        return std::nullopt;
-    }
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) {
-        why = std::string("cannot read: ") + std::strerror(errno);
-        return std::nullopt;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        why = "is a directory, not a table file";
-        return std::nullopt;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        why = S_ISFIFO(st.st_mode) ? "is a FIFO, not a regular file"
-                                   : "is a device or other special file, not a regular file";
-        return std::nullopt;
-    }
-    // At most one byte more than the limit, whatever size the file claims.
-    std::string text(limit + 1, '\0');
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::read(fd.Get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            why = std::string("cannot read: ") + std::strerror(errno);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    text.resize(done);
-#endif
-    if (text.size() > limit) {
-        why = "is over " + std::to_string(limit / (1 << 20)) + " MiB";
-        return std::nullopt;
-    }
-    return text;
+    return {};
 }
 
 TableLoad LoadTableText(std::string_view text) {
@@ -119,21 +39,20 @@ TableLoad LoadTableText(std::string_view text) {
 }
 
 TableLoad LoadTableFile(const std::string& path) {
-    std::string why;
-    const auto text = ReadRegularFile(path, kMaxTableFileBytes, why);
-    if (!text) {
+    const FileRead read = ReadBoundedFile(path, kMaxTableFileBytes);
+    if (!read.Ok()) {
         TableLoad load;
-        load.problems.push_back(path + ": " + why);
+        load.problems.push_back(TableFileProblem(read));
         return load;
     }
-    return LoadTableText(*text);
+    return LoadTableText(read.text);
 }
 
 std::span<const ShippedTable> ShippedTables() { return {kShippedTableList, kShippedTableCount}; }
 
 const ShippedTable* FindShippedTable(std::string_view name) {
     for (const ShippedTable& t : ShippedTables()) {
-        if (t.name == name) return &t;
+        if (t.name == name || t.file == name) return &t;
     }
     return nullptr;
 }
@@ -142,7 +61,18 @@ TableLoad LoadTableByNameOrFile(const std::string& nameOrPath) {
     if (const ShippedTable* shipped = FindShippedTable(nameOrPath)) {
         return LoadJsonTable(shipped->text);
     }
-    return LoadTableFile(nameOrPath);
+    const FileRead read = ReadBoundedFile(nameOrPath, kMaxTableFileBytes);
+    if (read.status == FileReadStatus::CannotOpen && read.error == ENOENT) {
+        TableLoad load;
+        load.problems.emplace_back("not a shipped table (see tarnwick-cli tables) and not a file");
+        return load;
+    }
+    if (!read.Ok()) {
+        TableLoad load;
+        load.problems.push_back(TableFileProblem(read));
+        return load;
+    }
+    return LoadTableText(read.text);
 }
 
 std::string DescribeFraming(const FieldTable& table) {
