@@ -518,7 +518,8 @@ constexpr OptionSpec kSendOptions[] = {
 constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
-    {"--idle-timeout", true}, {"--table", true}, {"--json", false}};
+    {"--idle-timeout", true}, {"--table", true}, {"--json", false},
+    {"--connection-idle", true}};
 
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
@@ -723,7 +724,7 @@ const Subcommand kSubcommands[] = {
     {"serve", "a simulated host that answers requests by rules",
      "tarnwick-cli serve --port P [--bind A.B.C.D]\n"
      "       [--mode auto|64|128 | --table T | --trade | --json] [--rules FILE] [--count N]\n"
-     "       [--idle-timeout S]",
+     "       [--idle-timeout S] [--connection-idle S]",
      kServeHelp, kServeOptions, RunServe},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},

@@ -134,14 +134,19 @@ const std::string_view kServeHelp =
     "                    Values: digits for BCD fields, characters for text, hex for binary.\n"
     "  --count N         stop after N requests (bad ones included)\n"
     "  --idle-timeout S  stop after S seconds without traffic\n"
+    "  --connection-idle S  close a connection that sends nothing (or stops inside a request)\n"
+    "                    for S seconds (default 10). Of 256 connections at most: when all are\n"
+    "                    taken, the newest idle one (no request begun, no answer pending) gives\n"
+    "                    way to a new one, logged with ended \"dropped\"\n"
     "The default answer echoes the request's fields in its form, with the message type's\n"
     "response form (0200 gives 0210) and field 39 \"00\"; TPDU addresses are swapped. \"close\"\n"
     "closes without an answer, \"garbage\" answers FFFFFFFFDEADBEEF. Log lines:\n"
-    "{\"time\",\"peer\",\"type\",\"request\":[rows],\"reply\":[rows],\"ended\"} with ended "
-    "answered,\n"
-    "garbage, closed or unanswered; bad requests (malformed length, over 64 KiB, truncated,\n"
-    "not whole within 10 s, undecodable) add \"error\" and \"bytes\". A malformed or oversized\n"
-    "length ends its connection; other connections are not affected.\n";
+    "{\"time\",\"peer\",\"type\",\"request\":[rows],\"reply\":[rows],\"ended\"} with ended\n"
+    "answered, garbage, closed, unanswered, idle (closed after --connection-idle) or\n"
+    "dropped (gave way to a new connection); bad requests (malformed length, over 64 KiB,\n"
+    "truncated, not whole within 10 s, undecodable) and idle or dropped connections add\n"
+    "\"error\" and \"bytes\". A malformed or oversized length ends its connection; other\n"
+    "connections are not affected.\n";
 
 int RunServeCommand(const CliOptionList& options, const CliStreams& io,
                     const std::function<int(std::string_view)>& usageError) {
@@ -191,6 +196,13 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
             return usageError("--idle-timeout must be a number of seconds, 1..86400");
         }
         o.idleTimeoutMs = seconds * 1000;
+    }
+    if (const auto idle = Get(options, "--connection-idle")) {
+        int seconds = 0;
+        if (!ReadNumber(*idle, 1, 86400, seconds)) {
+            return usageError("--connection-idle must be a number of seconds, 1..86400");
+        }
+        o.connectionIdleMs = seconds * 1000;
     }
     std::string why;
     if (const auto rules = Get(options, "--rules")) {

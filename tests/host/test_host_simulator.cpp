@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -298,6 +299,53 @@ TEST(HostServer, BadRequestsAreLoggedAndOthersStillServed) {
         "unanswered|truncated: the client closed the connection after 4 bytes of 50",
     };
     for (std::size_t i = 0; i < std::size(reasons); ++i) EXPECT_EQ(log[i + 1], reasons[i]);
+}
+
+/// Whether the host closes the connection within a bounded wait.
+bool ClosedByHost(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char byte;
+    return poll(&p, 1, 3000) == 1 && recv(fd, &byte, 1, 0) == 0;
+}
+
+TEST(HostServer, IdleConnectionsNeitherHoldTheSlotsNorStayOpen) {
+    {
+        ServeOptions o;
+        o.maxConnections = 3;
+        o.connectionIdleMs = 60000;
+        Host host(o);
+        const std::string port = host.Port();
+        const int older = Connect(port);
+        const int old = Connect(port);
+        const int newest = Connect(port);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(Send(port, kRequest64).send.ended, ReplyEnd::Complete);
+        EXPECT_TRUE(ClosedByHost(newest));
+        pollfd p{older, POLLIN, 0};
+        EXPECT_EQ(poll(&p, 1, 0), 0) << "an older idle connection keeps its slot";
+        std::vector<std::string> log = host.Stop();
+        std::sort(log.begin(), log.end());
+        EXPECT_EQ(log, (std::vector<std::string>{
+                           "answered|",
+                           "dropped|all 3 connections taken: the newest idle one gives way to a "
+                           "new one"}));
+        for (const int fd : {older, old, newest}) close(fd);
+    }
+    ServeOptions o;
+    o.connectionIdleMs = 200;
+    Host host(o);
+    const int silent = Connect(host.Port());
+    const int stalled = Connect(host.Port());
+    ASSERT_EQ(send(stalled, "\x00\x30\x60", 3, 0), 3);
+    EXPECT_TRUE(ClosedByHost(silent));
+    EXPECT_TRUE(ClosedByHost(stalled));
+    close(silent);
+    close(stalled);
+    std::vector<std::string> log = host.Stop();
+    std::sort(log.begin(), log.end());
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "idle|nothing received for 200 ms; connection closed",
+                       "unanswered|truncated: nothing received for 200 ms after 3 bytes of 50"}));
 }
 
 TEST(HostServer, DelayedAnswerAndCloseWithoutAnswer) {
