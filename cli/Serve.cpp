@@ -7,6 +7,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Output.h"
 #include "cli/TableCommands.h"
@@ -212,6 +213,18 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
                          static_cast<int>(rules->size()), rules->data(), why.c_str());
             return kExitFailed;
         }
+        // A rule that can never be applied would close every request it matches unanswered.
+        const std::vector<std::string> problems = CheckSimRules(o.rules, o.form, o.table);
+        for (const std::string& p : problems) {
+            std::fprintf(io.err, "tarnwick-cli serve: --rules %.*s: %s\n",
+                         static_cast<int>(rules->size()), rules->data(), p.c_str());
+        }
+        if (!problems.empty()) return kExitFailed;
+    }
+    if (!AnswersCarryResponseCode(o.form, o.table)) {
+        std::fprintf(io.err,
+                     "tarnwick-cli serve: note: the form defines no field 39: answers carry no "
+                     "response code\n");
     }
     o.listening = [&](std::uint16_t p) {
         std::fprintf(io.err, "tarnwick-cli: serving on %s:%u\n", o.address.c_str(),

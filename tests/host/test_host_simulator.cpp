@@ -169,6 +169,51 @@ TEST(HostSimulator, AnswersByDefaultAndByRules) {
     }
 }
 
+TEST(HostSimulator, RulesThatCanNeverApplyAreRefusedAtStart) {
+    const TableLoad pos64 = LoadTableByNameOrFile("unionpay-pos64");
+    ASSERT_TRUE(pos64.Ok());
+    const struct {
+        SimForm form;
+        const char* rules;
+        std::vector<std::string> problems;
+    } cases[] = {
+        {SimForm::Iso64, R"([{"responseCode":"00"},{"responseCode":"510"}])",
+         {"rule 2, field 39: the response code \"510\" is not 2 characters"}},
+        {SimForm::Table, R"([{"set":{"38":"1234567"}}])",
+         {"rule 1, set field 38: \"1234567\": longer than the field's 6"}},
+        {SimForm::Iso64, R"([{"fields":{"3":"1234567"}},{"remove":[70]}])",
+         {"rule 1, field 3: \"1234567\" never matches: more than 6 digits",
+          "rule 2, remove field 70: the form does not define this field"}},
+        // Either built-in form may come: field 70 applies to 128-field requests.
+        {SimForm::Auto, R"([{"set":{"70":"301"}}])", {}},
+        {SimForm::Auto, R"([{"set":{"120":"1"}}])",
+         {"rule 1, set field 120: the form does not define this field (64 fields)",
+          "rule 1, set field 120: the form does not define this field (128 fields)"}},
+        {SimForm::Json, R"([{"members":{"a":"1"}},{"set":{"39":"05"}}])",
+         {"rule 2: \"fields\", \"set\" and \"remove\" apply to ISO 8583 forms; JSON packets use "
+          "\"members\""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rules);
+        SimRules rules;
+        std::string why;
+        ASSERT_TRUE(ParseSimRules(c.rules, rules, why)) << why;
+        EXPECT_EQ(CheckSimRules(rules, c.form, &*pos64.table), c.problems);
+    }
+    SimRules rules;
+    std::string why;
+    EXPECT_FALSE(ParseSimRules(R"([{"type":"0200",}])", rules, why));
+    EXPECT_EQ(why, "not JSON at offset 16: unexpected character");
+
+    EXPECT_TRUE(AnswersCarryResponseCode(SimForm::Table, &*pos64.table));
+    const TableLoad no39 = LoadJsonTable(
+        R"({"name":"t","frame":[{"part":"length","enc":"Binary","bytes":2}],)"
+        R"("fields":{"0":{"length":4,"enc":"BCD"},"1":{"length":8,"enc":"Binary"},)"
+        R"("3":{"length":6,"enc":"BCD"}}})");
+    ASSERT_TRUE(no39.Ok()) << no39.problems.front();
+    EXPECT_FALSE(AnswersCarryResponseCode(SimForm::Table, &*no39.table));
+}
+
 /// The simulator on an ephemeral loopback port in a thread, its log kept.
 class Host {
 public:
