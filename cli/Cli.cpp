@@ -43,6 +43,7 @@ struct Arguments {
     std::vector<std::pair<std::string_view, std::string_view>> options;  // last one wins
     std::vector<std::string_view> positional;
     bool help = false;
+    bool version = false;
 
     [[nodiscard]] std::optional<std::string_view> Get(std::string_view name) const {
         std::optional<std::string_view> found;
@@ -740,12 +741,15 @@ std::string GlobalUsage() {
         text.append(c.summary).append("\n");
     }
     text.append(
-        "\nRun 'tarnwick-cli COMMAND --help' for a command's options.\n"
+        "\nRun 'tarnwick-cli COMMAND --help' (or -h) for a command's options; --version prints\n"
+        "the program's version.\n"
         "Exit status: 0 success; 1 the command failed (the system's message text is the first\n"
         "line on standard error, a detail line may follow); 2 usage error; 3 parse-iso8583\n"
         "--mode auto found no length form that fits.\n");
     return text;
 }
+
+std::string VersionLine() { return std::string(kProgram) + " " + TARNWICK_VERSION + "\n"; }
 
 std::string CommandHelp(const Subcommand& c) {
     return "usage: " + std::string(c.synopsis) + "\n\n" + std::string(c.help);
@@ -765,6 +769,14 @@ std::optional<std::string> ParseArguments(const Subcommand& c, int argc, const c
     bool optionsEnd = false;
     for (int i = 2; i < argc; ++i) {
         const std::string_view a = argv[i];
+        if (!optionsEnd && (a == "--help" || a == "-h")) {
+            args.help = true;
+            continue;
+        }
+        if (!optionsEnd && a == "--version") {
+            args.version = true;
+            continue;
+        }
         if (optionsEnd || a == "-" || !a.starts_with("--")) {
             if (!optionsEnd && a.size() > 1 && a[0] == '-' && a != "-") {
                 return "unknown option '" + std::string(a) + "'";
@@ -774,10 +786,6 @@ std::optional<std::string> ParseArguments(const Subcommand& c, int argc, const c
         }
         if (a == "--") {
             optionsEnd = true;
-            continue;
-        }
-        if (a == "--help") {
-            args.help = true;
             continue;
         }
         const std::size_t eq = a.find('=');
@@ -809,6 +817,10 @@ int RunCli(int argc, const char* const* argv, const CliStreams& io) {
         return kExitUsage;
     }
     const std::string_view first = argv[1];
+    if (first == "--version") {
+        Write(io.out, VersionLine());
+        return kExitOk;
+    }
     if (first == "--help" || first == "-h" || first == "help") {
         const Subcommand* c = argc > 2 ? FindSubcommand(argv[2]) : nullptr;
         Write(io.out, c != nullptr ? CommandHelp(*c) : GlobalUsage());
@@ -827,6 +839,10 @@ int RunCli(int argc, const char* const* argv, const CliStreams& io) {
     }
     if (args.help) {
         Write(io.out, CommandHelp(*c));
+        return kExitOk;
+    }
+    if (args.version) {
+        Write(io.out, VersionLine());
         return kExitOk;
     }
     return c->run(run);

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -83,6 +84,19 @@ TEST(EachLine, LineWithoutEndIsKeptBoundedAndStillRefusable) {
         EXPECT_NE(out.find(longLine), std::string::npos);
         EXPECT_NE(out.find(R"("value":"ab")"), std::string::npos);
     }
+}
+
+TEST(EachLine, EveryFailureNamesItsReasonAndLeavesOutWhatIsUnknown) {
+    EachLineJson batch(EachLineOptions{});
+    std::string out;
+    batch.Feed(std::string(kMaxMessageText + 500, '0') + "\n \t \n0002FFFF\n", out);
+    const std::string lines[] = {
+        R"({"error":"iso8583报文解析出错!","reason":"the line is longer than 10239 characters"})",
+        R"({"error":"报文为空!"})",  // white space alone is an empty text
+        // A failure before field 1 names no field.
+        R"({"error":"iso8583报文解析出错!","offset":0,"reason":"message of 4 bytes is shorter )"
+        R"(than 13 bytes","rows":[]})"};
+    EXPECT_EQ(out, lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
 }
 
 TEST(Output, DisplayWidth) {
@@ -182,6 +196,12 @@ CliRun Cli(std::vector<const char*> args, std::string_view input = {}) {
 
 std::string FirstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
 
+// The typical 64-field message with its 2-byte length, TPDU and header.
+constexpr std::string_view kTypical64 =
+    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
+    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
+    "360013220001230005003A4F9C0D12E5B776";
+
 TEST(Cli, UsageErrorsAndChecks) {
     const struct {
         std::vector<const char*> args;
@@ -252,15 +272,48 @@ TEST(Cli, StandardInputIsBoundedAndLosesOneFinalLineBreak) {
     EXPECT_EQ(FirstLine(Cli(send, "\n").err), "Send数据为空!");
 }
 
-TEST(Cli, HelpGoesToStandardOutput) {
+TEST(Cli, HelpAndVersionGoToStandardOutputForEveryCommand) {
+    const std::string version = std::string("tarnwick-cli ") + TARNWICK_VERSION + "\n";
+    EXPECT_EQ(Cli({"--version"}).out, version);
     for (const char* command :
-         {"parse-iso8583", "parse-trade", "build-trade", "build-json", "send"}) {
+         {"parse-iso8583", "parse-trade", "parse-json", "decode-tlv", "build-trade", "build-json",
+          "build-iso8583", "send", "serve", "tables", "check-table"}) {
         SCOPED_TRACE(command);
         const CliRun r = Cli({command, "--help"});
         EXPECT_EQ(r.status, kExitOk);
         EXPECT_EQ(FirstLine(r.out).rfind(std::string("usage: tarnwick-cli ") + command, 0), 0u);
         EXPECT_EQ(Cli({"help", command}).out, r.out);
+        EXPECT_EQ(Cli({command, "-h"}).out, r.out);
+        const CliRun v = Cli({command, "--version"});
+        EXPECT_EQ(v.status, kExitOk);
+        EXPECT_EQ(v.out, version);
     }
+}
+
+TEST(Cli, TablesOfSeveralRunsInOneProcessStayApart) {
+    // A shipped table by its name or by its file name; then one run after another, on one
+    // thread and on several, each with its own table.
+    std::string input;
+    for (int i = 0; i < 40; ++i) input.append(kTypical64).append("\n");
+    std::string first[2];
+    for (const char* jobs : {"1", "3", "1"}) {
+        SCOPED_TRACE(jobs);
+        const char* tables[2] = {"unionpay-pos64.json", "iso8583-1987-binary"};
+        for (int t = 0; t < 2; ++t) {
+            const CliRun r =
+                Cli({"parse-iso8583", "--each-line", "--jobs", jobs, "--table", tables[t]}, input);
+            ASSERT_EQ(r.status, kExitOk) << r.err;
+            if (first[t].empty()) first[t] = r.out;
+            EXPECT_EQ(r.out, first[t]);
+        }
+    }
+    EXPECT_NE(first[0], first[1]);
+    EXPECT_EQ(Cli({"parse-iso8583", "--table", "unionpay-pos64"}, kTypical64).out,
+              Cli({"parse-iso8583", "--table", "unionpay-pos64.json"}, kTypical64).out);
+    const CliRun missing = Cli({"parse-iso8583", "--table", "nosuch", "00"});
+    EXPECT_EQ(missing.status, kExitFailed);
+    EXPECT_EQ(missing.err,
+              "域定义文件有误!\nnosuch: not a shipped table (see tarnwick-cli tables) and not a file\n");
 }
 
 /// Accepts one connection on 127.0.0.1, reads until the client closes (bounded), answers the
@@ -414,10 +467,19 @@ TEST(Cli, SendSaysHowTheReplyEnded) {
 }
 
 TEST(Cli, ServeOptionsAndOneExchange) {
+    // A FIFO without a writer is refused at once, like every file the program opens.
+    const std::string fifo = testing::TempDir() + "tarnwick_rules_fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string never = testing::TempDir() + "tarnwick_rules_never.json";
+    std::FILE* f = std::fopen(never.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(R"([{"responseCode":"510"}])", f);
+    std::fclose(f);
     const struct {
         std::vector<const char*> args;
         int status;
-        const char* firstErrLine;
+        std::string firstErrLine;
     } refused[] = {
         {{"serve"}, kExitUsage, "tarnwick-cli serve: --port must be a port number 0..65535"},
         {{"serve", "--port", "0", "--mode", "32"},
@@ -440,6 +502,16 @@ TEST(Cli, ServeOptionsAndOneExchange) {
          kExitFailed,
          "tarnwick-cli serve: --rules /nonexistent/rules.json: cannot open "
          "/nonexistent/rules.json"},
+        {{"serve", "--port", "0", "--rules", fifo.c_str()},
+         kExitFailed,
+         "tarnwick-cli serve: --rules " + fifo + ": is a FIFO, not a regular file"},
+        {{"serve", "--port", "0", "--mode", "64", "--rules", never.c_str()},
+         kExitFailed,
+         "tarnwick-cli serve: --rules " + never +
+             ": rule 1, field 39: the response code \"510\" is not 2 characters"},
+        {{"serve", "--port", "0", "--connection-idle", "0"},
+         kExitUsage,
+         "tarnwick-cli serve: --connection-idle must be a number of seconds, 1..86400"},
         {{"serve", "--port", "0", "--bind", "192.0.2.1"},
          kExitFailed,
          "tarnwick-cli serve: cannot listen on 192.0.2.1:0: Cannot assign requested address"},
@@ -450,6 +522,7 @@ TEST(Cli, ServeOptionsAndOneExchange) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(FirstLine(r.err), c.firstErrLine);
     }
+    ::unlink(fifo.c_str());
 
     // A port just free; the host answers one request and stops.
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
