@@ -2,6 +2,7 @@
 #include "tables/TableFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 
 // Generated at build time from the tables/*.json files.
@@ -28,13 +29,97 @@ std::string TableFileProblem(const FileRead& read) {
     return {};
 }
 
+namespace {
+
+/// The offset of the first byte that does not belong to valid UTF-8 (overlong forms, surrogates
+/// and values above U+10FFFF included); npos when the text is valid.
+std::size_t FirstInvalidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t n = 0;
+        std::uint32_t cp = 0;
+        std::uint32_t lowest = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            n = 1, cp = c & 0x1F, lowest = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 2, cp = c & 0x0F, lowest = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 3, cp = c & 0x07, lowest = 0x10000;
+        } else {
+            return i;
+        }
+        if (text.size() - i <= n) return i;
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto b = static_cast<unsigned char>(text[i + k]);
+            if ((b & 0xC0) != 0x80) return i;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        if (cp < lowest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return i;
+        i += n + 1;
+    }
+    return std::string_view::npos;
+}
+
+/// The encoding an XML declaration names ("GBK"), with its offset; empty when there is none.
+std::string_view DeclaredEncoding(std::string_view text, std::size_t from, std::size_t& at) {
+    if (text.substr(from, 5) != "<?xml") return {};
+    const std::size_t end = text.find("?>", from);
+    const std::string_view decl = text.substr(from, end == std::string_view::npos ? 0 : end - from);
+    const std::size_t key = decl.find("encoding");
+    if (key == std::string_view::npos) return {};
+    const std::size_t open = decl.find_first_of("\"'", key);
+    if (open == std::string_view::npos) return {};
+    const std::size_t close = decl.find(decl[open], open + 1);
+    if (close == std::string_view::npos) return {};
+    at = from + open + 1;
+    return decl.substr(open + 1, close - open - 1);
+}
+
+bool IsUtf8Name(std::string_view name) {
+    std::string lower;
+    for (const char c : name) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return lower == "utf-8" || lower == "utf8";
+}
+
+TableLoad Refused(std::string problem) {
+    TableLoad load;
+    load.problems.push_back(std::move(problem));
+    return load;
+}
+
+}  // namespace
+
 TableLoad LoadTableText(std::string_view text) {
+    // What no table reader should guess about: an empty text, binary data, another encoding.
     std::size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (i < text.size() &&
            (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')) {
         ++i;
     }
-    if (i < text.size() && text[i] == '<') return LoadJposTable(text);
+    if (i == text.size()) {
+        return Refused(text.empty() ? "the file is empty" : "the file holds only white space");
+    }
+    if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+        return Refused("offset " + std::to_string(nul) +
+                       ": a NUL byte; a table file is text (UTF-8)");
+    }
+    std::size_t at = 0;
+    if (const std::string_view enc = DeclaredEncoding(text, i, at); !enc.empty() && !IsUtf8Name(enc)) {
+        return Refused("offset " + std::to_string(at) + ": the file declares encoding \"" +
+                       std::string(enc) +
+                       "\", but table files are read as UTF-8 only; convert the file to UTF-8 "
+                       "and declare encoding=\"UTF-8\"");
+    }
+    if (const std::size_t bad = FirstInvalidUtf8(text); bad != std::string_view::npos) {
+        return Refused("offset " + std::to_string(bad) +
+                       ": not valid UTF-8 (a table file is UTF-8; convert it from its encoding, "
+                       "for example GBK, first)");
+    }
+    if (text[i] == '<') return LoadJposTable(text);
     return LoadJsonTable(text);
 }
 
