@@ -19,6 +19,7 @@
 #include "cli/EachLine.h"
 #include "cli/Output.h"
 #include "codec/Texts.h"
+#include "tests/common/LoopbackListener.h"
 
 namespace {
 
@@ -316,73 +317,38 @@ TEST(Cli, TablesOfSeveralRunsInOneProcessStayApart) {
               "域定义文件有误!\nnosuch: not a shipped table (see tarnwick-cli tables) and not a file\n");
 }
 
-/// Accepts one connection on 127.0.0.1, reads until the client closes (bounded), answers the
-/// first bytes with reply.
-class OneShotHost {
-public:
-    explicit OneShotHost(std::string reply) : m_reply(std::move(reply)) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(m_fd, 1);
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = std::to_string(ntohs(a.sin_port));
-        m_thread = std::thread([this] {
-            pollfd p{m_fd, POLLIN, 0};
-            if (poll(&p, 1, 5000) != 1) return;
-            const int c = accept(m_fd, nullptr, nullptr);
-            char buf[4096];
-            for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 5000) == 1;) {
-                const ssize_t n = recv(c, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                if (m_received.empty()) send(c, m_reply.data(), m_reply.size(), MSG_NOSIGNAL);
-                m_received.append(buf, static_cast<std::size_t>(n));
-            }
-            close(c);
-        });
-    }
-    OneShotHost(const OneShotHost&) = delete;
-    OneShotHost& operator=(const OneShotHost&) = delete;
-    ~OneShotHost() {
-        if (m_thread.joinable()) m_thread.join();
-        close(m_fd);
-    }
-    const char* Port() const { return m_port.c_str(); }
-    const std::string& Received() {
-        if (m_thread.joinable()) m_thread.join();
-        return m_received;
-    }
+/// Accepts one connection on 127.0.0.1, answers its first bytes with reply and reads on until
+/// the client closes (bounded).
+ListenerBehaviour AnswerOnce(std::string_view reply) {
+    return {1, {std::vector<std::uint8_t>(reply.begin(), reply.end())}, false};
+}
 
-private:
-    std::string m_reply;
-    int m_fd = -1;
-    std::string m_port;
-    std::string m_received;
-    std::thread m_thread;
-};
+std::string ReceivedText(LoopbackListener& host) {
+    const auto& bytes = host.Received();
+    return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(Cli, SendPrintsTheReply) {
     {
-        OneShotHost host(std::string("\x00\x02\xAB\xCD", 4));
+        LoopbackListener host(AnswerOnce(std::string("\x00\x02\xAB\xCD", 4)));
+        const std::string port = host.Port();
         // Empty IP fields read 0: 127...1 is 127.0.0.1.
-        const CliRun r = Cli({"send", "--ip", "127...1", "--port", host.Port(), "--format", "json",
+        const CliRun r = Cli({"send", "--ip", "127...1", "--port", port.c_str(), "--format", "json",
                               "--timeout-ms", "5000", "01 02 0a"});
         EXPECT_EQ(r.status, kExitOk) << r.err;
         EXPECT_EQ(r.out,
                   "{\"sent\":3,\"reply\":\"0002ABCD\",\"ended\":\"complete\",\"expected\":4}\n");
-        EXPECT_EQ(host.Received(), "\x01\x02\x0A");
+        EXPECT_EQ(ReceivedText(host), "\x01\x02\x0A");
     }
     {
         // A packet text on standard input, as build-json prints it: the final line break goes.
-        OneShotHost host("0004WXYZ");
+        LoopbackListener host(AnswerOnce("0004WXYZ"));
+        const std::string port = host.Port();
         const CliRun r =
-            Cli({"send", "--ip", "127.0.0.1", "--port", host.Port()}, "0A00F1000000{ }DD\n");
+            Cli({"send", "--ip", "127.0.0.1", "--port", port.c_str()}, "0A00F1000000{ }DD\n");
         EXPECT_EQ(r.status, kExitOk) << r.err;
         EXPECT_EQ(r.out, "303030345758595A\n");
-        EXPECT_EQ(host.Received(), std::string("\x0A\x00\xF1\x00\x00\x00{ }\xDD", 10));
+        EXPECT_EQ(ReceivedText(host), std::string("\x0A\x00\xF1\x00\x00\x00{ }\xDD", 10));
     }
 }
 
@@ -454,9 +420,10 @@ TEST(Cli, SendSaysHowTheReplyEnded) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        OneShotHost host(c.reply);
+        LoopbackListener host(AnswerOnce(c.reply));
+        const std::string port = host.Port();
         std::vector<const char*> args = {"send",      "--ip",         "127.0.0.1", "--port",
-                                         host.Port(), "--timeout-ms", "300"};
+                                         port.c_str(), "--timeout-ms", "300"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         args.push_back(c.text);
         const CliRun r = Cli(args);
