@@ -413,57 +413,34 @@ std::string ReplyEndNotice(const SendReport& report, std::string_view detail) {
     return line + "\n";
 }
 
-int RunSend(const Run& r) {
-    if (r.args.positional.size() > 1) return TooManyArguments(r);
-    const auto format = FormatOption(r, {"text", "json"});
-    if (!format) return UsageError(r, "--format must be text or json");
-    SendRequest request;
+/// The request from --ip and --timeout-ms; a usage problem's text when they are no such values.
+std::optional<std::string> ReadSendOptions(const Run& r, SendRequest& request) {
     const std::string_view ip = r.args.Get("--ip").value_or("");
     if (!ParseIpText(ip.empty() ? "..." : ip, request.ipFields, request.ipBlank)) {
-        return UsageError(r, "--ip must be an IPv4 address A.B.C.D (fields 0..255)");
+        return "--ip must be an IPv4 address A.B.C.D (fields 0..255)";
     }
     if (const auto timeout = r.args.Get("--timeout-ms")) {
         int ms = -1;
         const auto [end, ec] =
             std::from_chars(timeout->data(), timeout->data() + timeout->size(), ms);
         if (ec != std::errc() || end != timeout->data() + timeout->size() || ms < 0) {
-            return UsageError(r, "--timeout-ms must be a number of milliseconds, 0 or more");
+            return "--timeout-ms must be a number of milliseconds, 0 or more";
         }
         request.replyTimeoutMs = ms;
     }
-    const std::string port(r.args.Get("--port").value_or(""));
-    request.portText = port;
-    // The checks keep the dialog's order: IP, port, then the message text.
-    std::string text;
-    if (!request.ipBlank && !port.empty()) {
-        auto read = MessageText(r);
-        if (!read) return kExitFailed;
-        text = std::move(*read);
-    }
-    request.messageText = text;
-    const CommandResult result = SendMessageText(request);
-    if (!result.Ok()) return Failure(r.io, result.error, result.detail);
-    const SendReport& report = result.send;
-    const bool json = *format == "json";
-    std::string err;
-    if (report.sent == 0) {
-        err.append(kProgram).append(": nothing was sent: the message text holds no byte\n");
-    } else if (report.ended != ReplyEnd::Complete && !json) {
-        err.append(kProgram).append(": ").append(ReplyEndNotice(report, result.detail));
-    }
-    CommandResult decoded;
-    const bool decode = r.args.Has("--decode") && !report.reply.empty();
-    if (decode) {
-        decoded = DecodeReply(report, kInterfaceAuto);
-    }
-    const bool rows = decode && decoded.Ok() && !decoded.rows.empty();
+    request.portText = r.args.Get("--port").value_or("");  // a view of the argument itself
+    return std::nullopt;
+}
+
+/// The reply as standard output shows it: JSON, the decoded rows, or hex.
+std::string FormatSendReply(const SendReport& report, const CommandResult* rows, bool json) {
     std::string out;
     if (json) {
         std::string scratch;
         out.append(R"({"sent":)").append(std::to_string(report.sent));
-        if (rows) {
+        if (rows != nullptr) {
             out.append(R"(,"rows":)");
-            AppendRowsJson(out, decoded.rows, decoded.rowEncoding, scratch);
+            AppendRowsJson(out, rows->rows, rows->rowEncoding, scratch);
         } else {
             out.append(R"(,"reply":")");
             AppendHex(out, report.reply);
@@ -473,21 +450,57 @@ int RunSend(const Run& r) {
         out.append(report.expected == 0 ? "null" : std::to_string(report.expected));
         if (report.cut) out.append(R"(,"cut":true)");
         out.append("}\n");
-    } else if (rows) {
-        out = FormatRowsTable(decoded.rows, decoded.rowEncoding);
+    } else if (rows != nullptr) {
+        out = FormatRowsTable(rows->rows, rows->rowEncoding);
     } else if (!report.reply.empty()) {
         AppendHex(out, report.reply);
         out += '\n';
     }
-    Write(r.io.err, err);
+    return out;
+}
+
+/// Standard error's notice: nothing sent, or how an incomplete reply ended.
+std::string SendNotice(const CommandResult& result, bool json) {
+    const SendReport& report = result.send;
+    std::string err;
+    if (report.sent == 0) {
+        err.append(kProgram).append(": nothing was sent: the message text holds no byte\n");
+    } else if (report.ended != ReplyEnd::Complete && !json) {
+        err.append(kProgram).append(": ").append(ReplyEndNotice(report, result.detail));
+    }
+    return err;
+}
+
+int RunSend(const Run& r) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    const auto format = FormatOption(r, {"text", "json"});
+    if (!format) return UsageError(r, "--format must be text or json");
+    SendRequest request;
+    if (const auto problem = ReadSendOptions(r, request)) return UsageError(r, *problem);
+    // The checks keep the dialog's order: IP, port, then the message text.
+    std::string text;
+    if (!request.ipBlank && !request.portText.empty()) {
+        auto read = MessageText(r);
+        if (!read) return kExitFailed;
+        text = std::move(*read);
+    }
+    request.messageText = text;
+    const CommandResult result = SendMessageText(request);
+    if (!result.Ok()) return Failure(r.io, result.error, result.detail);
+    const SendReport& report = result.send;
+    const bool json = *format == "json";
+    CommandResult decoded;
+    const bool decode = r.args.Has("--decode") && !report.reply.empty();
+    if (decode) decoded = DecodeReply(report, kInterfaceAuto);
+    const bool rows = decode && decoded.Ok() && !decoded.rows.empty();
+    const std::string out = FormatSendReply(report, rows ? &decoded : nullptr, json);
+    Write(r.io.err, SendNotice(result, json));
     const int written = out.empty() ? kExitOk : WriteOut(r.io, out);
     if (decode && !decoded.Ok()) {
-        const std::string_view why = decoded.outcome == Outcome::NoLengthMatch
-                                         ? "no length form of the reply fits its size"
-                                         : std::string_view(decoded.detail);
-        return Failure(
-            r.io, decoded.outcome == Outcome::NoLengthMatch ? kTextIsoParseError : decoded.error,
-            why);
+        const bool noLength = decoded.outcome == Outcome::NoLengthMatch;
+        return Failure(r.io, noLength ? kTextIsoParseError : decoded.error,
+                       noLength ? std::string_view("no length form of the reply fits its size")
+                                : std::string_view(decoded.detail));
     }
     if (r.args.Has("--expect-reply") && report.ended != ReplyEnd::Complete) return kExitFailed;
     return written;

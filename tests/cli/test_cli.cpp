@@ -315,6 +315,9 @@ TEST(Cli, TablesOfSeveralRunsInOneProcessStayApart) {
     EXPECT_EQ(missing.status, kExitFailed);
     EXPECT_EQ(missing.err,
               "域定义文件有误!\nnosuch: not a shipped table (see tarnwick-cli tables) and not a file\n");
+    const std::string dir = testing::TempDir();
+    EXPECT_EQ(Cli({"check-table", dir.c_str()}).out,
+              dir + ": is a directory, not a table file\n" + dir + ": 1 problem\n");
 }
 
 /// Accepts one connection on 127.0.0.1, answers its first bytes with reply and reads on until
