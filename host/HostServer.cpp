@@ -135,7 +135,8 @@ private:
     bool GiveWay() {
         Connection* newest = nullptr;
         for (const auto& c : m_connections) {
-            if (c->Idle() && c->in.empty() && (newest == nullptr || c->accepted >= newest->accepted)) {
+            const bool idle = c->Idle() && c->in.empty();
+            if (idle && (newest == nullptr || c->accepted >= newest->accepted)) {
                 newest = c.get();
             }
         }

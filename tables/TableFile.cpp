@@ -108,7 +108,8 @@ TableLoad LoadTableText(std::string_view text) {
                        ": a NUL byte; a table file is text (UTF-8)");
     }
     std::size_t at = 0;
-    if (const std::string_view enc = DeclaredEncoding(text, i, at); !enc.empty() && !IsUtf8Name(enc)) {
+    const std::string_view enc = DeclaredEncoding(text, i, at);
+    if (!enc.empty() && !IsUtf8Name(enc)) {
         return Refused("offset " + std::to_string(at) + ": the file declares encoding \"" +
                        std::string(enc) +
                        "\", but table files are read as UTF-8 only; convert the file to UTF-8 "

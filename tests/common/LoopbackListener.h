@@ -21,7 +21,8 @@ inline constexpr int kListenerWaitMs = 5000;
 /// What the listener does with its one connection.
 struct ListenerBehaviour {
     std::size_t readBytes = 0;       // read this many bytes (or until the client closes)
-    std::vector<std::vector<std::uint8_t>> replyPieces;  // then send these, a short pause between them
+    // then send these, a short pause between them
+    std::vector<std::vector<std::uint8_t>> replyPieces;
     bool closeAfterReply = false;    // then close at once, or wait for the client to close
     bool resetAfterReply = false;    // then reset the connection
 };
