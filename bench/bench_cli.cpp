@@ -50,10 +50,6 @@ const std::string& Input() {
     return input;
 }
 
-void ParseLine(std::string_view text, int mode, CommandResult& result) {
-    ParseIso8583Text(text, mode, result);
-}
-
 /// Baseline: the parse command alone, one reused result, over the same lines.
 void BM_ParseCommandOverLines(benchmark::State& state) {
     const std::string& input = Input();
@@ -81,7 +77,7 @@ void BM_EachLineJson(benchmark::State& state) {
     out.reserve(2 << 20);
     std::size_t bytesOut = 0;
     for (auto _ : state) {
-        EachLineJson batch(ParseLine, kInterfaceAuto);
+        EachLineJson batch(EachLineOptions{});
         for (std::size_t at = 0; at < input.size(); at += 1 << 20) {
             batch.Feed(std::string_view(input).substr(at, 1 << 20), out);
             bytesOut += out.size();

@@ -35,25 +35,15 @@ const std::string& Input() {
     return input;
 }
 
-void Plain(std::string_view text, int mode, CommandResult& result) {
-    ParseIso8583Text(text, mode, ParseOptions{}, result);
-}
-void WithTlv(std::string_view text, int mode, CommandResult& result) {
-    ParseIso8583Text(text, mode, ParseOptions{true, false}, result);
-}
-void WithTlvMasked(std::string_view text, int mode, CommandResult& result) {
-    ParseIso8583Text(text, mode, ParseOptions{true, true}, result);
-}
-
 /// --each-line --format json: arg 0 plain, 1 with --tlv, 2 with --tlv --mask.
 void BM_EachLineJsonField55(benchmark::State& state) {
-    constexpr LineCommand kCommands[] = {Plain, WithTlv, WithTlvMasked};
-    const LineCommand command = kCommands[state.range(0)];
+    EachLineOptions options;
+    options.parse = ParseOptions{state.range(0) >= 1, state.range(0) == 2};
     const std::string& input = Input();
     std::string out;
     out.reserve(2 << 20);
     for (auto _ : state) {
-        EachLineJson batch(command, kInterfaceAuto);
+        EachLineJson batch(options);
         for (std::size_t at = 0; at < input.size(); at += 1 << 20) {
             batch.Feed(std::string_view(input).substr(at, 1 << 20), out);
             out.clear();

@@ -43,6 +43,7 @@ struct Arguments {
     std::vector<std::pair<std::string_view, std::string_view>> options;  // last one wins
     std::vector<std::string_view> positional;
     bool help = false;
+    bool version = false;
 
     [[nodiscard]] std::optional<std::string_view> Get(std::string_view name) const {
         std::optional<std::string_view> found;
@@ -151,44 +152,37 @@ int TooManyArguments(const Run& r) { return UsageError(r, "too many arguments");
 
 // ---- parse-iso8583 and parse-trade
 
-void ParseTradeLine(std::string_view text, int, CommandResult& result) {
-    ParseTradeText(text, result);
+/// --jobs N, or the machine's cores; false when N is no count of threads.
+bool JobsOption(const Run& r, unsigned& jobs) {
+    jobs = DefaultJobs();
+    const auto text = r.args.Get("--jobs");
+    if (!text) return true;
+    const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), jobs);
+    return ec == std::errc() && end == text->data() + text->size() && jobs >= 1 && jobs <= 256;
 }
 
-int RunParse(const Run& r, LineCommand command, int mode) {
-    if (r.args.positional.size() > 1) return TooManyArguments(r);
-    const auto format = FormatOption(r, {"table", "json"});
-    if (!format) return UsageError(r, "--format must be table or json");
-    if (r.args.Has("--jobs") && !r.args.Has("--each-line")) {
-        return UsageError(r, "--jobs applies to --each-line only");
+int RunEachLineCommand(const Run& r, const EachLineOptions& options,
+                       std::string_view format) {
+    if (r.args.Has("--format") && format != "json") {
+        return UsageError(r, "--each-line writes JSON lines; --format table does not apply");
     }
-    if (r.args.Has("--each-line")) {
-        if (r.args.Has("--format") && *format != "json") {
-            return UsageError(r, "--each-line writes JSON lines; --format table does not apply");
-        }
-        if (!r.args.positional.empty() && r.args.positional[0] != "-") {
-            EachLineJson batch(command, mode);
-            std::string out;
-            batch.Feed(r.args.positional[0], out);
-            batch.Finish(out);
-            return WriteOut(r.io, out);
-        }
-        unsigned jobs = DefaultJobs();
-        if (const auto text = r.args.Get("--jobs")) {
-            const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), jobs);
-            if (ec != std::errc() || end != text->data() + text->size() || jobs < 1 || jobs > 256) {
-                return UsageError(r, "--jobs must be a number from 1 to 256");
-            }
-        }
-        return RunEachLineJobs(r.io.in, r.io.out, command, mode, jobs);
+    if (!r.args.positional.empty() && r.args.positional[0] != "-") {
+        EachLineJson batch(options);
+        std::string out;
+        batch.Feed(r.args.positional[0], out);
+        batch.Finish(out);
+        return WriteOut(r.io, out);
     }
-    const auto text = MessageText(r);
-    if (!text) return kExitFailed;
-    CommandResult result;
-    command(*text, mode, result);
+    unsigned jobs = 1;
+    if (!JobsOption(r, jobs)) return UsageError(r, "--jobs must be a number from 1 to 256");
+    return RunEachLineJobs(r.io.in, r.io.out, options, jobs);
+}
+
+/// The rows of one decoded text, or its failure, in the chosen format.
+int WriteParseResult(const Run& r, const CommandResult& result, std::string_view format) {
     switch (result.outcome) {
         case Outcome::Failed:
-            if (*format == "json" && result.failure.Known()) {
+            if (format == "json" && result.failure.Known()) {
                 std::string out;
                 std::string scratch;
                 AppendFailureJson(out, result, scratch);
@@ -206,7 +200,7 @@ int RunParse(const Run& r, LineCommand command, int mode) {
             break;
     }
     Write(r.io.err, WarningLines(result));
-    if (*format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
+    if (format == "table") return WriteOut(r.io, FormatRowsTable(result.rows, result.rowEncoding));
     std::string out = R"({"rows":)";
     std::string scratch;
     AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);
@@ -215,47 +209,61 @@ int RunParse(const Run& r, LineCommand command, int mode) {
     return WriteOut(r.io, out);
 }
 
+int RunParse(const Run& r, const EachLineOptions& options) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    const auto format = FormatOption(r, {"table", "json"});
+    if (!format) return UsageError(r, "--format must be table or json");
+    if (r.args.Has("--jobs") && !r.args.Has("--each-line")) {
+        return UsageError(r, "--jobs applies to --each-line only");
+    }
+    if (r.args.Has("--each-line")) return RunEachLineCommand(r, options, *format);
+    const auto text = MessageText(r);
+    if (!text) return kExitFailed;
+    // The rows' titles point into the decoder's table: it lives until they are written.
+    LineDecoder decoder(options);
+    CommandResult result;
+    decoder.Decode(*text, result);
+    return WriteParseResult(r, result, *format);
+}
+
 int RunParseIso8583(const Run& r) {
-    // The batch form passes one int: the interface type, and the row options as flags above it.
-    int flags = 0;
-    if (r.args.Has("--tlv")) flags |= kParseTlvFlag;
-    if (r.args.Has("--mask")) flags |= kParseMaskFlag;
+    EachLineOptions options;
+    options.parse = ParseOptions{r.args.Has("--tlv"), r.args.Has("--mask")};
     if (const auto table = r.args.Get("--table")) {
         if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
-        if (!UseCliTable(*table, r.io)) return kExitFailed;
-        if (r.args.Has("--tlv") && !CliTableHasTlvField()) {
+        const std::optional<FieldTable> loaded = LoadCliTable(*table, r.io);
+        if (!loaded) return kExitFailed;
+        if (r.args.Has("--tlv") && !TableHasTlvField(*loaded)) {
             Write(r.io.err, std::string(kProgram) +
                                 ": warning: --tlv: the table marks no field as TLV data; no field "
                                 "is decoded tag by tag\n");
         }
-        return RunParse(r, ParseWithCliTable, flags);
+        options.table = &*loaded;
+        return RunParse(r, options);
     }
     const std::string_view mode = r.args.Get("--mode").value_or("auto");
-    int interfaceType;
     if (mode == "auto") {
-        interfaceType = kInterfaceAuto;
+        options.interfaceType = kInterfaceAuto;
     } else if (mode == "64") {
-        interfaceType = kInterface64;
+        options.interfaceType = kInterface64;
     } else if (mode == "128") {
-        interfaceType = kInterface128;
+        options.interfaceType = kInterface128;
     } else {
         return UsageError(r, "--mode must be auto, 64 or 128");
     }
-    return RunParse(
-        r,
-        [](std::string_view text, int m, CommandResult& result) {
-            const ParseOptions options{(m & kParseTlvFlag) != 0, (m & kParseMaskFlag) != 0};
-            ParseIso8583Text(text, m & 0xFF, options, result);
-        },
-        interfaceType | flags);
+    return RunParse(r, options);
 }
 
-int RunParseTrade(const Run& r) { return RunParse(r, ParseTradeLine, 0); }
-
-void ParseJsonLine(std::string_view text, int, CommandResult& result) {
-    ParseJsonPacketText(text, result);
+int RunParseTrade(const Run& r) {
+    EachLineOptions options;
+    options.form = LineForm::Trade;
+    return RunParse(r, options);
 }
-int RunParseJson(const Run& r) { return RunParse(r, ParseJsonLine, 0); }
+int RunParseJson(const Run& r) {
+    EachLineOptions options;
+    options.form = LineForm::JsonPacket;
+    return RunParse(r, options);
+}
 int RunDecodeTlv(const Run& r) {
     if (r.args.positional.size() > 1) return TooManyArguments(r);
     const auto format = FormatOption(r, {"table", "json"});
@@ -410,57 +418,34 @@ std::string ReplyEndNotice(const SendReport& report, std::string_view detail) {
     return line + "\n";
 }
 
-int RunSend(const Run& r) {
-    if (r.args.positional.size() > 1) return TooManyArguments(r);
-    const auto format = FormatOption(r, {"text", "json"});
-    if (!format) return UsageError(r, "--format must be text or json");
-    SendRequest request;
+/// The request from --ip and --timeout-ms; a usage problem's text when they are no such values.
+std::optional<std::string> ReadSendOptions(const Run& r, SendRequest& request) {
     const std::string_view ip = r.args.Get("--ip").value_or("");
     if (!ParseIpText(ip.empty() ? "..." : ip, request.ipFields, request.ipBlank)) {
-        return UsageError(r, "--ip must be an IPv4 address A.B.C.D (fields 0..255)");
+        return "--ip must be an IPv4 address A.B.C.D (fields 0..255)";
     }
     if (const auto timeout = r.args.Get("--timeout-ms")) {
         int ms = -1;
         const auto [end, ec] =
             std::from_chars(timeout->data(), timeout->data() + timeout->size(), ms);
         if (ec != std::errc() || end != timeout->data() + timeout->size() || ms < 0) {
-            return UsageError(r, "--timeout-ms must be a number of milliseconds, 0 or more");
+            return "--timeout-ms must be a number of milliseconds, 0 or more";
         }
         request.replyTimeoutMs = ms;
     }
-    const std::string port(r.args.Get("--port").value_or(""));
-    request.portText = port;
-    // The checks keep the dialog's order: IP, port, then the message text.
-    std::string text;
-    if (!request.ipBlank && !port.empty()) {
-        auto read = MessageText(r);
-        if (!read) return kExitFailed;
-        text = std::move(*read);
-    }
-    request.messageText = text;
-    const CommandResult result = SendMessageText(request);
-    if (!result.Ok()) return Failure(r.io, result.error, result.detail);
-    const SendReport& report = result.send;
-    const bool json = *format == "json";
-    std::string err;
-    if (report.sent == 0) {
-        err.append(kProgram).append(": nothing was sent: the message text holds no byte\n");
-    } else if (report.ended != ReplyEnd::Complete && !json) {
-        err.append(kProgram).append(": ").append(ReplyEndNotice(report, result.detail));
-    }
-    CommandResult decoded;
-    const bool decode = r.args.Has("--decode") && !report.reply.empty();
-    if (decode) {
-        decoded = DecodeReply(report, kInterfaceAuto);
-    }
-    const bool rows = decode && decoded.Ok() && !decoded.rows.empty();
+    request.portText = r.args.Get("--port").value_or("");  // a view of the argument itself
+    return std::nullopt;
+}
+
+/// The reply as standard output shows it: JSON, the decoded rows, or hex.
+std::string FormatSendReply(const SendReport& report, const CommandResult* rows, bool json) {
     std::string out;
     if (json) {
         std::string scratch;
         out.append(R"({"sent":)").append(std::to_string(report.sent));
-        if (rows) {
+        if (rows != nullptr) {
             out.append(R"(,"rows":)");
-            AppendRowsJson(out, decoded.rows, decoded.rowEncoding, scratch);
+            AppendRowsJson(out, rows->rows, rows->rowEncoding, scratch);
         } else {
             out.append(R"(,"reply":")");
             AppendHex(out, report.reply);
@@ -470,21 +455,57 @@ int RunSend(const Run& r) {
         out.append(report.expected == 0 ? "null" : std::to_string(report.expected));
         if (report.cut) out.append(R"(,"cut":true)");
         out.append("}\n");
-    } else if (rows) {
-        out = FormatRowsTable(decoded.rows, decoded.rowEncoding);
+    } else if (rows != nullptr) {
+        out = FormatRowsTable(rows->rows, rows->rowEncoding);
     } else if (!report.reply.empty()) {
         AppendHex(out, report.reply);
         out += '\n';
     }
-    Write(r.io.err, err);
+    return out;
+}
+
+/// Standard error's notice: nothing sent, or how an incomplete reply ended.
+std::string SendNotice(const CommandResult& result, bool json) {
+    const SendReport& report = result.send;
+    std::string err;
+    if (report.sent == 0) {
+        err.append(kProgram).append(": nothing was sent: the message text holds no byte\n");
+    } else if (report.ended != ReplyEnd::Complete && !json) {
+        err.append(kProgram).append(": ").append(ReplyEndNotice(report, result.detail));
+    }
+    return err;
+}
+
+int RunSend(const Run& r) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    const auto format = FormatOption(r, {"text", "json"});
+    if (!format) return UsageError(r, "--format must be text or json");
+    SendRequest request;
+    if (const auto problem = ReadSendOptions(r, request)) return UsageError(r, *problem);
+    // The checks keep the dialog's order: IP, port, then the message text.
+    std::string text;
+    if (!request.ipBlank && !request.portText.empty()) {
+        auto read = MessageText(r);
+        if (!read) return kExitFailed;
+        text = std::move(*read);
+    }
+    request.messageText = text;
+    const CommandResult result = SendMessageText(request);
+    if (!result.Ok()) return Failure(r.io, result.error, result.detail);
+    const SendReport& report = result.send;
+    const bool json = *format == "json";
+    CommandResult decoded;
+    const bool decode = r.args.Has("--decode") && !report.reply.empty();
+    if (decode) decoded = DecodeReply(report, kInterfaceAuto);
+    const bool rows = decode && decoded.Ok() && !decoded.rows.empty();
+    const std::string out = FormatSendReply(report, rows ? &decoded : nullptr, json);
+    Write(r.io.err, SendNotice(result, json));
     const int written = out.empty() ? kExitOk : WriteOut(r.io, out);
     if (decode && !decoded.Ok()) {
-        const std::string_view why = decoded.outcome == Outcome::NoLengthMatch
-                                         ? "no length form of the reply fits its size"
-                                         : std::string_view(decoded.detail);
-        return Failure(
-            r.io, decoded.outcome == Outcome::NoLengthMatch ? kTextIsoParseError : decoded.error,
-            why);
+        const bool noLength = decoded.outcome == Outcome::NoLengthMatch;
+        return Failure(r.io, noLength ? kTextIsoParseError : decoded.error,
+                       noLength ? std::string_view("no length form of the reply fits its size")
+                                : std::string_view(decoded.detail));
     }
     if (r.args.Has("--expect-reply") && report.ended != ReplyEnd::Complete) return kExitFailed;
     return written;
@@ -516,7 +537,8 @@ constexpr OptionSpec kSendOptions[] = {
 constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
-    {"--idle-timeout", true}, {"--table", true}, {"--json", false}};
+    {"--idle-timeout", true}, {"--table", true}, {"--json", false},
+    {"--connection-idle", true}};
 
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
@@ -722,7 +744,7 @@ const Subcommand kSubcommands[] = {
     {"serve", "a simulated host that answers requests by rules",
      "tarnwick-cli serve --port P [--bind A.B.C.D]\n"
      "       [--mode auto|64|128 | --table T | --trade | --json] [--rules FILE] [--count N]\n"
-     "       [--idle-timeout S]",
+     "       [--idle-timeout S] [--connection-idle S]",
      kServeHelp, kServeOptions, RunServe},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},
@@ -738,12 +760,15 @@ std::string GlobalUsage() {
         text.append(c.summary).append("\n");
     }
     text.append(
-        "\nRun 'tarnwick-cli COMMAND --help' for a command's options.\n"
+        "\nRun 'tarnwick-cli COMMAND --help' (or -h) for a command's options; --version prints\n"
+        "the program's version.\n"
         "Exit status: 0 success; 1 the command failed (the system's message text is the first\n"
         "line on standard error, a detail line may follow); 2 usage error; 3 parse-iso8583\n"
         "--mode auto found no length form that fits.\n");
     return text;
 }
+
+std::string VersionLine() { return std::string(kProgram) + " " + TARNWICK_VERSION + "\n"; }
 
 std::string CommandHelp(const Subcommand& c) {
     return "usage: " + std::string(c.synopsis) + "\n\n" + std::string(c.help);
@@ -763,6 +788,14 @@ std::optional<std::string> ParseArguments(const Subcommand& c, int argc, const c
     bool optionsEnd = false;
     for (int i = 2; i < argc; ++i) {
         const std::string_view a = argv[i];
+        if (!optionsEnd && (a == "--help" || a == "-h")) {
+            args.help = true;
+            continue;
+        }
+        if (!optionsEnd && a == "--version") {
+            args.version = true;
+            continue;
+        }
         if (optionsEnd || a == "-" || !a.starts_with("--")) {
             if (!optionsEnd && a.size() > 1 && a[0] == '-' && a != "-") {
                 return "unknown option '" + std::string(a) + "'";
@@ -772,10 +805,6 @@ std::optional<std::string> ParseArguments(const Subcommand& c, int argc, const c
         }
         if (a == "--") {
             optionsEnd = true;
-            continue;
-        }
-        if (a == "--help") {
-            args.help = true;
             continue;
         }
         const std::size_t eq = a.find('=');
@@ -807,6 +836,10 @@ int RunCli(int argc, const char* const* argv, const CliStreams& io) {
         return kExitUsage;
     }
     const std::string_view first = argv[1];
+    if (first == "--version") {
+        Write(io.out, VersionLine());
+        return kExitOk;
+    }
     if (first == "--help" || first == "-h" || first == "help") {
         const Subcommand* c = argc > 2 ? FindSubcommand(argv[2]) : nullptr;
         Write(io.out, c != nullptr ? CommandHelp(*c) : GlobalUsage());
@@ -825,6 +858,10 @@ int RunCli(int argc, const char* const* argv, const CliStreams& io) {
     }
     if (args.help) {
         Write(io.out, CommandHelp(*c));
+        return kExitOk;
+    }
+    if (args.version) {
+        Write(io.out, VersionLine());
         return kExitOk;
     }
     return c->run(run);

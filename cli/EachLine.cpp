@@ -8,6 +8,8 @@
 #include "cli/Output.h"
 #include "cli/ResultJson.h"
 #include "codec/Texts.h"
+#include "trade/ParseJsonPacket.h"
+#include "trade/TradeCommands.h"
 
 namespace {
 
@@ -18,12 +20,47 @@ constexpr std::size_t kWriteBlock = 1 << 20;
 // command still refuses it as too long while a line without end cannot exhaust memory.
 constexpr std::size_t kLineKeep = kMaxMessageText + 1;
 
+bool WhiteSpaceOnly(std::string_view text) {
+    return text.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
+}
+
 }  // namespace
+
+LineDecoder::LineDecoder(const EachLineOptions& options) : m_options(options) {
+    if (options.form == LineForm::Iso8583 && options.table != nullptr) {
+        m_table = std::make_unique<TableDecoder>(*options.table);
+    }
+}
+
+LineDecoder::LineDecoder(LineCommand command) : m_command(command) {}
+
+LineDecoder::~LineDecoder() = default;
+
+void LineDecoder::Decode(std::string_view text, CommandResult& result) {
+    if (m_command != nullptr) return m_command(text, result);
+    switch (m_options.form) {
+        case LineForm::Iso8583:
+            if (m_table != nullptr) return m_table->Parse(text, result, m_options.parse);
+            return ParseIso8583Text(text, m_options.interfaceType, m_options.parse, result);
+        case LineForm::Trade:
+            return ParseTradeText(text, result);
+        case LineForm::JsonPacket:
+            return ParseJsonPacketText(text, result);
+    }
+}
 
 void EachLineJson::Line(std::string_view line, std::string& out) {
     // Every line, a blank one included, gives one output line: output line N is input line N.
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    m_command(line, m_mode, m_result);
+    // A line of white space alone holds no message: it is an empty text, "报文为空!".
+    if (WhiteSpaceOnly(line)) line = {};
+    m_decoder.Decode(line, m_result);
+    if (line.size() > kMaxMessageText && m_result.outcome == Outcome::Failed &&
+        m_result.failure.reason.empty()) {
+        // The line was kept only up to one character more than a command takes.
+        m_result.failure.reason =
+            "the line is longer than " + std::to_string(kMaxMessageText) + " characters";
+    }
     switch (m_result.outcome) {
         case Outcome::Ok:
             out.append(R"({"rows":)");
@@ -70,8 +107,8 @@ void EachLineJson::Finish(std::string& out) {
     m_partial.clear();
 }
 
-int RunEachLine(std::FILE* in, std::FILE* out, LineCommand command, int mode) {
-    EachLineJson batch(command, mode);
+int RunEachLine(std::FILE* in, std::FILE* out, const EachLineOptions& options) {
+    EachLineJson batch(options);
     std::vector<char> block(kReadBlock);
     std::string text;
     text.reserve(kWriteBlock + kWriteBlock / 2);

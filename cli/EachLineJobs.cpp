@@ -79,8 +79,9 @@ private:
 
 unsigned DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
 
-int RunEachLineJobs(std::FILE* in, std::FILE* out, LineCommand command, int mode, unsigned jobs) {
-    if (jobs <= 1) return RunEachLine(in, out, command, mode);
+int RunEachLineJobs(std::FILE* in, std::FILE* out, const EachLineOptions& options,
+                    unsigned jobs) {
+    if (jobs <= 1) return RunEachLine(in, out, options);
     // A ring of blocks: the reader fills them in input order, the workers convert them in that
     // order, and the blocks' outputs are written in that order too; at most 2 per worker are
     // held, so memory stays bounded whatever the input's length.
@@ -99,8 +100,9 @@ int RunEachLineJobs(std::FILE* in, std::FILE* out, LineCommand command, int mode
 
     const auto work = [&] {
         // Blocks end at a line end, so one converter serves every block of a worker; Finish
-        // converts the input's last line when it lacks its end.
-        EachLineJson lines(command, mode);
+        // converts the input's last line when it lacks its end. Each worker's converter holds
+        // its own decoder.
+        EachLineJson lines(options);
         for (;;) {
             std::unique_lock lock(mutex);
             changed.wait(lock, [&] { return taken < filled || end; });

@@ -10,5 +10,5 @@
 
 /// As RunEachLine, with up to jobs threads converting blocks of lines at once; the output is the
 /// same, line for line and in order. Input and output held at a time are bounded by the jobs.
-[[nodiscard]] int RunEachLineJobs(std::FILE* in, std::FILE* out, LineCommand command, int mode,
+[[nodiscard]] int RunEachLineJobs(std::FILE* in, std::FILE* out, const EachLineOptions& options,
                                   unsigned jobs);

@@ -8,10 +8,17 @@ void AppendFailureJson(std::string& out, const CommandResult& result, std::strin
     out.append(R"({"error":)");
     AppendJsonString(out, result.error);
     if (result.failure.Known()) {
-        out.append(R"(,"field":)").append(std::to_string(result.failure.field));
-        out.append(R"(,"offset":)").append(std::to_string(result.failure.offset));
-        out.append(R"(,"reason":)");
-        AppendJsonString(out, result.failure.reason);
+        // What is not known is left out: a failure before field 1 names no field.
+        if (result.failure.field >= 0) {
+            out.append(R"(,"field":)").append(std::to_string(result.failure.field));
+        }
+        if (result.failure.offset >= 0) {
+            out.append(R"(,"offset":)").append(std::to_string(result.failure.offset));
+        }
+        if (!result.failure.reason.empty()) {
+            out.append(R"(,"reason":)");
+            AppendJsonString(out, result.failure.reason);
+        }
         if (result.failedRows == FailedRows::Partial) {
             out.append(R"(,"rows":)");
             AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);

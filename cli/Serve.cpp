@@ -7,14 +7,14 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Output.h"
 #include "cli/TableCommands.h"
+#include "codec/FileRead.h"
 #include "host/HostServer.h"
 
 namespace {
-
-constexpr std::size_t kMaxRulesFile = std::size_t{1} << 20;
 
 std::optional<std::string_view> Get(const CliOptionList& options, std::string_view name) {
     std::optional<std::string_view> found;
@@ -30,25 +30,32 @@ bool ReadNumber(std::string_view text, T low, T high, T& value) {
     return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
 }
 
-std::optional<std::string> ReadFile(std::string_view path, std::string& why) {
-    std::FILE* f = std::fopen(std::string(path).c_str(), "rb");
-    if (f == nullptr) {
-        why = "cannot open " + std::string(path);
-        return std::nullopt;
+/// The rules file's text (the one bounded reader: a regular file of at most 1 MiB).
+std::optional<std::string> ReadRulesFile(std::string_view path, std::string& why) {
+    FileRead read = ReadBoundedFile(std::string(path));
+    switch (read.status) {
+        case FileReadStatus::Ok:
+            return std::move(read.text);
+        case FileReadStatus::CannotOpen:
+            why = "cannot open " + std::string(path);
+            break;
+        case FileReadStatus::CannotRead:
+            why = "cannot read " + std::string(path);
+            break;
+        case FileReadStatus::Directory:
+            why = "is a directory, not a rules file";
+            break;
+        case FileReadStatus::Fifo:
+            why = "is a FIFO, not a regular file";
+            break;
+        case FileReadStatus::Special:
+            why = "is a device or other special file, not a regular file";
+            break;
+        case FileReadStatus::TooLarge:
+            why = "the rules file is over 1 MiB";
+            break;
     }
-    std::string text;
-    char block[4096];
-    std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0 && text.size() <= kMaxRulesFile) {
-        text.append(block, n);
-    }
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed || text.size() > kMaxRulesFile) {
-        why = failed ? "cannot read " + std::string(path) : "the rules file is over 1 MiB";
-        return std::nullopt;
-    }
-    return text;
+    return std::nullopt;
 }
 
 /// UTC time with milliseconds: 2026-01-31T12:00:00.123Z.
@@ -128,14 +135,19 @@ const std::string_view kServeHelp =
     "                    Values: digits for BCD fields, characters for text, hex for binary.\n"
     "  --count N         stop after N requests (bad ones included)\n"
     "  --idle-timeout S  stop after S seconds without traffic\n"
+    "  --connection-idle S  close a connection that sends nothing (or stops inside a request)\n"
+    "                    for S seconds (default 10). Of 256 connections at most: when all are\n"
+    "                    taken, the newest idle one (no request begun, no answer pending) gives\n"
+    "                    way to a new one, logged with ended \"dropped\"\n"
     "The default answer echoes the request's fields in its form, with the message type's\n"
     "response form (0200 gives 0210) and field 39 \"00\"; TPDU addresses are swapped. \"close\"\n"
     "closes without an answer, \"garbage\" answers FFFFFFFFDEADBEEF. Log lines:\n"
-    "{\"time\",\"peer\",\"type\",\"request\":[rows],\"reply\":[rows],\"ended\"} with ended "
-    "answered,\n"
-    "garbage, closed or unanswered; bad requests (malformed length, over 64 KiB, truncated,\n"
-    "not whole within 10 s, undecodable) add \"error\" and \"bytes\". A malformed or oversized\n"
-    "length ends its connection; other connections are not affected.\n";
+    "{\"time\",\"peer\",\"type\",\"request\":[rows],\"reply\":[rows],\"ended\"} with ended\n"
+    "answered, garbage, closed, unanswered, idle (closed after --connection-idle) or\n"
+    "dropped (gave way to a new connection); bad requests (malformed length, over 64 KiB,\n"
+    "truncated, not whole within 10 s, undecodable) and idle or dropped connections add\n"
+    "\"error\" and \"bytes\". A malformed or oversized length ends its connection; other\n"
+    "connections are not affected.\n";
 
 int RunServeCommand(const CliOptionList& options, const CliStreams& io,
                     const std::function<int(std::string_view)>& usageError) {
@@ -186,14 +198,33 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
         }
         o.idleTimeoutMs = seconds * 1000;
     }
+    if (const auto idle = Get(options, "--connection-idle")) {
+        int seconds = 0;
+        if (!ReadNumber(*idle, 1, 86400, seconds)) {
+            return usageError("--connection-idle must be a number of seconds, 1..86400");
+        }
+        o.connectionIdleMs = seconds * 1000;
+    }
     std::string why;
     if (const auto rules = Get(options, "--rules")) {
-        const auto text = ReadFile(*rules, why);
+        const auto text = ReadRulesFile(*rules, why);
         if (!text || !ParseSimRules(*text, o.rules, why)) {
             std::fprintf(io.err, "tarnwick-cli serve: --rules %.*s: %s\n",
                          static_cast<int>(rules->size()), rules->data(), why.c_str());
             return kExitFailed;
         }
+        // A rule that can never be applied would close every request it matches unanswered.
+        const std::vector<std::string> problems = CheckSimRules(o.rules, o.form, o.table);
+        for (const std::string& p : problems) {
+            std::fprintf(io.err, "tarnwick-cli serve: --rules %.*s: %s\n",
+                         static_cast<int>(rules->size()), rules->data(), p.c_str());
+        }
+        if (!problems.empty()) return kExitFailed;
+    }
+    if (!AnswersCarryResponseCode(o.form, o.table)) {
+        std::fprintf(io.err,
+                     "tarnwick-cli serve: note: the form defines no field 39: answers carry no "
+                     "response code\n");
     }
     o.listening = [&](std::uint16_t p) {
         std::fprintf(io.err, "tarnwick-cli: serving on %s:%u\n", o.address.c_str(),

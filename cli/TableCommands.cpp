@@ -7,16 +7,8 @@
 
 #include "codec/Texts.h"
 #include "tables/TableFile.h"
-#include "iso/ParseIso8583.h"
 
 namespace {
-
-/// The table of this run's parse-iso8583 --table; read only once it is loaded, so that batch
-/// workers may share it.
-std::optional<FieldTable>& CliTable() {
-    static std::optional<FieldTable> table;
-    return table;
-}
 
 void Write(std::FILE* f, std::string_view text) { std::fwrite(text.data(), 1, text.size(), f); }
 
@@ -46,7 +38,9 @@ std::optional<FieldTable> LoadCliTable(std::string_view nameOrFile, const CliStr
     if (!load.Ok()) {
         std::string text(kTextTableFileError);
         text += '\n';
-        for (const std::string& p : load.problems) text.append(p).append("\n");
+        for (const std::string& p : load.problems) {
+            text.append(nameOrFile).append(": ").append(p).append("\n");
+        }
         Write(io.err, text);
         return std::nullopt;
     }
@@ -54,26 +48,11 @@ std::optional<FieldTable> LoadCliTable(std::string_view nameOrFile, const CliStr
     return std::move(load.table);
 }
 
-bool UseCliTable(std::string_view nameOrFile, const CliStreams& io) {
-    auto table = LoadCliTable(nameOrFile, io);
-    if (!table) return false;
-    CliTable() = std::move(table);
-    return true;
-}
-
-bool CliTableHasTlvField() {
-    if (!CliTable()) return false;
-    for (const FieldDef& f : CliTable()->fields) {
+bool TableHasTlvField(const FieldTable& table) {
+    for (const FieldDef& f : table.fields) {
         if (f.tlv) return true;
     }
     return false;
-}
-
-void ParseWithCliTable(std::string_view text, int flags, CommandResult& result) {
-    // One decoder (field buffers) per thread, all reading the one table.
-    thread_local TableDecoder decoder(*CliTable());
-    decoder.Parse(text, result,
-                  ParseOptions{(flags & kParseTlvFlag) != 0, (flags & kParseMaskFlag) != 0});
 }
 
 int ListTables(const CliStreams& io) {

@@ -5,27 +5,16 @@
 #include <string_view>
 
 #include "cli/Cli.h"
-#include "iso/CommandResult.h"
 #include "codec/FieldTable.h"
 
-/// Loads the table for parse-iso8583 --table (a shipped table's NAME, else a FILE). False when
-/// it has problems: "域定义文件有误!" and one line per problem stand on io.err.
-[[nodiscard]] bool UseCliTable(std::string_view nameOrFile, const CliStreams& io);
-
-/// Loads a table as UseCliTable does, for a command of its own. Empty when it has problems
-/// (reported on io.err as by UseCliTable).
+/// Loads the table of a --table option: a shipped table's name or file name, else a FILE. Empty
+/// when it has problems: "域定义文件有误!" and one line per problem, each after the name, stand on
+/// io.err.
 [[nodiscard]] std::optional<FieldTable> LoadCliTable(std::string_view nameOrFile,
                                                      const CliStreams& io);
 
-/// Whether the table UseCliTable loaded marks any field as TLV data (what --tlv decodes).
-[[nodiscard]] bool CliTableHasTlvField();
-
-/// Row options of the batch form's one int (kParseTlvFlag, kParseMaskFlag).
-inline constexpr int kParseTlvFlag = 0x100;
-inline constexpr int kParseMaskFlag = 0x200;
-
-/// Decodes a message text with the table UseCliTable loaded (the batch form; flags: row options).
-void ParseWithCliTable(std::string_view text, int flags, CommandResult& result);
+/// Whether the table marks any field as TLV data (what --tlv decodes).
+[[nodiscard]] bool TableHasTlvField(const FieldTable& table);
 
 /// tarnwick-cli tables: one line per shipped table: name, file, bits, framing, title.
 [[nodiscard]] int ListTables(const CliStreams& io);

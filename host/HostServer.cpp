@@ -25,6 +25,8 @@ struct Connection {
     std::vector<std::uint8_t> in;
     std::vector<std::uint8_t> out;
     std::size_t outAt = 0;
+    Clock::time_point accepted{};      // when the connection was accepted
+    Clock::time_point lastTraffic{};   // when a byte last came or went
     Clock::time_point requestStart{};  // when the first byte of the pending request came
     bool waiting = false;              // a delayed answer is due at `due`
     Clock::time_point due{};
@@ -34,6 +36,10 @@ struct Connection {
     bool dead = false;
 
     [[nodiscard]] bool Unsent() const { return outAt < out.size(); }
+    /// Nothing of the host's is pending: no answer waits or is unsent.
+    [[nodiscard]] bool Idle() const {
+        return !dead && !waiting && !Unsent() && !closeWhenSent;
+    }
 };
 
 class Server {
@@ -111,8 +117,11 @@ private:
         for (;;) {
             auto c = std::make_unique<Connection>();
             if (!m_listener.Accept(c->socket, c->peer)) return;
-            m_lastActivity = Clock::now();
-            if (m_connections.size() >= m_o.maxConnections) {
+            const auto now = Clock::now();
+            m_lastActivity = now;
+            c->accepted = now;
+            c->lastTraffic = now;
+            if (LiveConnections() >= m_o.maxConnections && !GiveWay()) {
                 Log(*c, nullptr, "unanswered", "too many connections; closed at once", 0);
                 continue;
             }
@@ -120,7 +129,33 @@ private:
         }
     }
 
+    /// Frees a slot for a new connection: the newest idle connection (nothing received of a
+    /// request, no answer pending) is closed, so that connections that only hold a slot cannot
+    /// lock others out, while the longer-standing ones keep theirs. False when none is idle.
+    bool GiveWay() {
+        Connection* newest = nullptr;
+        for (const auto& c : m_connections) {
+            const bool idle = c->Idle() && c->in.empty();
+            if (idle && (newest == nullptr || c->accepted >= newest->accepted)) {
+                newest = c.get();
+            }
+        }
+        if (newest == nullptr) return false;
+        Log(*newest, nullptr, "dropped",
+            "all " + std::to_string(m_o.maxConnections) +
+                " connections taken: the newest idle one gives way to a new one",
+            0);
+        newest->dead = true;  // erased after this round of the poll loop
+        return true;
+    }
+
+    [[nodiscard]] std::size_t LiveConnections() const {
+        return static_cast<std::size_t>(std::count_if(
+            m_connections.begin(), m_connections.end(), [](const auto& c) { return !c->dead; }));
+    }
+
     void Read(Connection& c) {
+        if (c.dead) return;
         std::size_t got = 0;
         std::string why;
         switch (ReceiveSome(c.socket, m_block, 0, got, why)) {
@@ -129,6 +164,7 @@ private:
                 c.in.insert(c.in.end(), m_block.begin(),
                             m_block.begin() + static_cast<std::ptrdiff_t>(got));
                 m_lastActivity = Clock::now();
+                c.lastTraffic = m_lastActivity;
                 return;
             case ReceiveStatus::TimedOut:
             case ReceiveStatus::Cancelled:
@@ -224,7 +260,10 @@ private:
                 c.dead = true;
                 return;
             }
-            if (sent > 0) m_lastActivity = now;
+            if (sent > 0) {
+                m_lastActivity = now;
+                c.lastTraffic = now;
+            }
             c.outAt += sent;
             if (c.outAt == c.out.size()) {
                 c.out.clear();
@@ -241,7 +280,23 @@ private:
             c.dead = true;
             return;
         }
+        if (c.Idle() && !c.peerClosed && now - c.lastTraffic >= Ms(m_o.connectionIdleMs)) {
+            CloseIdle(c);
+            return;
+        }
         if ((c.closeWhenSent || c.peerClosed) && !c.Unsent() && !c.waiting) c.dead = true;
+    }
+
+    /// A connection without traffic for the idle limit: silent from the start, silent after its
+    /// answers, or stalled inside a request.
+    void CloseIdle(Connection& c) {
+        const std::string limit = std::to_string(m_o.connectionIdleMs) + " ms";
+        if (c.in.empty()) {
+            Log(c, nullptr, "idle", "nothing received for " + limit + "; connection closed", 0);
+        } else {
+            Truncated(c, "nothing received for " + limit);
+        }
+        c.dead = true;
     }
 
     const ServeOptions& m_o;

@@ -14,7 +14,7 @@
 struct ServeRecord {
     std::string_view peer;                  // "address:port"
     const SimExchange* exchange = nullptr;  // the decoded request and answer, when there is one
-    std::string_view ended;                 // "answered", "garbage", "closed" or "unanswered"
+    std::string_view ended;  // "answered", "garbage", "closed", "unanswered", "idle" or "dropped"
     std::string_view error;                 // not empty: why the request was bad or not answered
     std::size_t bytes = 0;                  // bytes of the request (so far)
 };
@@ -28,7 +28,10 @@ struct ServeOptions {
     std::size_t count = 0;             // stop after this many requests; 0: no limit
     int idleTimeoutMs = 0;             // stop after this long without traffic; 0: never
     int requestTimeoutMs = 10000;      // a request must be whole this long after its first byte
-    std::size_t maxConnections = 256;  // further connections are closed at once
+    int connectionIdleMs = 10000;      // a connection with nothing received or sent for this long
+                                       // (silent, or stalled inside a request) is closed
+    std::size_t maxConnections = 256;  // when all are taken, the newest idle connection gives
+                                       // way to a new one; with none idle the new one is closed
     const CancelFlag* stop = nullptr;  // set from another thread to stop
     std::function<void(std::uint16_t port)> listening;  // called once the socket listens
     std::function<void(const ServeRecord&)> log;

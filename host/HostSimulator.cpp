@@ -7,6 +7,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <memory>
 
 #include "codec/Conversions.h"
 #include "codec/PosPack.h"
@@ -482,10 +483,21 @@ std::string ResponseType(std::string_view type) {
 bool ParseSimRules(std::string_view json, SimRules& rules, std::string& why) {
     rules.clear();
     const std::string text(json);
-    json_tokener_error error = json_tokener_success;
-    const JsonObjectPtr root(json_tokener_parse_verbose(text.c_str(), &error));
+    // Strict: a trailing comma or text after the rules is an error, not silently accepted.
+    const std::unique_ptr<json_tokener, decltype(&json_tokener_free)> tokener(json_tokener_new(),
+                                                                           json_tokener_free);
+    if (!tokener) {
+        why = "out of memory";
+        return false;
+    }
+    json_tokener_set_flags(tokener.get(), JSON_TOKENER_STRICT);
+    // The terminating zero is handed on too, so that the parser knows the text has ended.
+    const JsonObjectPtr root(json_tokener_parse_ex(tokener.get(), text.c_str(),
+                                                   static_cast<int>(text.size() + 1)));
     if (!root) {
-        why = std::string("not JSON: ") + json_tokener_error_desc(error);
+        why = std::string("not JSON at offset ") +
+              std::to_string(json_tokener_get_parse_end(tokener.get())) + ": " +
+              json_tokener_error_desc(json_tokener_get_error(tokener.get()));
         return false;
     }
     json_object* list = root.get();

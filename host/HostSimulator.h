@@ -60,6 +60,20 @@ using SimRules = std::vector<SimRule>;
 /// field members. False with why when invalid.
 [[nodiscard]] bool ParseSimRules(std::string_view json, SimRules& rules, std::string& why);
 
+/// Why rules can never be applied in a form: a response code that is not 2 characters or does
+/// not fit field 39 (or a form without it), a value that the form cannot encode in its field (too
+/// long, wrong characters), a field the form does not define, members of the other kind (JSON
+/// members in an ISO 8583 form, fields for JSON packets). One line per problem, naming the rule
+/// (counted from 1) and the field; empty when every rule can apply. With SimForm::Auto a rule is
+/// refused only when it fails in both the 64-field and the 128-field form. table: the form of
+/// SimForm::Table.
+[[nodiscard]] std::vector<std::string> CheckSimRules(const SimRules& rules, SimForm form,
+                                                     const FieldTable* table = nullptr);
+
+/// Whether answers of the form carry a response code (the form defines field 39; JSON packets
+/// always carry the member "responseCode").
+[[nodiscard]] bool AnswersCarryResponseCode(SimForm form, const FieldTable* table = nullptr);
+
 /// The bytes a "garbage" rule answers with: no length form of any request fits them.
 inline constexpr std::uint8_t kGarbageReply[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xDE, 0xAD, 0xBE, 0xEF};
 
@@ -108,6 +122,10 @@ public:
     /// Why the table cannot cut a stream into requests (its first framing part is not a Length
     /// part of 2 binary bytes or 4 ASCII digits); empty when it can.
     [[nodiscard]] static std::string CannotServe(const FieldTable& table);
+    /// Encodes a value text for field f of table (0: the message type) as an answer stores it;
+    /// false with why when the table does not define the field or the text does not fit it.
+    [[nodiscard]] static bool EncodeField(const FieldTable& table, int f, std::string_view text,
+                                          std::string& why);
     /// Finds the first request in stream by the table's Length part.
     [[nodiscard]] RequestCut Cut(std::span<const std::uint8_t> stream) const;
     /// As AnswerRequest, for a whole request (length included) as Cut found it. The rows' titles

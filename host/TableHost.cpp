@@ -184,6 +184,16 @@ std::string TableHost::CannotServe(const FieldTable& table) {
     return "the table's Length part is neither 2 binary bytes nor 4 ASCII digits";
 }
 
+bool TableHost::EncodeField(const FieldTable& table, int f, std::string_view text,
+                            std::string& why) {
+    if (f < 0 || static_cast<std::size_t>(f) >= table.fields.size()) {
+        why = "the field is not defined by the table";
+        return false;
+    }
+    std::string stored;
+    return EncodeTableField(table.fields[static_cast<std::size_t>(f)], text, stored, why);
+}
+
 RequestCut TableHost::Cut(std::span<const std::uint8_t> stream) const {
     RequestCut cut;
     cut.form = SimForm::Table;

@@ -151,6 +151,10 @@ TableLoad LoadJposTable(std::string_view text) {
         for (const auto& k : kClasses) {
             if (k.name == cls) c = &k;
         }
+        if (*node.attribute("class").value() == '\0') {
+            problems.push_back(where + ": attribute \"class\" is missing");
+            continue;
+        }
         if (c == nullptr) {
             problems.push_back(where + ", attribute \"class\": class " +
                                std::string(node.attribute("class").value()) +

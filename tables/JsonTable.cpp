@@ -116,18 +116,55 @@ public:
         }
         return v;
     }
-    /// Reports every member whose key no Get asked for.
+    /// Counts keys as known that this object may hold but that are not read on every path.
+    void Expect(std::initializer_list<std::string_view> keys) {
+        m_known.insert(m_known.end(), keys.begin(), keys.end());
+    }
+    /// Reports every member whose key no Get asked for, with the known key it is nearest to
+    /// when that is a slip of a letter or two ("lenght" for "length").
     void UnknownKeys() {
         json_object_object_foreach(m_object, key, value) {
             (void)value;
-            if (std::find(m_known.begin(), m_known.end(), std::string_view(key)) == m_known.end()) {
-                Problem(key, "unknown key");
+            const std::string_view k(key);
+            if (std::find(m_known.begin(), m_known.end(), k) != m_known.end()) continue;
+            std::string what = "unknown key";
+            if (const std::string_view near = NearestKey(k); !near.empty()) {
+                what += " (did you mean \"" + std::string(near) + "\"?)";
             }
+            Problem(key, what);
         }
     }
     [[nodiscard]] const std::string& Where() const { return m_where; }
 
 private:
+    /// The known key within two edits (a swap of neighbours counting one) of key; empty if none.
+    [[nodiscard]] std::string_view NearestKey(std::string_view key) const {
+        std::string_view best;
+        std::size_t bestDistance = key.size() <= 3 ? 1 : 2;
+        for (const std::string& known : m_known) {
+            const std::size_t d = EditDistance(key, known);
+            if (d <= bestDistance && (best.empty() || d < EditDistance(key, best))) best = known;
+        }
+        return best;
+    }
+    static std::size_t EditDistance(std::string_view a, std::string_view b) {
+        // Optimal string alignment: insertions, deletions, changes and swaps of neighbours.
+        std::vector<std::vector<std::size_t>> d(a.size() + 1,
+                                                std::vector<std::size_t>(b.size() + 1));
+        for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+        for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+        for (std::size_t i = 1; i <= a.size(); ++i) {
+            for (std::size_t j = 1; j <= b.size(); ++j) {
+                const std::size_t change = a[i - 1] == b[j - 1] ? 0 : 1;
+                d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+                if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                    d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+                }
+            }
+        }
+        return d[a.size()][b.size()];
+    }
+
     json_object* m_object;
     std::string m_where;
     std::vector<std::string>& m_problems;
@@ -198,6 +235,8 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
         r.UnknownKeys();
         return;
     }
+    // Keys read only on some paths: a misspelt key is reported whichever path is taken.
+    r.Expect({"padding", "mac", "macBytes", "tlv", "text"});
     const auto length = r.Integer("length", 1, kMaxFieldLength);
     const std::string_view prefixWord = [&] {
         json_object* p = r.Get("prefix");
@@ -218,7 +257,7 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
                                 "ASCII.LLLL, Binary.L or Binary.LL)");
     }
     const auto enc = r.Word("enc", {"BCD", "ASCII", "Binary"});
-    if (r.Has("enc") && !enc) return;
+    if (r.Has("enc") && !enc) return r.UnknownKeys();
     f.enc = enc ? static_cast<DataEnc>(*enc) : DataEnc::Ascii;
     if (prefix != nullptr) {
         f.fixed = prefix->fixed;
@@ -230,7 +269,7 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
             r.Problem("length", f.fixed ? "missing: a fixed field needs its length"
                                         : "missing: a variable field needs its largest length");
         }
-        return;
+        return r.UnknownKeys();
     }
     f.maxLen = static_cast<std::int32_t>(*length);
     if (json_object* padding = r.Object("padding")) {

@@ -4,138 +4,143 @@
 #include "codec/Conversions.h"
 
 #include <cerrno>
-#include <cstring>
+#include <cstdint>
 #include <string>
-
-#ifdef _WIN32
-#include <filesystem>
-#include <fstream>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 // Generated at build time from the tables/*.json files.
 extern const ShippedTable kShippedTableList[];
 extern const std::size_t kShippedTableCount;
 
-#ifndef _WIN32
-namespace {
-
-/// Closes a file descriptor on every path.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
+std::string TableFileProblem(const FileRead& read) {
+    switch (read.status) {
+        case FileReadStatus::Ok:
+            break;
+        case FileReadStatus::CannotOpen:
+            return "cannot open: " + SystemErrorText(read.error);
+        case FileReadStatus::CannotRead:
+            return "cannot read: " + SystemErrorText(read.error);
+        case FileReadStatus::Directory:
+            return "is a directory, not a table file";
+        case FileReadStatus::Fifo:
+            return "is a FIFO, not a regular file";
+        case FileReadStatus::Special:
+            return "is a device or other special file, not a regular file";
+        case FileReadStatus::TooLarge:
+            return "is over " + std::to_string(kMaxTableFileBytes / (1 << 20)) + " MiB";
     }
-    [[nodiscard]] int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-}  // namespace
-#endif
-
-std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit,
-                                           std::string& why) {
-#ifdef _WIN32
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec) {
-        why = "cannot open: " + ec.message();
-        return std::nullopt;
-    }
-    if (std::filesystem::is_directory(status)) {
-        why = "is a directory, not a table file";
-        return std::nullopt;
-    }
-    if (!std::filesystem::is_regular_file(status)) {
-        why = "is not a regular file";
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        why = "cannot open";
-        return std::nullopt;
-    }
-    std::string text(limit + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-#else
-    // Non-blocking, so that opening a FIFO without a writer does not hang; what is not a regular
-    // file is refused before anything is read from it.
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        why = std::string("cannot open: ") + std::strerror(errno);
-        return std::nullopt;
-    }
-    struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0) {
-        why = std::string("cannot read: ") + std::strerror(errno);
-        return std::nullopt;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        why = "is a directory, not a table file";
-        return std::nullopt;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        why = S_ISFIFO(st.st_mode) ? "is a FIFO, not a regular file"
-                                   : "is a device or other special file, not a regular file";
-        return std::nullopt;
-    }
-    // At most one byte more than the limit, whatever size the file claims.
-    std::string text(limit + 1, '\0');
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::read(fd.Get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            why = std::string("cannot read: ") + std::strerror(errno);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    text.resize(done);
-#endif
-    if (text.size() > limit) {
-        why = "is over " + std::to_string(limit / (1 << 20)) + " MiB";
-        return std::nullopt;
-    }
-    return text;
+    return {};
 }
 
+namespace {
+
+/// The offset of the first byte that does not belong to valid UTF-8 (overlong forms, surrogates
+/// and values above U+10FFFF included); npos when the text is valid.
+std::size_t FirstInvalidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t n = 0;
+        std::uint32_t cp = 0;
+        std::uint32_t lowest = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            n = 1, cp = c & 0x1F, lowest = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            n = 2, cp = c & 0x0F, lowest = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            n = 3, cp = c & 0x07, lowest = 0x10000;
+        } else {
+            return i;
+        }
+        if (text.size() - i <= n) return i;
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto b = static_cast<unsigned char>(text[i + k]);
+            if ((b & 0xC0) != 0x80) return i;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        if (cp < lowest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return i;
+        i += n + 1;
+    }
+    return std::string_view::npos;
+}
+
+/// The encoding an XML declaration names ("GBK"), with its offset; empty when there is none.
+std::string_view DeclaredEncoding(std::string_view text, std::size_t from, std::size_t& at) {
+    if (text.substr(from, 5) != "<?xml") return {};
+    const std::size_t end = text.find("?>", from);
+    const std::string_view decl = text.substr(from, end == std::string_view::npos ? 0 : end - from);
+    const std::size_t key = decl.find("encoding");
+    if (key == std::string_view::npos) return {};
+    const std::size_t open = decl.find_first_of("\"'", key);
+    if (open == std::string_view::npos) return {};
+    const std::size_t close = decl.find(decl[open], open + 1);
+    if (close == std::string_view::npos) return {};
+    at = from + open + 1;
+    return decl.substr(open + 1, close - open - 1);
+}
+
+bool IsUtf8Name(std::string_view name) {
+    std::string lower;
+    for (const char c : name) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return lower == "utf-8" || lower == "utf8";
+}
+
+TableLoad Refused(std::string problem) {
+    TableLoad load;
+    load.problems.push_back(std::move(problem));
+    return load;
+}
+
+}  // namespace
+
 TableLoad LoadTableText(std::string_view text) {
+    // What no table reader should guess about: an empty text, binary data, another encoding.
     std::size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (i < text.size() &&
            (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n')) {
         ++i;
     }
-    if (i < text.size() && text[i] == '<') return LoadJposTable(text);
+    if (i == text.size()) {
+        return Refused(text.empty() ? "the file is empty" : "the file holds only white space");
+    }
+    if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+        return Refused("offset " + std::to_string(nul) +
+                       ": a NUL byte; a table file is text (UTF-8)");
+    }
+    std::size_t at = 0;
+    const std::string_view enc = DeclaredEncoding(text, i, at);
+    if (!enc.empty() && !IsUtf8Name(enc)) {
+        return Refused("offset " + std::to_string(at) + ": the file declares encoding \"" +
+                       std::string(enc) +
+                       "\", but table files are read as UTF-8 only; convert the file to UTF-8 "
+                       "and declare encoding=\"UTF-8\"");
+    }
+    if (const std::size_t bad = FirstInvalidUtf8(text); bad != std::string_view::npos) {
+        return Refused("offset " + std::to_string(bad) +
+                       ": not valid UTF-8 (a table file is UTF-8; convert it from its encoding, "
+                       "for example GBK, first)");
+    }
+    if (text[i] == '<') return LoadJposTable(text);
     return LoadJsonTable(text);
 }
 
 TableLoad LoadTableFile(const std::string& path) {
-    std::string why;
-    const auto text = ReadRegularFile(path, kMaxTableFileBytes, why);
-    if (!text) {
+    const FileRead read = ReadBoundedFile(path, kMaxTableFileBytes);
+    if (!read.Ok()) {
         TableLoad load;
-        load.problems.push_back(path + ": " + why);
+        load.problems.push_back(TableFileProblem(read));
         return load;
     }
-    return LoadTableText(*text);
+    return LoadTableText(read.text);
 }
 
 std::span<const ShippedTable> ShippedTables() { return {kShippedTableList, kShippedTableCount}; }
 
 const ShippedTable* FindShippedTable(std::string_view name) {
     for (const ShippedTable& t : ShippedTables()) {
-        if (t.name == name) return &t;
+        if (t.name == name || t.file == name) return &t;
     }
     return nullptr;
 }
@@ -144,7 +149,18 @@ TableLoad LoadTableByNameOrFile(const std::string& nameOrPath) {
     if (const ShippedTable* shipped = FindShippedTable(nameOrPath)) {
         return LoadJsonTable(shipped->text);
     }
-    return LoadTableFile(nameOrPath);
+    const FileRead read = ReadBoundedFile(nameOrPath, kMaxTableFileBytes);
+    if (read.status == FileReadStatus::CannotOpen && read.error == ENOENT) {
+        TableLoad load;
+        load.problems.emplace_back("not a shipped table (see tarnwick-cli tables) and not a file");
+        return load;
+    }
+    if (!read.Ok()) {
+        TableLoad load;
+        load.problems.push_back(TableFileProblem(read));
+        return load;
+    }
+    return LoadTableText(read.text);
 }
 
 std::string DescribeFraming(const FieldTable& table) {

@@ -9,8 +9,10 @@
 
 #include "codec/FieldTable.h"
 
+#include "codec/FileRead.h"
+
 /// The largest table file that is read.
-inline constexpr std::size_t kMaxTableFileBytes = 1 << 20;
+inline constexpr std::size_t kMaxTableFileBytes = kMaxFileBytes;
 
 /// The outcome of loading a table: the table when nothing is wrong, else every problem found.
 struct TableLoad {
@@ -31,13 +33,13 @@ struct TableLoad {
 /// Either form: XML when the first character after white space and a byte-order mark is '<'.
 [[nodiscard]] TableLoad LoadTableText(std::string_view text);
 
-/// Reads a table file: a regular file of at most 1 MiB (directories, FIFOs and devices are
-/// refused without blocking), then LoadTableText.
+/// Reads a table file (ReadBoundedFile: a regular file of at most 1 MiB; directories, FIFOs and
+/// devices are refused without blocking), then LoadTableText. A problem of reading the file is
+/// worded without the path ("is a directory, not a table file"): the caller names the file.
 [[nodiscard]] TableLoad LoadTableFile(const std::string& path);
 
-/// Reads a whole regular file of at most limit bytes. Empty optional with the problem in why.
-[[nodiscard]] std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit,
-                                                         std::string& why);
+/// The problem text of a file that could not be read as a table file.
+[[nodiscard]] std::string TableFileProblem(const FileRead& read);
 
 /// A table that the programs carry inside them.
 struct ShippedTable {
@@ -48,9 +50,12 @@ struct ShippedTable {
 
 /// The shipped tables, in the order they are listed.
 [[nodiscard]] std::span<const ShippedTable> ShippedTables();
+/// The shipped table of that name or file name; null when there is none.
 [[nodiscard]] const ShippedTable* FindShippedTable(std::string_view name);
 
-/// A shipped table by NAME, else a table file by path.
+/// A shipped table by its name or its file name ("unionpay-pos64" or "unionpay-pos64.json"), else
+/// a table file by path; a path that does not exist is "not a shipped table (see tarnwick-cli
+/// tables) and not a file".
 [[nodiscard]] TableLoad LoadTableByNameOrFile(const std::string& nameOrPath);
 
 /// A short description of a table's framing: "length(2 bytes, binary, optional) tpdu(5) header(6)";

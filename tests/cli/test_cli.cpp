@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,12 +19,13 @@
 #include "cli/EachLine.h"
 #include "cli/Output.h"
 #include "codec/Texts.h"
+#include "tests/common/LoopbackListener.h"
 
 namespace {
 
 // A stand-in parse command: "fail" fails, "none" finds no length, anything else gives one row
 // holding the line, so the tests see exactly which texts the batch loop hands on.
-void EchoCommand(std::string_view text, int mode, CommandResult& result) {
+void EchoCommand(std::string_view text, CommandResult& result) {
     result.Reset();
     if (text == "fail") return result.Fail(kTextIsoParseError, "detail");
     if (text == "none") {
@@ -31,13 +33,13 @@ void EchoCommand(std::string_view text, int mode, CommandResult& result) {
         return;
     }
     result.rows.emplace_back();
-    SetRowText(result.rows.back().name, std::to_string(mode));
+    SetRowText(result.rows.back().name, "1");
     SetRowText(result.rows.back().length, std::to_string(text.size()));
     SetRowText(result.rows.back().value, text.substr(0, 1000));
 }
 
 std::string Batch(std::string_view input, std::size_t chunk) {
-    EachLineJson batch(EchoCommand, 1);
+    EachLineJson batch(EchoCommand);
     std::string out;
     for (std::size_t at = 0; at < input.size(); at += chunk) {
         batch.Feed(input.substr(at, chunk), out);
@@ -59,7 +61,8 @@ TEST(EachLine, LinesInAnyChunkingGiveTheSameJsonLines) {
                                  "\n"
                                  R"({"error":null,"status":3})"
                                  "\n"
-                                 R"({"rows":[{"name":"1","length":"2","value":"  "}]})"
+                                 // White space alone is an empty text.
+                                 R"({"rows":[{"name":"1","length":"0","value":""}]})"
                                  "\n"
                                  R"({"rows":[{"name":"1","length":"4","value":"q\"\\\u0001"}]})"
                                  "\n"
@@ -82,6 +85,19 @@ TEST(EachLine, LineWithoutEndIsKeptBoundedAndStillRefusable) {
         EXPECT_NE(out.find(longLine), std::string::npos);
         EXPECT_NE(out.find(R"("value":"ab")"), std::string::npos);
     }
+}
+
+TEST(EachLine, EveryFailureNamesItsReasonAndLeavesOutWhatIsUnknown) {
+    EachLineJson batch(EachLineOptions{});
+    std::string out;
+    batch.Feed(std::string(kMaxMessageText + 500, '0') + "\n \t \n0002FFFF\n", out);
+    const std::string lines[] = {
+        R"({"error":"iso8583报文解析出错!","reason":"the line is longer than 10239 characters"})",
+        R"({"error":"报文为空!"})",  // white space alone is an empty text
+        // A failure before field 1 names no field.
+        R"({"error":"iso8583报文解析出错!","offset":0,"reason":"message of 4 bytes is shorter )"
+        R"(than 13 bytes","rows":[]})"};
+    EXPECT_EQ(out, lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
 }
 
 TEST(Output, DisplayWidth) {
@@ -181,6 +197,12 @@ CliRun Cli(std::vector<const char*> args, std::string_view input = {}) {
 
 std::string FirstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
 
+// The typical 64-field message with its 2-byte length, TPDU and header.
+constexpr std::string_view kTypical64 =
+    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
+    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
+    "360013220001230005003A4F9C0D12E5B776";
+
 TEST(Cli, UsageErrorsAndChecks) {
     const struct {
         std::vector<const char*> args;
@@ -251,84 +273,85 @@ TEST(Cli, StandardInputIsBoundedAndLosesOneFinalLineBreak) {
     EXPECT_EQ(FirstLine(Cli(send, "\n").err), "Send数据为空!");
 }
 
-TEST(Cli, HelpGoesToStandardOutput) {
+TEST(Cli, HelpAndVersionGoToStandardOutputForEveryCommand) {
+    const std::string version = std::string("tarnwick-cli ") + TARNWICK_VERSION + "\n";
+    EXPECT_EQ(Cli({"--version"}).out, version);
     for (const char* command :
-         {"parse-iso8583", "parse-trade", "build-trade", "build-json", "send"}) {
+         {"parse-iso8583", "parse-trade", "parse-json", "decode-tlv", "build-trade", "build-json",
+          "build-iso8583", "send", "serve", "tables", "check-table"}) {
         SCOPED_TRACE(command);
         const CliRun r = Cli({command, "--help"});
         EXPECT_EQ(r.status, kExitOk);
         EXPECT_EQ(FirstLine(r.out).rfind(std::string("usage: tarnwick-cli ") + command, 0), 0u);
         EXPECT_EQ(Cli({"help", command}).out, r.out);
+        EXPECT_EQ(Cli({command, "-h"}).out, r.out);
+        const CliRun v = Cli({command, "--version"});
+        EXPECT_EQ(v.status, kExitOk);
+        EXPECT_EQ(v.out, version);
     }
 }
 
-/// Accepts one connection on 127.0.0.1, reads until the client closes (bounded), answers the
-/// first bytes with reply.
-class OneShotHost {
-public:
-    explicit OneShotHost(std::string reply) : m_reply(std::move(reply)) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(m_fd, 1);
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = std::to_string(ntohs(a.sin_port));
-        m_thread = std::thread([this] {
-            pollfd p{m_fd, POLLIN, 0};
-            if (poll(&p, 1, 5000) != 1) return;
-            const int c = accept(m_fd, nullptr, nullptr);
-            char buf[4096];
-            for (pollfd q{c, POLLIN, 0}; poll(&q, 1, 5000) == 1;) {
-                const ssize_t n = recv(c, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                if (m_received.empty()) send(c, m_reply.data(), m_reply.size(), MSG_NOSIGNAL);
-                m_received.append(buf, static_cast<std::size_t>(n));
-            }
-            close(c);
-        });
+TEST(Cli, TablesOfSeveralRunsInOneProcessStayApart) {
+    // A shipped table by its name or by its file name; then one run after another, on one
+    // thread and on several, each with its own table.
+    std::string input;
+    for (int i = 0; i < 40; ++i) input.append(kTypical64).append("\n");
+    std::string first[2];
+    for (const char* jobs : {"1", "3", "1"}) {
+        SCOPED_TRACE(jobs);
+        const char* tables[2] = {"unionpay-pos64.json", "iso8583-1987-binary"};
+        for (int t = 0; t < 2; ++t) {
+            const CliRun r =
+                Cli({"parse-iso8583", "--each-line", "--jobs", jobs, "--table", tables[t]}, input);
+            ASSERT_EQ(r.status, kExitOk) << r.err;
+            if (first[t].empty()) first[t] = r.out;
+            EXPECT_EQ(r.out, first[t]);
+        }
     }
-    OneShotHost(const OneShotHost&) = delete;
-    OneShotHost& operator=(const OneShotHost&) = delete;
-    ~OneShotHost() {
-        if (m_thread.joinable()) m_thread.join();
-        close(m_fd);
-    }
-    const char* Port() const { return m_port.c_str(); }
-    const std::string& Received() {
-        if (m_thread.joinable()) m_thread.join();
-        return m_received;
-    }
+    EXPECT_NE(first[0], first[1]);
+    EXPECT_EQ(Cli({"parse-iso8583", "--table", "unionpay-pos64"}, kTypical64).out,
+              Cli({"parse-iso8583", "--table", "unionpay-pos64.json"}, kTypical64).out);
+    const CliRun missing = Cli({"parse-iso8583", "--table", "nosuch", "00"});
+    EXPECT_EQ(missing.status, kExitFailed);
+    EXPECT_EQ(missing.err,
+              "域定义文件有误!\nnosuch: not a shipped table (see tarnwick-cli tables) and not a file\n");
+    const std::string dir = testing::TempDir();
+    EXPECT_EQ(Cli({"check-table", dir.c_str()}).out,
+              dir + ": is a directory, not a table file\n" + dir + ": 1 problem\n");
+}
 
-private:
-    std::string m_reply;
-    int m_fd = -1;
-    std::string m_port;
-    std::string m_received;
-    std::thread m_thread;
-};
+/// Accepts one connection on 127.0.0.1, answers its first bytes with reply and reads on until
+/// the client closes (bounded).
+ListenerBehaviour AnswerOnce(std::string_view reply) {
+    return {1, {std::vector<std::uint8_t>(reply.begin(), reply.end())}, false};
+}
+
+std::string ReceivedText(LoopbackListener& host) {
+    const auto& bytes = host.Received();
+    return std::string(bytes.begin(), bytes.end());
+}
 
 TEST(Cli, SendPrintsTheReply) {
     {
-        OneShotHost host(std::string("\x00\x02\xAB\xCD", 4));
+        LoopbackListener host(AnswerOnce(std::string("\x00\x02\xAB\xCD", 4)));
+        const std::string port = host.Port();
         // Empty IP fields read 0: 127...1 is 127.0.0.1.
-        const CliRun r = Cli({"send", "--ip", "127...1", "--port", host.Port(), "--format", "json",
+        const CliRun r = Cli({"send", "--ip", "127...1", "--port", port.c_str(), "--format", "json",
                               "--timeout-ms", "5000", "01 02 0a"});
         EXPECT_EQ(r.status, kExitOk) << r.err;
         EXPECT_EQ(r.out,
                   "{\"sent\":3,\"reply\":\"0002ABCD\",\"ended\":\"complete\",\"expected\":4}\n");
-        EXPECT_EQ(host.Received(), "\x01\x02\x0A");
+        EXPECT_EQ(ReceivedText(host), "\x01\x02\x0A");
     }
     {
         // A packet text on standard input, as build-json prints it: the final line break goes.
-        OneShotHost host("0004WXYZ");
+        LoopbackListener host(AnswerOnce("0004WXYZ"));
+        const std::string port = host.Port();
         const CliRun r =
-            Cli({"send", "--ip", "127.0.0.1", "--port", host.Port()}, "0A00F1000000{ }DD\n");
+            Cli({"send", "--ip", "127.0.0.1", "--port", port.c_str()}, "0A00F1000000{ }DD\n");
         EXPECT_EQ(r.status, kExitOk) << r.err;
         EXPECT_EQ(r.out, "303030345758595A\n");
-        EXPECT_EQ(host.Received(), std::string("\x0A\x00\xF1\x00\x00\x00{ }\xDD", 10));
+        EXPECT_EQ(ReceivedText(host), std::string("\x0A\x00\xF1\x00\x00\x00{ }\xDD", 10));
     }
 }
 
@@ -400,9 +423,10 @@ TEST(Cli, SendSaysHowTheReplyEnded) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        OneShotHost host(c.reply);
+        LoopbackListener host(AnswerOnce(c.reply));
+        const std::string port = host.Port();
         std::vector<const char*> args = {"send",      "--ip",         "127.0.0.1", "--port",
-                                         host.Port(), "--timeout-ms", "300"};
+                                         port.c_str(), "--timeout-ms", "300"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         args.push_back(c.text);
         const CliRun r = Cli(args);
@@ -413,10 +437,19 @@ TEST(Cli, SendSaysHowTheReplyEnded) {
 }
 
 TEST(Cli, ServeOptionsAndOneExchange) {
+    // A FIFO without a writer is refused at once, like every file the program opens.
+    const std::string fifo = testing::TempDir() + "tarnwick_rules_fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string never = testing::TempDir() + "tarnwick_rules_never.json";
+    std::FILE* f = std::fopen(never.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(R"([{"responseCode":"510"}])", f);
+    std::fclose(f);
     const struct {
         std::vector<const char*> args;
         int status;
-        const char* firstErrLine;
+        std::string firstErrLine;
     } refused[] = {
         {{"serve"}, kExitUsage, "tarnwick-cli serve: --port must be a port number 0..65535"},
         {{"serve", "--port", "0", "--mode", "32"},
@@ -439,6 +472,16 @@ TEST(Cli, ServeOptionsAndOneExchange) {
          kExitFailed,
          "tarnwick-cli serve: --rules /nonexistent/rules.json: cannot open "
          "/nonexistent/rules.json"},
+        {{"serve", "--port", "0", "--rules", fifo.c_str()},
+         kExitFailed,
+         "tarnwick-cli serve: --rules " + fifo + ": is a FIFO, not a regular file"},
+        {{"serve", "--port", "0", "--mode", "64", "--rules", never.c_str()},
+         kExitFailed,
+         "tarnwick-cli serve: --rules " + never +
+             ": rule 1, field 39: the response code \"510\" is not 2 characters"},
+        {{"serve", "--port", "0", "--connection-idle", "0"},
+         kExitUsage,
+         "tarnwick-cli serve: --connection-idle must be a number of seconds, 1..86400"},
         {{"serve", "--port", "0", "--bind", "192.0.2.1"},
          kExitFailed,
          "tarnwick-cli serve: cannot listen on 192.0.2.1:0: Cannot assign requested address"},
@@ -449,6 +492,7 @@ TEST(Cli, ServeOptionsAndOneExchange) {
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(FirstLine(r.err), c.firstErrLine);
     }
+    ::unlink(fifo.c_str());
 
     // A port just free; the host answers one request and stops.
     const int fd = socket(AF_INET, SOCK_STREAM, 0);

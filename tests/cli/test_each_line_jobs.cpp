@@ -10,16 +10,13 @@
 
 namespace {
 
-void Parse(std::string_view text, int mode, CommandResult& result) {
-    ParseIso8583Text(text, mode, result);
-}
-
-std::string RunBatch(const std::string& input, unsigned jobs) {
+std::string RunBatch(const std::string& input, unsigned jobs,
+                     const EachLineOptions& options = {}) {
     std::FILE* in = std::tmpfile();
     std::FILE* out = std::tmpfile();
     std::fwrite(input.data(), 1, input.size(), in);
     std::rewind(in);
-    EXPECT_EQ(RunEachLineJobs(in, out, Parse, kInterfaceAuto, jobs), 0);
+    EXPECT_EQ(RunEachLineJobs(in, out, options, jobs), 0);
     std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
     std::rewind(out);
     EXPECT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());

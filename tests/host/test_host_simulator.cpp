@@ -2,6 +2,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -168,6 +169,51 @@ TEST(HostSimulator, AnswersByDefaultAndByRules) {
     }
 }
 
+TEST(HostSimulator, RulesThatCanNeverApplyAreRefusedAtStart) {
+    const TableLoad pos64 = LoadTableByNameOrFile("unionpay-pos64");
+    ASSERT_TRUE(pos64.Ok());
+    const struct {
+        SimForm form;
+        const char* rules;
+        std::vector<std::string> problems;
+    } cases[] = {
+        {SimForm::Iso64, R"([{"responseCode":"00"},{"responseCode":"510"}])",
+         {"rule 2, field 39: the response code \"510\" is not 2 characters"}},
+        {SimForm::Table, R"([{"set":{"38":"1234567"}}])",
+         {"rule 1, set field 38: \"1234567\": longer than the field's 6"}},
+        {SimForm::Iso64, R"([{"fields":{"3":"1234567"}},{"remove":[70]}])",
+         {"rule 1, field 3: \"1234567\" never matches: more than 6 digits",
+          "rule 2, remove field 70: the form does not define this field"}},
+        // Either built-in form may come: field 70 applies to 128-field requests.
+        {SimForm::Auto, R"([{"set":{"70":"301"}}])", {}},
+        {SimForm::Auto, R"([{"set":{"120":"1"}}])",
+         {"rule 1, set field 120: the form does not define this field (64 fields)",
+          "rule 1, set field 120: the form does not define this field (128 fields)"}},
+        {SimForm::Json, R"([{"members":{"a":"1"}},{"set":{"39":"05"}}])",
+         {"rule 2: \"fields\", \"set\" and \"remove\" apply to ISO 8583 forms; JSON packets use "
+          "\"members\""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rules);
+        SimRules rules;
+        std::string why;
+        ASSERT_TRUE(ParseSimRules(c.rules, rules, why)) << why;
+        EXPECT_EQ(CheckSimRules(rules, c.form, &*pos64.table), c.problems);
+    }
+    SimRules rules;
+    std::string why;
+    EXPECT_FALSE(ParseSimRules(R"([{"type":"0200",}])", rules, why));
+    EXPECT_EQ(why, "not JSON at offset 16: unexpected character");
+
+    EXPECT_TRUE(AnswersCarryResponseCode(SimForm::Table, &*pos64.table));
+    const TableLoad no39 = LoadJsonTable(
+        R"({"name":"t","frame":[{"part":"length","enc":"Binary","bytes":2}],)"
+        R"("fields":{"0":{"length":4,"enc":"BCD"},"1":{"length":8,"enc":"Binary"},)"
+        R"("3":{"length":6,"enc":"BCD"}}})");
+    ASSERT_TRUE(no39.Ok()) << no39.problems.front();
+    EXPECT_FALSE(AnswersCarryResponseCode(SimForm::Table, &*no39.table));
+}
+
 /// The simulator on an ephemeral loopback port in a thread, its log kept.
 class Host {
 public:
@@ -298,6 +344,53 @@ TEST(HostServer, BadRequestsAreLoggedAndOthersStillServed) {
         "unanswered|truncated: the client closed the connection after 4 bytes of 50",
     };
     for (std::size_t i = 0; i < std::size(reasons); ++i) EXPECT_EQ(log[i + 1], reasons[i]);
+}
+
+/// Whether the host closes the connection within a bounded wait.
+bool ClosedByHost(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char byte;
+    return poll(&p, 1, 3000) == 1 && recv(fd, &byte, 1, 0) == 0;
+}
+
+TEST(HostServer, IdleConnectionsNeitherHoldTheSlotsNorStayOpen) {
+    {
+        ServeOptions o;
+        o.maxConnections = 3;
+        o.connectionIdleMs = 60000;
+        Host host(o);
+        const std::string port = host.Port();
+        const int older = Connect(port);
+        const int old = Connect(port);
+        const int newest = Connect(port);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(Send(port, kRequest64).send.ended, ReplyEnd::Complete);
+        EXPECT_TRUE(ClosedByHost(newest));
+        pollfd p{older, POLLIN, 0};
+        EXPECT_EQ(poll(&p, 1, 0), 0) << "an older idle connection keeps its slot";
+        std::vector<std::string> log = host.Stop();
+        std::sort(log.begin(), log.end());
+        EXPECT_EQ(log, (std::vector<std::string>{
+                           "answered|",
+                           "dropped|all 3 connections taken: the newest idle one gives way to a "
+                           "new one"}));
+        for (const int fd : {older, old, newest}) close(fd);
+    }
+    ServeOptions o;
+    o.connectionIdleMs = 200;
+    Host host(o);
+    const int silent = Connect(host.Port());
+    const int stalled = Connect(host.Port());
+    ASSERT_EQ(send(stalled, "\x00\x30\x60", 3, 0), 3);
+    EXPECT_TRUE(ClosedByHost(silent));
+    EXPECT_TRUE(ClosedByHost(stalled));
+    close(silent);
+    close(stalled);
+    std::vector<std::string> log = host.Stop();
+    std::sort(log.begin(), log.end());
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "idle|nothing received for 200 ms; connection closed",
+                       "unanswered|truncated: nothing received for 200 ms after 3 bytes of 50"}));
 }
 
 TEST(HostServer, DelayedAnswerAndCloseWithoutAnswer) {

@@ -14,13 +14,14 @@
 #include "codec/Texts.h"
 #include "net/SendCommand.h"
 #include "net/Socket.h"
+#include "tests/common/LoopbackListener.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWaitMs = 5000;  // bound of every wait in the listener
+constexpr int kWaitMs = kListenerWaitMs;
 
 Bytes B(std::initializer_list<int> v) {
     Bytes b;
@@ -30,95 +31,8 @@ Bytes B(std::initializer_list<int> v) {
 
 Bytes FromText(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
-/// What the listener does with its one connection.
-struct Behaviour {
-    std::size_t readBytes = 0;       // read this many bytes (or until the client closes)
-    std::vector<Bytes> replyPieces;  // then send these, a short pause between them
-    bool closeAfterReply = false;    // then close at once, or wait for the client to close
-    bool resetAfterReply = false;    // then reset the connection
-};
-
-/// A TCP listener on 127.0.0.1 with an ephemeral port, serving one connection in a thread.
-class Listener {
-public:
-    explicit Listener(Behaviour behaviour) : m_behaviour(std::move(behaviour)) {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(m_fd, 1) != 0 ||
-            getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-            ADD_FAILURE() << "cannot listen on 127.0.0.1";
-        }
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { Serve(); });
-    }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-    ~Listener() {
-        Join();
-        close(m_fd);
-    }
-
-    [[nodiscard]] std::string Port() const { return std::to_string(m_port); }
-    /// Waits for the connection to end and returns what the listener received.
-    const Bytes& Received() {
-        Join();
-        return m_received;
-    }
-    bool SawClientClose() {
-        Join();
-        return m_clientClosed;
-    }
-
-private:
-    static bool Wait(int fd, short events) {
-        pollfd p{fd, events, 0};
-        return poll(&p, 1, kWaitMs) == 1;
-    }
-    void Serve() {
-        if (!Wait(m_fd, POLLIN)) return;
-        const int c = accept(m_fd, nullptr, nullptr);
-        if (c < 0) return;
-        std::uint8_t buf[4096];
-        while (m_received.size() < m_behaviour.readBytes && Wait(c, POLLIN)) {
-            const ssize_t n = recv(c, buf, sizeof buf, 0);
-            if (n <= 0) {
-                m_clientClosed = n == 0;
-                break;
-            }
-            m_received.insert(m_received.end(), buf, buf + n);
-        }
-        for (const auto& piece : m_behaviour.replyPieces) {
-            send(c, piece.data(), piece.size(), MSG_NOSIGNAL);
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        }
-        if (m_behaviour.resetAfterReply) {
-            const linger reset{1, 0};
-            setsockopt(c, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        } else if (!m_behaviour.closeAfterReply) {
-            // Keep the connection open until the client closes it (bounded).
-            while (!m_clientClosed && Wait(c, POLLIN)) {
-                const ssize_t n = recv(c, buf, sizeof buf, 0);
-                if (n <= 0) m_clientClosed = n == 0;
-                if (n <= 0) break;
-                m_received.insert(m_received.end(), buf, buf + n);
-            }
-        }
-        close(c);
-    }
-    void Join() {
-        if (m_thread.joinable()) m_thread.join();
-    }
-
-    Behaviour m_behaviour;
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
-    Bytes m_received;
-    bool m_clientClosed = false;
-    std::thread m_thread;
-};
+using Behaviour = ListenerBehaviour;
+using Listener = LoopbackListener;
 
 SendRequest Loopback(const std::string& port, std::string_view text, int replyTimeoutMs = 0) {
     SendRequest r;

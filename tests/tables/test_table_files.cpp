@@ -469,6 +469,38 @@ TEST(BadTables, EveryProblemNamesItsPlace) {
     ::rmdir(dir.c_str());
 }
 
+TEST(BadTables, WhatIsNotATableIsSaidInPlainWords) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::vector<std::string> problems;
+    } cases[] = {
+        {"empty", "", {"the file is empty"}},
+        {"white space", " \r\n", {"the file holds only white space"}},
+        {"NUL byte", std::string("{\"name\": \"t\",\0 \"fields\": {}}", 27),
+         {"offset 13: a NUL byte; a table file is text (UTF-8)"}},
+        {"not UTF-8", Json("", "\"title\": \"\xCF\xFB\", "),
+         {"offset 24: not valid UTF-8 (a table file is UTF-8; convert it from its encoding, for "
+          "example GBK, first)"}},
+        {"GBK declared",
+         "<?xml version=\"1.0\" encoding=\"GBK\"?><isopackager></isopackager>",
+         {"offset 30: the file declares encoding \"GBK\", but table files are read as UTF-8 "
+          "only; convert the file to UTF-8 and declare encoding=\"UTF-8\""}},
+        {"jPOS field without class",
+         "<isopackager><isofield id=\"0\" length=\"4\"/>"
+         "<isofield id=\"1\" length=\"16\" class=\"org.jpos.iso.IFB_BITMAP\"/></isopackager>",
+         {"field 0: attribute \"class\" is missing",
+          "field 0: missing: the message type must be defined"}},
+        {"misspelt key", Json(", \"4\": {\"lenght\": 12}"),
+         {"field 4, key \"length\": missing: a fixed field needs its length",
+          "field 4, key \"lenght\": unknown key (did you mean \"length\"?)"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LoadTableText(c.text).problems, c.problems);
+    }
+}
+
 TEST(TableText, ByteOrderMarkCommentsAndEveryProblemAtOnce) {
     TableLoad load = LoadTableText("\xEF\xBB\xBF// a table\n" +
                                    Json(", /* PAN */ \"2\": {\"length\": 19, \"prefix\": "
