@@ -109,6 +109,14 @@ constexpr Phrase kPhrases[] = {
     {R"re(object value separator ',' expected)re", "此处应为逗号"},
     {R"re(array value separator ',' expected)re", "此处应为逗号"},
 
+    {R"re(tag cut short)re", "标签不完整"},
+    {R"re(tag longer than 3 bytes)re", "标签超过 3 字节"},
+    {R"re(length missing)re", "缺少长度"},
+    {R"re(length bytes missing)re", "长度字节不完整"},
+    {R"re(indefinite length not allowed)re", "不允许不定长度"},
+    {R"re(length form above 0x82)re", "长度格式超过 0x82"},
+    {R"re(length past the end)re", "长度超出数据末尾"},
+
     {R"re((.+): larger than (\d+) bytes)re", "%1：大于 %2 字节"},
     {R"re((.+): not a regular file)re", "%1：不是普通文件"},
     {R"re((.+): No such file or directory)re", "%1：文件不存在"},
