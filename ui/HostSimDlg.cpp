@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "host/HostServer.h"
+#include "ui/WindowTexts.h"
 
 namespace {
 
@@ -32,11 +33,8 @@ QString LogText(const ServeRecord& r) {
     QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) + u' ' +
                    QString::fromUtf8(r.peer.data(), static_cast<qsizetype>(r.peer.size()));
     if (r.exchange != nullptr) line += u' ' + QString::fromStdString(r.exchange->type);
-    line += u' ' + QString::fromUtf8(r.ended.data(), static_cast<qsizetype>(r.ended.size()));
-    if (!r.error.empty()) {
-        line += QStringLiteral(": ") +
-                QString::fromUtf8(r.error.data(), static_cast<qsizetype>(r.error.size()));
-    }
+    line += u' ' + ChineseLogWord(r.ended);
+    if (!r.error.empty()) line += QStringLiteral("：") + ChineseDetail(r.error);
     return line;
 }
 
@@ -114,7 +112,7 @@ void CHostSimDlg::OnStart() {
     m_buttonStop->setEnabled(true);
     m_thread = std::thread([this, options = std::move(options)] {
         std::string why;
-        const QString ended = ServeHost(options, why) ? QString() : QString::fromStdString(why);
+        const QString ended = ServeHost(options, why) ? QString() : ChineseDetail(why);
         QMetaObject::invokeMethod(
             this, [this, ended] { Stopped(ended); }, Qt::QueuedConnection);
     });

@@ -1,7 +1,10 @@
 // The interface-type combo box, and the accessible interfaces of the dialog's own widgets.
 #include "ui/InterfaceTypeCombo.h"
 
+#include <QAbstractItemView>
 #include <QAccessibleWidget>
+#include <QStyle>
+#include <algorithm>
 
 namespace {
 
@@ -56,4 +59,17 @@ void InstallAccessibleFactory() {
 
 CInterfaceTypeCombo::CInterfaceTypeCombo(QWidget* parent) : QComboBox(parent) {
     InstallAccessibleFactory();
+}
+
+void CInterfaceTypeCombo::showPopup() {
+    QAbstractItemView* list = view();
+    list->setTextElideMode(Qt::ElideNone);
+    int width = 0;
+    for (int i = 0; i < count(); ++i) {
+        width = std::max(width, list->sizeHintForIndex(model()->index(i, modelColumn())).width());
+    }
+    // Room for the frame and for a vertical scroll bar, which a long list of tables gets.
+    width += 2 * list->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    list->setMinimumWidth(width);
+    QComboBox::showPopup();
 }

@@ -13,4 +13,7 @@ class CInterfaceTypeCombo : public QComboBox {
     Q_OBJECT
 public:
     explicit CInterfaceTypeCombo(QWidget* parent = nullptr);
+
+    /// Opens the list as wide as its longest item, so that no name is cut short.
+    void showPopup() override;
 };

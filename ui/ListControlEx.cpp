@@ -4,15 +4,83 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
+
+namespace {
+
+constexpr char16_t kControlPictures = 0x2400;  // U+2400..U+241F: symbols for 0x00..0x1F
+constexpr char16_t kDeletePicture = 0x2421;    // the symbol for 0x7F
+
+/// The first and last columns Tab walks through; column 0 only carries the check box.
+constexpr int kFirstTabColumn = 1;
+constexpr int kLastTabColumn = 3;
+
+}  // namespace
+
+QString CellDisplayText(const QString& text) {
+    QString out(text);
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if (u < 0x20) {
+            c = QChar(static_cast<char16_t>(kControlPictures + u));
+        } else if (u == 0x7F) {
+            c = QChar(kDeletePicture);
+        }
+    }
+    return out;
+}
+
+QString CellValueText(const QString& shown) {
+    QString out(shown);
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if (u >= kControlPictures && u < kControlPictures + 0x20) {
+            c = QChar(static_cast<char16_t>(u - kControlPictures));
+        } else if (u == kDeletePicture) {
+            c = QChar(char16_t{0x7F});
+        }
+    }
+    return out;
+}
 
 CEditEx::CEditEx(QWidget* parent) : QLineEdit(parent) {
     setObjectName(QStringLiteral("99"));
     setAccessibleName(QStringLiteral("单元格编辑框"));
     setFrame(false);
     setStyleSheet(QStringLiteral("QLineEdit { border: 1px solid palette(shadow); }"));
+}
+
+bool CEditEx::event(QEvent* event) {
+    // Before QWidget's own handling, which would take Tab for a focus move and let Esc and Enter
+    // reach the dialog (closing it, or pressing a button).
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+        switch (key->key()) {
+            case Qt::Key_Escape:
+                emit CancelEdit();
+                return true;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                if (mods != Qt::NoModifier) break;
+                emit EndEdit();
+                return true;
+            case Qt::Key_Tab:
+                if (mods != Qt::NoModifier) break;
+                emit TabOut(true);
+                return true;
+            case Qt::Key_Backtab:
+                emit TabOut(false);
+                return true;
+            default:
+                break;
+        }
+    }
+    return QLineEdit::event(event);
 }
 
 void CEditEx::focusOutEvent(QFocusEvent* event) {
@@ -37,6 +105,31 @@ CListControlEx::CListControlEx(QWidget* parent) : QTableWidget(parent) {
     horizontalHeader()->setStretchLastSection(false);
     horizontalHeader()->setMinimumSectionSize(0);  // column 0 is narrower than the style's least
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // Scrolling sideways repaints the whole list, so that no cell keeps a stale piece of text.
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, viewport(),
+            [this] { viewport()->update(); });
+    UpdateScrollBars();
+}
+
+void CListControlEx::UpdateScrollBars() {
+    if (rowCount() == 0) {
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        horizontalScrollBar()->setValue(0);
+    } else {
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    }
+}
+
+void CListControlEx::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    QScrollBar* bar = horizontalScrollBar();
+    const int before = bar->value();
+    bool partlyVisible = false;
+    if (index.isValid()) {
+        const int left = columnViewportPosition(index.column());
+        partlyVisible = left < viewport()->width() && left + columnWidth(index.column()) > 0;
+    }
+    QTableWidget::scrollTo(index, hint);
+    if (partlyVisible) bar->setValue(before);
 }
 
 void CListControlEx::SetupColumns() {
@@ -58,6 +151,7 @@ void CListControlEx::ClearRows() {
         m_edit->hide();
     }
     setRowCount(0);
+    UpdateScrollBars();
 }
 
 void CListControlEx::AppendRow(const QString& label, const QString& length, const QString& value) {
@@ -69,12 +163,13 @@ void CListControlEx::AppendRow(const QString& label, const QString& length, cons
     setItem(row, 0, check);
     const QString* texts[] = {&label, &length, &value};
     for (int column = 1; column <= 3; ++column) {
-        auto* item = new QTableWidgetItem(*texts[column - 1]);
+        auto* item = new QTableWidgetItem(CellDisplayText(*texts[column - 1]));
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         setItem(row, column, item);
     }
     // Long values are cut at the column's edge; the tip shows them whole.
-    item(row, 3)->setToolTip(value);
+    item(row, 3)->setToolTip(item(row, 3)->text());
+    if (row == 0) UpdateScrollBars();
 }
 
 void CListControlEx::AppendEmptyRow() { AppendRow(QString(), QString(), QString()); }
@@ -125,15 +220,23 @@ void CListControlEx::mousePressEvent(QMouseEvent* event) {
     if (m_nItem == -1) return;
     m_nSubItem = column;
 
-    const QRect rect = CellEditRect(m_nItem, m_nSubItem);
+    BeginEdit(m_nItem, m_nSubItem);
+}
+
+void CListControlEx::BeginEdit(int row, int column) {
+    m_nItem = row;
+    m_nSubItem = column;
+    const QRect rect = CellEditRect(row, column);
     if (m_edit == nullptr) {
         m_edit = new CEditEx(viewport());
         m_edit->hide();
         m_font = font();
         m_edit->setFont(m_font);
         connect(m_edit, &CEditEx::EndEdit, this, &CListControlEx::OnEndEdit);
+        connect(m_edit, &CEditEx::CancelEdit, this, &CListControlEx::OnCancelEdit);
+        connect(m_edit, &CEditEx::TabOut, this, &CListControlEx::OnTabOut);
     }
-    const QTableWidgetItem* cell = item(m_nItem, m_nSubItem);
+    const QTableWidgetItem* cell = item(row, column);
     m_edit->setGeometry(rect);
     m_edit->show();
     m_edit->setText(cell != nullptr ? cell->text() : QString());
@@ -142,16 +245,52 @@ void CListControlEx::mousePressEvent(QMouseEvent* event) {
     m_edit->setCursorPosition(static_cast<int>(m_edit->text().size()));
 }
 
+void CListControlEx::CommitEdit() {
+    if (Editing()) OnEndEdit();
+}
+
+void CListControlEx::OnCancelEdit() {
+    m_nItem = -1;  // the end of the edit writes nothing back
+    OnEndEdit();
+}
+
+void CListControlEx::OnTabOut(bool forward) {
+    int row = m_nItem;
+    int column = m_nSubItem;
+    CommitEdit();
+    if (row < 0) return;
+    if (forward) {
+        if (++column > kLastTabColumn) {
+            column = kFirstTabColumn;
+            ++row;
+        }
+    } else if (--column < kFirstTabColumn) {
+        column = kLastTabColumn;
+        --row;
+    }
+    if (row < 0 || row >= rowCount()) return;
+    setCurrentCell(row, column);
+    BeginEdit(row, column);
+}
+
 void CListControlEx::OnEndEdit() {
+    if (m_edit->hasFocus()) {
+        // Enter, Tab, Esc or a command: the focus goes back to the list, and the box losing it
+        // ends the edit (this function again, now without the focus).
+        setFocus(Qt::OtherFocusReason);
+        if (!m_edit->isVisible()) return;
+    }
     if (m_nItem >= 0 && m_nItem < rowCount() && m_nSubItem >= 0 && m_nSubItem < columnCount()) {
         QTableWidgetItem* cell = item(m_nItem, m_nSubItem);
         if (cell == nullptr) {
             cell = new QTableWidgetItem();
             setItem(m_nItem, m_nSubItem, cell);
         }
-        cell->setText(m_edit->text());
-        if (m_nSubItem == 3) cell->setToolTip(m_edit->text());
+        cell->setText(CellDisplayText(m_edit->text()));
+        if (m_nSubItem == 3) cell->setToolTip(cell->text());
     }
+    // Written once: hiding the focused box moves the focus, which ends the edit again.
+    m_nItem = -1;
     m_edit->hide();
 }
 

@@ -8,7 +8,14 @@
 #include "codec/FieldRow.h"
 #include "codec/TextDecode.h"
 
-/// The in-place edit box. Losing the focus ends the edit: the list writes the text back at once.
+/// A cell's text as the list shows it: control characters (0x00-0x1F, 0x7F) as the visible
+/// symbols of the U+2400 block, so that no cell breaks its line or hides text.
+[[nodiscard]] QString CellDisplayText(const QString& text);
+/// The text a shown cell stands for: the symbols of CellDisplayText back to their characters.
+[[nodiscard]] QString CellValueText(const QString& shown);
+
+/// The in-place edit box. Losing the focus, Enter and Tab end the edit: the list writes the text
+/// back at once. Esc ends it without writing back.
 class CEditEx : public QLineEdit {
     Q_OBJECT
 public:
@@ -17,8 +24,13 @@ public:
 signals:
     /// Sent to the list when the box loses the focus; handled before the focus change completes.
     void EndEdit();
+    /// Esc: the cell keeps its text.
+    void CancelEdit();
+    /// Tab (forward) or Shift+Tab: the edit is written back and moves to the next cell.
+    void TabOut(bool forward);
 
 protected:
+    bool event(QEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
 };
 
@@ -44,14 +56,27 @@ public:
     [[nodiscard]] CEditEx* EditBox() const { return m_edit; }
     /// The rectangle the edit box covers for a cell, in viewport coordinates.
     [[nodiscard]] QRect CellEditRect(int row, int column) const;
+    /// True while the edit box is open on a cell.
+    [[nodiscard]] bool Editing() const { return m_edit != nullptr && m_edit->isVisible(); }
+    /// Writes an open edit back into its cell and closes the box (before a command reads cells).
+    void CommitEdit();
+
+    /// Scrolls vertically as usual; sideways only when the cell lies wholly outside the view, so
+    /// that a click on a wide value never pushes the first columns out of sight.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    void BeginEdit(int row, int column);
     void OnEndEdit();
+    void OnCancelEdit();
+    void OnTabOut(bool forward);
     void AppendEmptyRow();
+    /// No horizontal scroll bar while there are no rows; back at the left end.
+    void UpdateScrollBars();
 
     int m_nItem = -1;           // row of the cell being edited; -1 after a click that hit no row
     int m_nSubItem = 0;         // column of the cell being edited

@@ -3,11 +3,14 @@
 
 #include <QTableWidget>
 
+#include "ui/ListControlEx.h"
+
 namespace {
 
 QString CellText(const QTableWidget& list, int row, int column) {
+    // The symbols that show control characters stand for those characters.
     const QTableWidgetItem* item = list.item(row, column);
-    return item != nullptr ? item->text() : QString();
+    return item != nullptr ? CellValueText(item->text()) : QString();
 }
 
 bool Checked(const QTableWidget& list, int row) {

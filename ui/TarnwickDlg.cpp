@@ -38,6 +38,7 @@
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
 #include "ui/TableChoice.h"
+#include "ui/WindowTexts.h"
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -94,6 +95,7 @@ const char* const kTextAppName = "Tarnwick";
 const char* const kTextReply = "主机应答 %1 字节:";
 const char* const kTextParseReply = "解析应答";
 const char* const kTextCancel = "取消";
+const char* const kTextConfirmClose = "列表或报文框中还有内容，关闭后将丢失。确定要关闭吗？";
 /// The window waits this long for the host's reply; it does not respond meanwhile.
 constexpr int kSendReplyTimeoutMs = 1000;
 /// Bytes per line of a reply's hex text.
@@ -132,6 +134,51 @@ QFont DialogFont(const QFont& base) {
     QFont font(base);
     font.setPointSize(kDialogFontPoints);
     return font;
+}
+
+/// Template controls that are tab stops themselves (the IP control's four fields are).
+bool TakesTab(Kind kind) {
+    return kind != Kind::Static && kind != Kind::GroupBox && kind != Kind::IpAddress;
+}
+
+QLabel* NewStatic(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QComboBox* NewInterfaceCombo(QWidget* parent) {
+    auto* combo = new CInterfaceTypeCombo(parent);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setAccessibleName(QStringLiteral("接口类型"));
+    combo->lineEdit()->setAccessibleName(QStringLiteral("接口类型文本"));
+    return combo;
+}
+
+QGroupBox* NewGroupBox(const QString& title, QWidget* parent) {
+    auto* group = new QGroupBox(title, parent);
+    group->setAccessibleName(GroupAccessibleName(title));
+    group->setFocusPolicy(Qt::NoFocus);
+    return group;
+}
+
+QPushButton* NewButton(const QString& text, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setAccessibleName(text);
+    button->setAutoDefault(false);  // Enter is handled by the dialog's keyPressEvent
+    return button;
+}
+
+QPlainTextEdit* NewMessageEdit(QWidget* parent) {
+    auto* edit = new CMessageEdit(parent);
+    edit->setAccessibleName(QStringLiteral("8583报文"));
+    edit->setTabChangesFocus(true);
+    edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    return edit;
 }
 
 constexpr auto kSettingExpandTlv = "view/expandField55";
@@ -183,6 +230,10 @@ CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
             return QString();
         return dialog.selectedFiles().front();
     };
+    m_confirm = [this](const QString& caption, const QString& text) {
+        return QMessageBox::question(this, caption, text, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    };
     m_report = [this](const ReportedMessage& message) {
         const QMessageBox::Icon icon =
             message.icon == ReportedMessage::Icon::Error     ? QMessageBox::Critical
@@ -218,101 +269,83 @@ CTarnwickDlg::~CTarnwickDlg() {
 }
 
 void CTarnwickDlg::CreateControls() {
+    SetUpWindowFrame();
+    std::vector<QWidget*> tabStops;
+    LayOutTemplate(tabStops);
+    for (std::size_t i = 0; i + 1 < tabStops.size(); ++i) setTabOrder(tabStops[i], tabStops[i + 1]);
+    AddCancelButton();
+    m_editPort->setValidator(new PortValidator(m_editPort));
+    const DialogUnits units(font());
+    setFixedSize(units.X(kTemplate102Width), units.Y(kTemplate102Height));
+}
+
+void CTarnwickDlg::SetUpWindowFrame() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(kTextAppName));
     setFont(DialogFont(font()));
-    const DialogUnits units(font());
+}
 
-    std::vector<QWidget*> tabStops;
+void CTarnwickDlg::LayOutTemplate(std::vector<QWidget*>& tabStops) {
+    const DialogUnits units(font());
     std::vector<QGroupBox*> groups;
     for (const TemplateControl& control : kTemplate102) {
         const QString text = QString::fromUtf8(control.text);
         QRect rect = units.Rect(control.x, control.y, control.width, control.height);
         QWidget* widget = nullptr;
         switch (control.kind) {
-            case Kind::Static: {
-                auto* label = new QLabel(text, this);
-                label->setTextFormat(Qt::PlainText);
-                widget = label;
+            case Kind::Static:
+                widget = NewStatic(text, this);
                 break;
-            }
             case Kind::IpAddress:
                 m_ipAddress = new CIpAddressCtrl(this);
                 widget = m_ipAddress;
-                tabStops.push_back(m_ipAddress->Field(0));
-                for (int i = 1; i < 4; ++i) tabStops.push_back(m_ipAddress->Field(i));
+                for (int i = 0; i < 4; ++i) tabStops.push_back(m_ipAddress->Field(i));
                 break;
             case Kind::PortEdit:
                 m_editPort = new QLineEdit(this);
                 m_editPort->setAccessibleName(QStringLiteral("端口"));
                 widget = m_editPort;
-                tabStops.push_back(widget);
                 break;
             case Kind::Combo:
-                m_comboInterfaceType = new CInterfaceTypeCombo(this);
-                m_comboInterfaceType->setEditable(true);
-                m_comboInterfaceType->setInsertPolicy(QComboBox::NoInsert);
-                m_comboInterfaceType->setAccessibleName(QStringLiteral("接口类型"));
-                m_comboInterfaceType->lineEdit()->setAccessibleName(QStringLiteral("接口类型文本"));
+                m_comboInterfaceType = NewInterfaceCombo(this);
                 // The template's height is that of the open list; the closed box keeps its own.
                 rect.setHeight(m_comboInterfaceType->sizeHint().height());
                 widget = m_comboInterfaceType;
-                tabStops.push_back(widget);
                 break;
-            case Kind::GroupBox: {
-                auto* group = new QGroupBox(text, this);
-                group->setAccessibleName(GroupAccessibleName(text));
-                group->setFocusPolicy(Qt::NoFocus);
-                groups.push_back(group);
-                widget = group;
+            case Kind::GroupBox:
+                groups.push_back(NewGroupBox(text, this));
+                widget = groups.back();
                 break;
-            }
             case Kind::List:
                 m_listFields = new CListControlEx(this);
                 m_listFields->setAccessibleName(QStringLiteral("8583域参数"));
                 widget = m_listFields;
-                tabStops.push_back(widget);
                 break;
-            case Kind::Button: {
-                auto* button = new QPushButton(text, this);
-                button->setAccessibleName(text);
-                button->setAutoDefault(false);  // Enter is handled by keyPressEvent
-                widget = button;
-                tabStops.push_back(widget);
+            case Kind::Button:
+                widget = NewButton(text, this);
                 break;
-            }
             case Kind::MessageEdit:
-                m_editMessage = new CMessageEdit(this);
-                m_editMessage->setAccessibleName(QStringLiteral("8583报文"));
-                m_editMessage->setTabChangesFocus(true);
-                m_editMessage->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-                m_editMessage->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-                m_editMessage->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                m_editMessage->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                m_editMessage = NewMessageEdit(this);
                 widget = m_editMessage;
-                tabStops.push_back(widget);
                 break;
         }
+        if (TakesTab(control.kind)) tabStops.push_back(widget);
         widget->setObjectName(QString::fromUtf8(control.id));
         widget->setGeometry(rect);
     }
     // Group boxes only frame their controls: they lie beneath them, so clicks reach the controls.
     for (QGroupBox* group : groups) group->lower();
-    for (std::size_t i = 0; i + 1 < tabStops.size(); ++i) setTabOrder(tabStops[i], tabStops[i + 1]);
+}
 
+void CTarnwickDlg::AddCancelButton() {
     // "取消" takes the place of "发送" while a send runs.
     m_buttonSend = findChild<QPushButton*>(QStringLiteral("1012"), Qt::FindDirectChildrenOnly);
-    m_buttonCancel = new QPushButton(QString::fromUtf8(kTextCancel), this);
+    m_buttonCancel = NewButton(QString::fromUtf8(kTextCancel), this);
     m_buttonCancel->setObjectName(QStringLiteral("cancelSend"));
-    m_buttonCancel->setAccessibleName(QString::fromUtf8(kTextCancel));
-    m_buttonCancel->setAutoDefault(false);
     m_buttonCancel->setGeometry(m_buttonSend->geometry());
     m_buttonCancel->hide();
-
-    m_editPort->setValidator(new PortValidator(m_editPort));
-    setFixedSize(units.X(kTemplate102Width), units.Y(kTemplate102Height));
 }
 
 void CTarnwickDlg::ConnectHandlers() {
@@ -414,19 +447,19 @@ void CTarnwickDlg::LoadResultRows(const CommandResult& result) {
                 ShowDecodeError(result);
                 return;
             }
-            ShowError(result.error);
+            ShowFailure(result);
             return;
     }
 }
 
 void CTarnwickDlg::ShowDecodeError(const CommandResult& result) {
-    const std::string detail = result.DetailLine();
+    const QString detail = ChineseDetail(result.DetailLine());
     ReportedMessage message{
         ReportedMessage::Icon::Error,
         QString::fromUtf8(kTextErrorCaption.data(),
                           static_cast<qsizetype>(kTextErrorCaption.size())),
         QString::fromUtf8(result.error.data(), static_cast<qsizetype>(result.error.size())),
-        QString::fromStdString(detail),
+        detail,
         QString::fromUtf8(kTextShowPartialRows.data(),
                           static_cast<qsizetype>(kTextShowPartialRows.size())),
         {}};
@@ -438,7 +471,10 @@ void CTarnwickDlg::ShowDecodeError(const CommandResult& result) {
                                  : std::string(kTextErrorRowName);
     SetRowText(error.name, name);
     SetRowText(error.length, "");
-    SetRowText(error.value, detail);
+    const std::string detailText = result.rowEncoding == TextEncoding::Gbk
+                                       ? Utf8ToGbk(detail.toStdString())
+                                       : detail.toStdString();
+    SetRowText(error.value, detailText);
     const TextEncoding encoding = result.rowEncoding;
     message.extraAction = [this, rows = std::move(rows), encoding]() {
         m_listFields->LoadRows(rows, encoding);
@@ -456,6 +492,7 @@ void CTarnwickDlg::OnParseIso8583() {
     } else {
         ParseIso8583Text(MessageBytes(), g_interfaceType, options, result);
     }
+    TranslateTlvRows(result.rows, result.tlv, result.rowEncoding);
     if (m_expandTlv || result.tlv.empty()) {
         LoadResultRows(result);
         return;
@@ -495,7 +532,7 @@ void CTarnwickDlg::OnBuildTrade() {
     const QString path = ChooseFile(kXmlConfigDialog);
     const CommandResult result = BuildTradeFromXmlFile(QFile::encodeName(path).toStdString());
     if (!result.Ok()) {
-        ShowError(result.error);
+        ShowFailure(result);
         return;
     }
     ShowMessageText(result.message, result.messageEncoding);
@@ -508,7 +545,7 @@ void CTarnwickDlg::OnBuildTrade() {
 void CTarnwickDlg::ShowWarnings(const CommandResult& result) {
     if (result.warnings.empty()) return;
     QStringList lines;
-    for (const std::string& w : result.warnings) lines << QString::fromStdString(w);
+    for (const std::string& w : result.warnings) lines << ChineseDetail(w);
     const QString text = QString::fromUtf8(kTextBuildWarnings.data(),
                                            static_cast<qsizetype>(kTextBuildWarnings.size()));
     Report({ReportedMessage::Icon::Warning, QString::fromUtf8(kTextAppName),
@@ -524,7 +561,7 @@ void CTarnwickDlg::OnBuildJson() {
         if (result.RowsStand()) {
             m_listFields->LoadRows(result.rows, result.rowEncoding);
         }
-        ShowError(result.error);
+        ShowFailure(result);
         return;
     }
     m_listFields->LoadRows(result.rows, result.rowEncoding);
@@ -534,12 +571,13 @@ void CTarnwickDlg::OnBuildJson() {
 
 void CTarnwickDlg::OnBuildIso8583() {
     ReadControls();
+    m_listFields->CommitEdit();  // a cell still being edited is built with its new text
     const FieldRowList rows = RowsToPack(*m_listFields);
     const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex());
     const CommandResult result = table != nullptr ? BuildIso8583WithTable(rows, *table)
                                                   : BuildIso8583FromRows(rows, g_interfaceType);
     if (!result.Ok()) {
-        ShowErrorWithReason(result);
+        ShowFailure(result);
         return;
     }
     // As the trade build: the message goes into the message edit and is decoded again.
@@ -552,17 +590,28 @@ void CTarnwickDlg::OnParseJson() {
     ReadControls();
     const CommandResult result = ParseJsonPacketText(MessageBytes());
     if (!result.Ok()) {
-        ShowErrorWithReason(result);
+        ShowFailure(result);
         return;
     }
     m_listFields->LoadRows(result.rows, result.rowEncoding);
 }
 
-void CTarnwickDlg::ShowErrorWithReason(const CommandResult& result) {
+void CTarnwickDlg::ShowFailure(const CommandResult& result) {
     Report({ReportedMessage::Icon::Error,
             QString::fromUtf8(kTextErrorCaption.data(), kTextErrorCaption.size()),
             QString::fromUtf8(result.error.data(), static_cast<qsizetype>(result.error.size())),
-            QString::fromStdString(result.detail)});
+            ChineseDetail(result.DetailLine())});
+}
+
+void CTarnwickDlg::reject() {
+    m_listFields->CommitEdit();
+    const bool holdsWork =
+        m_listFields->rowCount() > 0 || !m_editMessage->toPlainText().isEmpty();
+    if (holdsWork && m_confirm &&
+        !m_confirm(QString::fromUtf8(kTextAppName), QString::fromUtf8(kTextConfirmClose))) {
+        return;
+    }
+    QDialog::reject();
 }
 
 void CTarnwickDlg::OnSend() {
@@ -615,12 +664,20 @@ void CTarnwickDlg::OnSendFinished(const CommandResult& result) {
     m_buttonSend->setEnabled(true);
     if (result.send.cancelled) return;  // the user stopped it: nothing to report
     if (!result.Ok()) {
-        ShowError(result.error);
+        ShowFailure(result);
         return;
     }
     const std::vector<std::uint8_t>& reply = result.send.reply;
-    if (reply.empty()) return;  // a send without reply shows nothing
-    QString text = QString::fromUtf8(kTextReply).arg(reply.size());
+    // A reply that is not complete first says how it ended; without bytes that is all.
+    const QString ended = ReplyEndSentence(result.send, kSendReplyTimeoutMs, result.detail);
+    const auto icon =
+        ended.isEmpty() ? ReportedMessage::Icon::Information : ReportedMessage::Icon::Warning;
+    if (reply.empty()) {
+        if (!ended.isEmpty()) Report({icon, QString::fromUtf8(kTextAppName), ended});
+        return;
+    }
+    QString text = ended.isEmpty() ? QString() : ended + u'\n';
+    text += QString::fromUtf8(kTextReply).arg(reply.size());
     std::string hex(2 * kReplyBytesPerLine + 1, '\0');
     for (std::size_t at = 0; at < reply.size(); at += kReplyBytesPerLine) {
         const std::size_t n = std::min(kReplyBytesPerLine, reply.size() - at);
@@ -629,7 +686,7 @@ void CTarnwickDlg::OnSendFinished(const CommandResult& result) {
     }
     const auto message = ReplyMessage(result.send);
     std::vector<std::uint8_t> bytes(message.begin(), message.end());
-    ReportedMessage box{ReportedMessage::Icon::Information, QString::fromUtf8(kTextAppName), text};
+    ReportedMessage box{icon, QString::fromUtf8(kTextAppName), text};
     box.extraButton = QString::fromUtf8(kTextParseReply);
     box.extraAction = [this, bytes = std::move(bytes)] { OnParseReply(bytes); };
     Report(box);
@@ -682,9 +739,10 @@ void CTarnwickDlg::OnLoadTable() {
     const TableLoad load = m_tables->AddFile(path);
     if (!load.Ok()) {
         m_comboInterfaceType->setCurrentIndex(m_lastChoice);
-        std::string text(kTextTableFileError);
-        for (const std::string& problem : load.problems) text.append("\n").append(problem);
-        ShowError(text);
+        QString shown = QString::fromUtf8(kTextTableFileError.data(),
+                                          static_cast<qsizetype>(kTextTableFileError.size()));
+        for (const std::string& problem : load.problems) shown += u'\n' + ChineseDetail(problem);
+        ShowError(shown);
         return;
     }
     m_lastChoice = m_comboInterfaceType->currentIndex();
@@ -692,7 +750,7 @@ void CTarnwickDlg::OnLoadTable() {
         QString text;
         for (const std::string& note : load.notes) {
             if (!text.isEmpty()) text += u'\n';
-            text += QString::fromStdString(note);
+            text += ChineseDetail(note);
         }
         Report({ReportedMessage::Icon::Information, QString::fromUtf8(kTextAppName), text});
     }

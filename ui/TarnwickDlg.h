@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "iso/CommandResult.h"
 #include "net/Socket.h"
@@ -61,6 +62,8 @@ public:
     using FileChooser = std::function<QString(const FileDialogSpec&)>;
     /// Shows a message and returns when the user has closed it.
     using MessageReporter = std::function<void(const ReportedMessage&)>;
+    /// Asks a yes-or-no question (caption, text); true for yes.
+    using Confirmer = std::function<bool(const QString&, const QString&)>;
 
     /// System command of the about item.
     static constexpr int kIdmAboutBox = 0x0010;
@@ -71,6 +74,11 @@ public:
     /// Replace the file dialog and the message boxes (tests drive the dialog without blocking).
     void SetFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
     void SetMessageReporter(MessageReporter reporter) { m_report = std::move(reporter); }
+    void SetConfirmer(Confirmer confirmer) { m_confirm = std::move(confirmer); }
+
+    /// Esc and the window's Close: the window closes, after asking when the list has rows or the
+    /// message edit has text, which closing would lose.
+    void reject() override;
 
     /// Copies the message edit and the port box into the stored texts. False, after telling the
     /// user and selecting the port box, when the port text has more than 5 characters.
@@ -128,13 +136,17 @@ protected:
 
 private:
     void CreateControls();
+    void SetUpWindowFrame();
+    void LayOutTemplate(std::vector<QWidget*>& tabStops);
+    void AddCancelButton();
     void OnInitDialog();
     void ConnectHandlers();
     void LoadResultRows(const CommandResult& result);
     void OnSendFinished(const CommandResult& result);
     void ShowWarnings(const CommandResult& result);
-    /// An error box with the result's detail as informative text.
-    void ShowErrorWithReason(const CommandResult& result);
+    /// The error box of a failed command: its text, and where and why (field, offset, reason)
+    /// in Chinese as informative text when the result says so.
+    void ShowFailure(const CommandResult& result);
     QString ChooseFile(const FileDialogSpec& spec);
     void OnLoadTable();
     void Report(const ReportedMessage& message);
@@ -168,6 +180,7 @@ private:
 
     FileChooser m_chooseFile;
     MessageReporter m_report;
+    Confirmer m_confirm;
 #ifdef Q_OS_WIN
     bool m_systemMenuReady = false;
 #endif

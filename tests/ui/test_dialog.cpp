@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -37,6 +39,7 @@
 #include "ui/MessageText.h"
 #include "ui/TarnwickApp.h"
 #include "ui/TarnwickDlg.h"
+#include "ui/WindowTexts.h"
 
 namespace {
 
@@ -355,8 +358,7 @@ private slots:
         Parse("1015", 1, QStringLiteral("0200 0800000000000000 000000"));  // field 5 undefined
         QCOMPARE(MessageTexts(), QStringList{Utf8(kTextIsoParseError)});
         const ReportedMessage& m = m_messages[0];
-        QCOMPARE(m.informative,
-                 QStringLiteral("field 5 is marked in the bitmap but not defined (byte 10)"));
+        QCOMPARE(m.informative, QStringLiteral("位图中标记了域 5，但该域没有定义（第 10 字节）"));
         QCOMPARE(m.extraButton, Utf8(kTextShowPartialRows));
         QCOMPARE(List()->rowCount(), 0);
         QVERIFY(m.extraAction);
@@ -425,7 +427,7 @@ private slots:
         QCOMPARE(m_fileDialogs.size(), std::size_t{1});
         QCOMPARE(Combo()->currentIndex(), 4);
         QCOMPARE(m_messages.size(), std::size_t{1});
-        QVERIFY(m_messages[0].text.startsWith(QStringLiteral("域定义文件有误!\noffset 25: ")));
+        QVERIFY(m_messages[0].text.startsWith(QStringLiteral("域定义文件有误!\n偏移 25：")));
 
         // A good file: a new item, selected, remembered with the choice across restarts.
         m_nextPath = WriteFile(
@@ -481,8 +483,7 @@ private slots:
         List()->item(2, 1)->setText(QStringLiteral("Bit 5"));
         Button("1016")->click();
         QCOMPARE(MessageTexts(), QStringList{QStringLiteral("组包出错!")});
-        QCOMPARE(m_messages[0].informative,
-                 QStringLiteral("row 3 \"Bit 5\": field 5 is not defined by the table"));
+        QCOMPARE(m_messages[0].informative, QStringLiteral("第 3 行“Bit 5”：域定义中没有域 5"));
         QCOMPARE(MessageEdit()->toPlainText(), QStringLiteral("02002000000000000000000000"));
     }
 
@@ -603,9 +604,8 @@ private slots:
         QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Warning);
         QCOMPARE(m_messages[0].text, QStringLiteral("生成完成，但配置文件有2处可疑内容"));
         QCOMPARE(m_messages[0].informative,
-                 QStringLiteral("line 2: element <bti> is not <bit>; ignored\n"
-                                "line 3: attribute \"valeu\" of <bit> is not number, length or "
-                                "value; ignored"));
+                 QStringLiteral("第 2 行：元素 <bti> 不是 <bit>，已忽略\n"
+                                "第 3 行：<bit> 的属性“valeu”不是 number、length 或 value，已忽略"));
     }
 
     void buildJson_data() {
@@ -827,7 +827,9 @@ private slots:
         WaitForSend();
         QCOMPARE(listener.Received(), sent);
         if (reply.isEmpty()) {
-            QCOMPARE(MessageTexts(), QStringList());
+            QCOMPARE(MessageTexts(), QStringList{QStringLiteral("已发送 %1 字节，主机关闭了连接，没有应答")
+                                                     .arg(sent.size())});
+            QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Warning);
         } else {
             QCOMPARE(MessageTexts(), QStringList{QStringLiteral("主机应答 4 字节:\n0002ABCD")});
             QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Information);
@@ -847,7 +849,8 @@ private slots:
         PortBox()->setText(QString::number(listener.Port()));
         Button("1012")->click();
         WaitForSend();
-        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(MessageTexts(), QStringList{QStringLiteral("已发送 %1 字节，主机关闭了连接，没有应答")
+                                                 .arg(body.size() + 7)});
         const QByteArray received = listener.Received();
         QCOMPARE(received.mid(6, body.size()), body);
         QCOMPARE(received.size(), body.size() + 7);
@@ -927,7 +930,7 @@ private slots:
         QVERIFY(
             MessageTexts()[0].startsWith(QStringLiteral("主机应答 107 字节:\n0069600000000360")));
         auto* log = sim->findChild<QPlainTextEdit*>(QStringLiteral("simLog"));
-        QTRY_VERIFY(log->toPlainText().contains(QStringLiteral(" 0200 answered")));
+        QTRY_VERIFY(log->toPlainText().contains(QStringLiteral(" 0200 已应答")));
         sim->findChild<QPushButton*>(QStringLiteral("simStop"))->click();
         QTRY_VERIFY(!sim->Running());
     }
@@ -1011,6 +1014,180 @@ private slots:
         QVERIFY(next.MaskCardNumbers());
         m_dlg->SetExpandTlv(false);
         m_dlg->SetMaskCardNumbers(false);
+    }
+
+    // Esc in a cell edit cancels only the edit; with work in the window, closing asks first.
+    void escCancelsEditAndClosingAsks() {
+        QStringList asked;
+        bool yes = false;
+        m_dlg->SetConfirmer([&](const QString&, const QString& text) {
+            asked << text;
+            return yes;
+        });
+        List()->AppendRow(QStringLiteral("Bit 2"), QStringLiteral("8"), QStringLiteral("1234"));
+        ClickCell(0, 3);
+        QTest::keyClicks(List()->EditBox(), QStringLiteral("99"));
+        QTest::keyClick(List()->EditBox(), Qt::Key_Escape);
+        QVERIFY(!List()->EditBox()->isVisible());
+        QCOMPARE(Row(0), (QStringList{"Bit 2", "8", "1234"}));
+        QVERIFY(m_dlg->isVisible());
+        QVERIFY(asked.isEmpty());
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);  // rows: "no" keeps it
+        QCOMPARE(asked.size(), 1);
+        QVERIFY(m_dlg->isVisible());
+        List()->ClearRows();
+        MessageEdit()->setPlainText(QStringLiteral("01"));
+        QVERIFY(!m_dlg->close());  // message text: the system menu's Close asks too
+        QCOMPARE(asked.size(), 2);
+        yes = true;
+        QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+        QCOMPARE(asked.size(), 3);
+        QVERIFY(!m_dlg->isVisible());
+    }
+
+    void enterAndTabCommitTheEdit_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Enter") << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Tab") << int(Qt::Key_Tab) << int(Qt::NoModifier);
+    }
+    void enterAndTabCommitTheEdit() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        Parse("1015", 1, kMessage64.mid(4));
+        ClickCell(5, 3);  // field 3
+        CEditEx* edit = List()->EditBox();
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("310000"));
+        QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(Row(5)[2], QStringLiteral("310000"));
+        QVERIFY(m_dlg->isVisible());
+        QCOMPARE(MessageTexts(), QStringList());
+        if (key == Qt::Key_Tab) {  // on to the next cell: the next row's label
+            QVERIFY(edit->isVisible());
+            QCOMPARE(edit->geometry(), List()->CellEditRect(6, 1));
+            QCOMPARE(edit->text(), Row(6)[0]);
+        } else {
+            QVERIFY(!edit->isVisible());
+            QCOMPARE(QApplication::focusWidget(), List());
+        }
+        Button("1016")->click();
+        QVERIFY(MessageEdit()->toPlainText().contains(QStringLiteral("6225880123456789310000")));
+    }
+
+    void clickKeepsFirstColumnsInView() {
+        QScrollBar* bar = List()->horizontalScrollBar();
+        QCOMPARE(List()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);  // no rows
+        Parse("1015", 0, kMessage64);
+        QVERIFY(bar->maximum() > 0);  // the value column reaches past the list's edge
+        // A hand's click: the pointer moves a little while the button is down.
+        const QPoint at = List()->visualRect(List()->model()->index(4, 3)).center();
+        QTest::mousePress(List()->viewport(), Qt::LeftButton, {}, at);
+        QMouseEvent move(QEvent::MouseMove, at + QPoint(2, 0),
+                         List()->viewport()->mapToGlobal(at + QPoint(2, 0)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(List()->viewport(), &move);
+        QTest::mouseRelease(List()->viewport(), Qt::LeftButton, {}, at + QPoint(2, 0));
+        QCOMPARE(bar->value(), 0);
+        ClickCell(5, 2);  // Tab from the length onto the value: the same
+        QTest::keyClick(List()->EditBox(), Qt::Key_Tab);
+        QCOMPARE(List()->EditBox()->geometry(), List()->CellEditRect(5, 3));
+        QCOMPARE(bar->value(), 0);
+        QVERIFY(List()->EditBox()->isVisible());
+        bar->setValue(bar->maximum());
+        QCOMPARE(List()->horizontalHeader()->offset(), bar->value());
+        Parse("1015", 0, kMessage64);  // a new decode starts at the left
+        QCOMPARE(bar->value(), 0);
+        QCOMPARE(List()->horizontalHeader()->offset(), 0);
+        List()->ClearRows();
+        QCOMPARE(List()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    }
+
+    void sendSaysHowTheReplyEnded_data() {
+        QTest::addColumn<QByteArray>("reply");  // empty: the host takes the byte and waits
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no answer") << QByteArray()
+                                   << QStringLiteral("已发送 1 字节，主机在 1 秒内没有应答");
+        QTest::newRow("cut short")
+            << QByteArray("\x00\x05\xAB", 3)
+            << QStringLiteral("已发送 1 字节，主机应答 3 字节后关闭了连接，应答不完整（按其长度"
+                              "应为 7 字节）\n主机应答 3 字节:\n0005AB");
+    }
+    void sendSaysHowTheReplyEnded() {
+        QFETCH(QByteArray, reply);
+        Listener host(reply.isEmpty() ? 1000 : 1, reply);
+        IpControl()->SetAddress(127, 0, 0, 1);
+        PortBox()->setText(QString::number(host.Port()));
+        MessageEdit()->setPlainText(QStringLiteral("01"));
+        Button("1012")->click();
+        WaitForSend();
+        QTEST(MessageTexts().join(u'|'), "message");
+        QCOMPARE(m_messages[0].icon, ReportedMessage::Icon::Warning);
+    }
+
+    void comboPopupShowsWholeNames() {
+        m_nextPath = WriteFile(
+            QStringLiteral("a-table-with-a-long-file-name.json"),
+            R"({"name": "Mine", "bitmap": {"bits": 64}, "fields": {"0": {"length": 4, "enc": "BCD"}}})");
+        Choose(Combo()->count() - 1);
+        Combo()->showPopup();
+        const QAbstractItemView* view = Combo()->view();
+        for (int i = 0; i < Combo()->count(); ++i) {
+            QVERIFY2(view->sizeHintForIndex(Combo()->model()->index(i, 0)).width() <=
+                         view->viewport()->width(),
+                     qPrintable(Combo()->itemText(i)));
+        }
+        QCOMPARE(view->textElideMode(), Qt::ElideNone);
+        Combo()->hidePopup();
+    }
+
+    void windowTextsAreChinese() {
+        const std::pair<const char*, QString> details[] = {
+            {"field 7 states length 99, above its maximum 12; read as the maximum",
+             QStringLiteral("域 7 声明长度 99，超过其最大长度 12，按最大长度读取")},
+            {"the built message of 9 bytes does not decode: field 0 (message type) is not "
+             "defined (byte 0)",
+             QStringLiteral("生成的 9 字节报文无法解析：消息类型（域 0）未定义（第 0 字节）")},
+            {"unexpected character at byte offset 4", QStringLiteral("意外的字符（第 4 字节）")},
+            {"connect to 127.0.0.1:9: Connection refused",
+             QStringLiteral("连接 127.0.0.1:9：连接被拒绝")},
+            {"row 2 \"x: y\": given twice", QStringLiteral("第 2 行“x: y”：出现了两次")},
+        };
+        for (const auto& [english, chinese] : details) QCOMPARE(ChineseDetail(english), chinese);
+
+        // EMV meanings in the tip of field 55: 9C, TVR and CVM results.
+        Parse("1015", 1,
+              QStringLiteral("600003000060310031000002000000000000000200"
+                             "0016" "9C0100" "95058000000000" "9F34031E0302"));
+        const QString tip = List()->item(4, 3)->toolTip();
+        for (const QString& part : {QStringLiteral("00 商品和服务"),
+                                    QStringLiteral("未进行脱机数据认证"),
+                                    QStringLiteral("签名；终端支持该CVM时；结果成功")}) {
+            QVERIFY2(tip.contains(part), qPrintable(tip));
+        }
+        QVERIFY2(!tip.contains(QStringLiteral("goods")), qPrintable(tip));
+    }
+
+    // Field 55 of the 64-field form read as text holds control bytes: shown as symbols, built
+    // back as the bytes they stand for.
+    void controlCharactersShownAsSymbols() {
+        const QString message = QStringLiteral(
+            "004460000300006031003100000200600000002000020015622588012345678F000000286225880123"
+            "456789D2812201000000185A08622588012345678F570662258801234D");
+        Parse("1015", 0, message);
+        const QString value = Row(7)[2];
+        QVERIFY(value.contains(QChar(0x2408)) && value.contains(QChar(0x2406)));
+        for (const QChar c : value) QVERIFY(c.unicode() >= 0x20 && c.unicode() != 0x7F);
+        ClickCell(7, 3);
+        QTest::keyClick(List()->EditBox(), Qt::Key_Return);
+        Button("1016")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(MessageEdit()->toPlainText(), message);
+        QString all;
+        for (char16_t c = 0; c < 0x80; ++c) all += QChar(c);
+        QCOMPARE(CellValueText(CellDisplayText(all)), all);
     }
 
     void qtTranslationIsChinese() {
