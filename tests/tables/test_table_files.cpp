@@ -89,7 +89,10 @@ void ExpectSameForm(const FieldTable& a, const FieldTable& b) {
     EXPECT_EQ(a.fieldRowPrefix, b.fieldRowPrefix);
     EXPECT_EQ(a.macField, b.macField);
     EXPECT_EQ(a.macFill, b.macFill);
-    EXPECT_EQ(a.allowShorterLength, b.allowShorterLength);
+    // A loaded table differs where the built-in forms keep their old reading of damaged
+    // messages: a shorter stated length, prefixes that are not numbers, sub-rows on request only.
+    EXPECT_TRUE(a.allowShorterLength && !b.allowShorterLength);
+    EXPECT_TRUE(!a.lenientPrefixes && b.lenientPrefixes);
     EXPECT_EQ(a.minMessageBytes, b.minMessageBytes);
     EXPECT_EQ(a.packSetsBit1, b.packSetsBit1);
     EXPECT_EQ(a.packLastField, b.packLastField);
@@ -193,6 +196,7 @@ TEST(ShippedTables, ExactTablesDecodeAsTheBuiltInModes) {
         // are not numbers, a message ending inside its framing): compared with that reading.
         FieldTable table = Shipped(name);
         table.lenientPrefixes = true;
+        table.allowShorterLength = false;  // the built-in forms decode the whole text
         TableDecoder decoder(table);
         CommandResult expected, actual;
         int compared = 0;
