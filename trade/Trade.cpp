@@ -55,18 +55,28 @@ bool BuildTradeFrame(const std::uint8_t* payload, std::int32_t payloadLen, std::
                      std::int32_t* frameLen) {
     if (frame == nullptr || payloadLen < 0 || payloadLen > kMaxTradePayload) return false;
     if (payloadLen > 0 && payload == nullptr) return false;
-    const std::int32_t total = payloadLen + 7;
-    frame[0] = static_cast<std::uint8_t>(total & 0xFF);
-    frame[1] = static_cast<std::uint8_t>(total >> 8);
-    frame[2] = 0xF1;
-    frame[3] = 0x00;
-    frame[4] = 0x00;
-    frame[5] = 0x00;
-    if (payloadLen > 0) std::memcpy(frame + 6, payload, static_cast<std::size_t>(payloadLen));
-    std::uint8_t check = 0;
-    for (std::int32_t i = 0; i < 6 + payloadLen; ++i) check ^= frame[i];
-    frame[6 + payloadLen] = check;
-    if (frameLen != nullptr) *frameLen = total;
+    // The frame is the trade table's: its parts in front, the payload, its trailer.
+    const FieldTable& form = Form();
+    std::size_t head = 0;
+    for (const FramePart& part : form.frame) head += static_cast<std::size_t>(part.bytes);
+    if (payloadLen > 0) std::memcpy(frame + head, payload, static_cast<std::size_t>(payloadLen));
+    const std::size_t body = head + static_cast<std::size_t>(payloadLen);
+    std::size_t trailer = 0;
+    for (const FramePart& part : form.trailer) trailer += static_cast<std::size_t>(part.bytes);
+    const auto total = static_cast<std::int64_t>(body + trailer);
+    std::size_t at = 0;
+    for (const FramePart& part : form.frame) {
+        if (part.kind == FramePartKind::Length) {
+            WriteLengthPart(part, frame + at,
+                            part.countsItself ? total - static_cast<std::int64_t>(at)
+                                              : total - static_cast<std::int64_t>(at) - part.bytes);
+        } else {
+            std::memcpy(frame + at, part.packDefault.data(), part.packDefault.size());
+        }
+        at += static_cast<std::size_t>(part.bytes);
+    }
+    WriteTrailer(form, frame, body);
+    if (frameLen != nullptr) *frameLen = static_cast<std::int32_t>(total);
     return true;
 }
 
