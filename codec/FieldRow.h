@@ -122,7 +122,9 @@ struct FieldRow {
     std::int8_t part = -1;
     std::int8_t member = -1;
 
+    /// Forgets what the row showed before (a reused row), title included.
     void ClearKey() {
+        title = {};
         field = parent = -1;
         part = member = -1;
     }

@@ -238,7 +238,10 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
     std::vector<bool> partGiven(table.frame.size(), false);
     std::vector<std::string> warnings;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const std::string name = Trim(rows[i].Name());
+        // Names read as UTF-8 (the JSON form of rows) meet a GBK table's names in its charset.
+        const std::string name = !utf8 && rowEncoding == TextEncoding::Utf8OrGbk
+                                     ? Utf8ToGbk(Trim(rows[i].Name()))
+                                     : Trim(rows[i].Name());
         RowValue value = SplitValue(rows[i].Value());
         if (value.text && rowEncoding != TextEncoding::Utf8OrGbk) {
             value.text = ToUtf8(*value.text, rowEncoding);

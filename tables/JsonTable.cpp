@@ -12,6 +12,7 @@
 
 #include "tables/JsonScan.h"
 #include "tables/TableCheck.h"
+#include "codec/TextDecode.h"
 #include "tables/TableFile.h"
 
 namespace {
@@ -480,6 +481,19 @@ std::string DescribeTokenerError(json_tokener_error e) {
     return json_tokener_error_desc(e);
 }
 
+// A table file is UTF-8 whatever its charset, which says how field bytes read. Row names stand
+// among the field texts of a row, so in a GBK table they are made GBK too; titles stay UTF-8.
+void RowNamesInCharset(FieldTable& t) {
+    if (t.charset == "UTF-8") return;
+    for (FramePart& p : t.frame) {
+        p.name = Utf8ToGbk(p.name);
+        for (HeaderMember& m : p.members) m.name = Utf8ToGbk(m.name);
+    }
+    t.typeRow.name = Utf8ToGbk(t.typeRow.name);
+    t.bitmapRow.name = Utf8ToGbk(t.bitmapRow.name);
+    t.fieldRowPrefix = Utf8ToGbk(t.fieldRowPrefix);
+}
+
 }  // namespace
 
 TableLoad LoadJsonTable(std::string_view text) {
@@ -615,6 +629,7 @@ TableLoad LoadJsonTable(std::string_view text) {
     top.UnknownKeys();
     DefaultHeadRows(t, typeRowGiven, bitmapRowGiven);
     CompleteTable(t, problems);
+    RowNamesInCharset(t);
     if (problems.empty()) load.table = std::move(t);
     return load;
 }

@@ -13,6 +13,7 @@
 
 #include "codec/Conversions.h"
 #include "codec/Message.h"
+#include "codec/TextDecode.h"
 #include "iso/BuildIso8583.h"
 #include "iso/ParseIso8583.h"
 #include "tables/TableFile.h"
@@ -186,6 +187,29 @@ TEST(MessageModel, RowsBuildBackToTheirBytes) {
         for (char& ch : want) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         EXPECT_EQ(built.message, want);
     }
+}
+
+// A decoder reused line after line: nothing of one line's rows reaches the next (a reused row's
+// title among them), and a GBK table's own names read as the file wrote them.
+TEST(MessageModel, ReusedDecoderKeepsNothingBetweenTexts) {
+    const FieldTable pos64 = Shipped("unionpay-pos64");
+    TableDecoder decoder(pos64);
+    CommandResult r;
+    decoder.Parse("000D" "0200" "2000000000000000" "000000", r);  // no TPDU: row 0 is the type
+    ASSERT_TRUE(r.Ok()) << r.detail;
+    ASSERT_FALSE(r.rows[0].title.empty());
+    decoder.Parse(Sample("typical64.txt"), r);
+    ASSERT_TRUE(r.Ok());
+    EXPECT_EQ(r.rows[0].Name(), "TPDU");
+    EXPECT_TRUE(r.rows[0].title.empty());
+
+    const TableLoad gbk = LoadJsonTable(R"({"name":"g","charset":"GBK","bitmap":{"bits":64},
+        "frame":[{"part":"tpdu","name":"TPDU头","bytes":5,"detect":[{"at":0,"mask":"F0","equals":"60"}]}],
+        "fields":{"0":{"length":4,"prefix":"Fixed","enc":"BCD"},"3":{"length":6,"prefix":"Fixed","enc":"BCD"}}})");
+    ASSERT_TRUE(gbk.Ok());
+    ParseIso8583WithTable("600001000002002000000000000000123456", *gbk.table, r);
+    ASSERT_TRUE(r.Ok()) << r.detail;
+    EXPECT_EQ(ToUtf8(r.rows[0].Name(), TextEncoding::Gbk), "TPDU头");
 }
 
 }  // namespace
