@@ -23,6 +23,10 @@ inline constexpr std::string_view kTextCheckRow = "校验";
 inline constexpr std::string_view kTextCheckAgrees = "校验字节与长度正确";
 inline constexpr std::string_view kTextCheckByteDiffers = "校验字节不符,应为";
 inline constexpr std::string_view kTextCheckLengthDiffers = "长度不符,应为";
+/// Before the verdict when the JSON text holds characters beyond ASCII: the encoding whose bytes
+/// the check byte and length were computed over.
+inline constexpr std::string_view kTextCheckAssumedUtf8 = "按UTF-8编码: ";
+inline constexpr std::string_view kTextCheckAssumedGbk = "按GBK编码: ";
 /// Shown after a build whose configuration had suspicious places; %1 is their count.
 inline constexpr std::string_view kTextBuildWarnings = "生成完成，但配置文件有%1处可疑内容";
 inline constexpr std::string_view kTextShowPartialRows = "显示已解析部分";

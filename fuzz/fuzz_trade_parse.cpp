@@ -10,6 +10,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CommandResult result;
     ParseTradeText(text, result);
     if (result.Ok() && result.rows.size() < 2) __builtin_trap();
+    // A decoding that stops says where and why; only what was decoded before stays.
+    if (result.failure.field >= 0 &&
+        (result.failure.offset < 6 || result.failure.reason.empty() ||
+         result.failedRows != FailedRows::Partial || result.rows.size() < 2)) {
+        __builtin_trap();
+    }
     for (const FieldRow& row : result.rows) {
         if (row.Value().size() > 2 * 1024) __builtin_trap();  // hex of the largest field
     }

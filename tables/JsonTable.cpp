@@ -10,21 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "codec/JsonPtr.h"
 #include "tables/JsonScan.h"
 #include "tables/TableCheck.h"
 #include "codec/TextDecode.h"
 #include "tables/TableFile.h"
 
 namespace {
-
-struct JsonDeleter {
-    void operator()(json_object* o) const { json_object_put(o); }
-};
-using JsonPtr = std::unique_ptr<json_object, JsonDeleter>;
-
-struct TokenerDeleter {
-    void operator()(json_tokener* t) const { json_tokener_free(t); }
-};
 
 constexpr std::size_t kMaxDepth = 32;
 
@@ -506,13 +498,13 @@ TableLoad LoadJsonTable(std::string_view text) {
         problems.push_back("the table is over 1 MiB");
         return load;
     }
-    std::unique_ptr<json_tokener, TokenerDeleter> tok(
+    JsonTokenerPtr tok(
         json_tokener_new_ex(static_cast<int>(kMaxDepth)));
     if (!tok) {
         problems.push_back("out of memory");
         return load;
     }
-    JsonPtr root(json_tokener_parse_ex(tok.get(), body.data(), static_cast<int>(body.size())));
+    JsonObjectPtr root(json_tokener_parse_ex(tok.get(), body.data(), static_cast<int>(body.size())));
     const json_tokener_error err = json_tokener_get_error(tok.get());
     const std::size_t end = json_tokener_get_parse_end(tok.get());
     if (!root || err != json_tokener_success) {

@@ -3,15 +3,19 @@
 
 #include <json-c/json.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "codec/Conversions.h"
+#include "codec/JsonPtr.h"
+#include "codec/TextDecode.h"
 #include "codec/Texts.h"
-#include "trade/Trade.h"
-#include "trade/WebJson.h"
+#include "trade/JsonMembers.h"
 
 namespace {
 
@@ -46,22 +50,10 @@ bool HexDigitsToBytes(std::string_view text, std::vector<std::uint8_t>& out, std
     return true;
 }
 
-struct TokenerDeleter {
-    void operator()(json_tokener* t) const { json_tokener_free(t); }
-};
-
-void AppendRow(FieldRowList& rows, std::string_view name, std::size_t length,
-               std::string_view value) {
-    FieldRow& row = rows.emplace_back();
-    SetRowText(row.name, name);
-    SetRowText(row.length, std::to_string(length));
-    SetRowText(row.value, value);
-}
-
 // The member rows of the JSON text, as the JSON build shows them; false with the reason when
 // the text is not one JSON object.
 bool MemberRows(std::string_view json, FieldRowList& rows, std::string& why) {
-    const std::unique_ptr<json_tokener, TokenerDeleter> tok(json_tokener_new());
+    const JsonTokenerPtr tok(json_tokener_new());
     if (!tok) {
         why = "json-c has no parser";
         return false;
@@ -89,14 +81,13 @@ bool MemberRows(std::string_view json, FieldRowList& rows, std::string& why) {
     json_object_object_foreach(object.get(), key, value) {
         if (json_object_is_type(value, json_type_string)) {
             const auto n = static_cast<std::size_t>(json_object_get_string_len(value));
-            AppendRow(rows, key, n, std::string_view(json_object_get_string(value), n));
+            AppendMemberRow(rows, key, std::string_view(json_object_get_string(value), n));
         } else {
             // Integers as the build shows them (their decimal text); the other kinds, which the
             // build does not write, with their JSON text so that no member goes unseen.
             std::size_t n = 0;
             const char* s = json_object_to_json_string_length(value, JSON_C_TO_STRING_PLAIN, &n);
-            if (s == nullptr) s = "";
-            AppendRow(rows, key, n, std::string_view(s, n));
+            AppendMemberRow(rows, key, s == nullptr ? std::string_view() : std::string_view(s, n));
         }
     }
     return true;
@@ -106,6 +97,75 @@ std::string Hex2(std::uint8_t b) {
     char out[3];
     BytesToHex(&b, 1, out);
     return std::string(out, 2);
+}
+
+// A packet's parts: the six head bytes, the JSON text's bytes and the check byte it carries.
+struct Packet {
+    std::array<std::uint8_t, kHeadBytes> head{};
+    std::string json;
+    std::uint8_t given = 0;
+
+    [[nodiscard]] std::size_t Stated() const {
+        return head[0] | (static_cast<std::size_t>(head[1]) << 8);
+    }
+    [[nodiscard]] std::size_t Size() const { return json.size() + kFrameExtra; }
+    [[nodiscard]] std::uint8_t Check() const {
+        std::uint8_t check = 0;
+        for (const std::uint8_t b : head) check ^= b;
+        for (const char c : json) check ^= static_cast<std::uint8_t>(c);
+        return check;
+    }
+    [[nodiscard]] bool Agrees() const { return given == Check() && Stated() == Size(); }
+};
+
+bool IsAscii(std::string_view text) {
+    for (const char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
+    return true;
+}
+
+// The same characters in the other encoding (UTF-8 into code page 936 or back), when every one
+// of them goes over and comes back unchanged.
+std::optional<std::string> InOtherEncoding(std::string_view json, bool utf8) {
+    std::string other = utf8 ? Utf8ToGbk(json) : ToUtf8(json, TextEncoding::Gbk);
+    const std::string back = utf8 ? ToUtf8(other, TextEncoding::Gbk) : Utf8ToGbk(other);
+    if (back != json) return std::nullopt;
+    return other;
+}
+
+// A packet text's characters beyond ASCII stand for bytes only in an encoding: the text came
+// as UTF-8 or as code page 936, and a text copied from one program into another may have
+// changed from one to the other on the way. The packet is read in the encoding whose bytes its
+// check byte and length agree with, the one it came in first; the note says which.
+std::string_view ChooseEncoding(Packet& packet) {
+    bool utf8 = IsValidUtf8(packet.json);
+    if (!packet.Agrees()) {
+        if (std::optional<std::string> other = InOtherEncoding(packet.json, utf8)) {
+            Packet converted = packet;
+            converted.json = std::move(*other);
+            if (converted.Agrees()) {
+                packet = std::move(converted);
+                utf8 = !utf8;
+            }
+        }
+    }
+    return utf8 ? kTextCheckAssumedUtf8 : kTextCheckAssumedGbk;
+}
+
+// The value of the row "校验": the check byte, then whether it and the stated length agree.
+std::string Verdict(const Packet& packet, std::string_view assumed) {
+    std::string verdict = Hex2(packet.given) + " -> ";
+    verdict.append(assumed);
+    if (packet.Agrees()) return verdict.append(kTextCheckAgrees);
+    const bool byteDiffers = packet.given != packet.Check();
+    const bool lengthDiffers = packet.Stated() != packet.Size();
+    if (byteDiffers) verdict.append(kTextCheckByteDiffers).append(Hex2(packet.Check()));
+    if (byteDiffers && lengthDiffers) verdict += "; ";
+    if (lengthDiffers) {
+        verdict.append(kTextCheckLengthDiffers).append(std::to_string(packet.Size()));
+    }
+    return verdict;
 }
 
 }  // namespace
@@ -135,49 +195,49 @@ void ParseJsonPacketText(std::string_view text, CommandResult& result) {
     }
     // The head and check byte: from their hex digits in the mixed form, else from the bytes of
     // the all-hex form.
-    std::vector<std::uint8_t> frame;
+    Packet packet;
+    std::vector<std::uint8_t> bytes;
     std::string why;
-    std::string_view json;
     const std::size_t headChars = 2 * kHeadBytes;
     const bool mixed = text.size() > headChars && text[headChars] == '{';
     if (mixed) {
         if (text.size() < headChars + 1 + 2)
             return fail("shorter than a packet's head, '{' and check byte");
         std::vector<std::uint8_t> check;
-        if (!HexDigitsToBytes(text.substr(0, headChars), frame, why) ||
+        if (!HexDigitsToBytes(text.substr(0, headChars), bytes, why) ||
             !HexDigitsToBytes(text.substr(text.size() - 2), check, why)) {
             return fail("head or check byte: " + why);
         }
-        json = text.substr(headChars, text.size() - headChars - 2);
-        frame.insert(frame.end(), json.begin(), json.end());
-        frame.push_back(check[0]);
-    } else {
-        if (!HexDigitsToBytes(text, frame, why)) return fail(why);
-        if (frame.size() < kFrameExtra + 1) {
-            return fail("frame of " + std::to_string(frame.size()) + " bytes is too short");
+        // White space among the head's 12 characters leaves fewer than its 6 bytes.
+        if (bytes.size() != kHeadBytes) {
+            return fail("head of " + std::to_string(bytes.size()) + " bytes, not " +
+                        std::to_string(kHeadBytes));
         }
-        json = std::string_view(reinterpret_cast<const char*>(frame.data()) + kHeadBytes,
-                                frame.size() - kFrameExtra);
+        packet.json = text.substr(headChars, text.size() - headChars - 2);
+        packet.given = check[0];
+    } else {
+        if (!HexDigitsToBytes(text, bytes, why)) return fail(why);
+        if (bytes.size() < kFrameExtra + 1) {
+            return fail("frame of " + std::to_string(bytes.size()) + " bytes is too short");
+        }
+        packet.json.assign(reinterpret_cast<const char*>(bytes.data()) + kHeadBytes,
+                           bytes.size() - kFrameExtra);
+        packet.given = bytes.back();
     }
-    if (frame[2] != kMarker) return fail("frame marker is " + Hex2(frame[2]) + ", not F1");
-    if (!MemberRows(json, result.rows, why)) {
+    std::copy_n(bytes.begin(), kHeadBytes, packet.head.begin());
+    if (packet.head[2] != kMarker) {
+        return fail("frame marker is " + Hex2(packet.head[2]) + ", not F1");
+    }
+    // Only characters typed as text have an encoding; the bytes of the all-hex form are given.
+    const std::string_view assumed =
+        mixed && !IsAscii(packet.json) ? ChooseEncoding(packet) : std::string_view();
+    if (!MemberRows(packet.json, result.rows, why)) {
         result.rows.clear();
         return fail(why);
     }
     // The last row: whether the frame's own length and check byte agree with its bytes.
-    const std::size_t stated = frame[0] | (static_cast<std::size_t>(frame[1]) << 8);
-    std::uint8_t check = 0;
-    for (std::size_t i = 0; i + 1 < frame.size(); ++i) check ^= frame[i];
-    const std::uint8_t given = frame.back();
-    std::string verdict = Hex2(given) + " -> ";
-    if (given == check && stated == frame.size()) {
-        verdict += kTextCheckAgrees;
-    } else {
-        if (given != check) verdict.append(kTextCheckByteDiffers).append(Hex2(check));
-        if (given != check && stated != frame.size()) verdict += "; ";
-        if (stated != frame.size()) {
-            verdict.append(kTextCheckLengthDiffers).append(std::to_string(frame.size()));
-        }
-    }
-    AppendRow(result.rows, kTextCheckRow, stated, verdict);
+    FieldRow& row = result.rows.emplace_back();
+    SetRowText(row.name, kTextCheckRow);
+    SetRowText(row.length, std::to_string(packet.Stated()));
+    SetRowText(row.value, Verdict(packet, assumed));
 }

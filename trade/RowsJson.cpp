@@ -11,10 +11,6 @@
 
 namespace {
 
-struct TokenerDeleter {
-    void operator()(json_tokener* t) const { json_tokener_free(t); }
-};
-
 // The text of a string member, or nothing when it is missing (ok) or not a string (not ok).
 bool StringMember(json_object* row, const char* key, std::string_view& out) {
     json_object* v = nullptr;
@@ -31,7 +27,7 @@ bool ReadRowsJson(std::string_view json, FieldRowList& rows, std::string& why) {
     rows.clear();
     constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
     if (json.starts_with(kUtf8Bom)) json.remove_prefix(kUtf8Bom.size());
-    const std::unique_ptr<json_tokener, TokenerDeleter> tok(json_tokener_new());
+    const JsonTokenerPtr tok(json_tokener_new());
     if (!tok) {
         why = "json-c has no parser";
         return false;

@@ -41,6 +41,12 @@ std::int32_t CtradeBase::UnpackWithin(const std::uint8_t* data, std::int32_t len
     return UnpackBody(Form(), Set(), data, len, readable, 0, DecodeContext{nullptr, len});
 }
 
+std::int32_t CtradeBase::UnpackReporting(const std::uint8_t* data, std::int32_t len,
+                                         std::size_t readable, std::int64_t base,
+                                         const DecodeContext& ctx) {
+    return UnpackBody(Form(), Set(), data, len, readable, base, ctx);
+}
+
 std::int32_t CtradeBase::MaxPackedSize() const { return MaxBodySize(Form(), m_attr); }
 
 CWebTrade::CWebTrade() {

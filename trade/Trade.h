@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/FieldRow.h"
 #include "codec/Engine.h"
+#include "codec/FieldRow.h"
 #include "codec/FieldStore.h"
 
 /// The largest payload a trade frame carries (command byte included).
@@ -35,6 +35,11 @@ public:
     /// zero-filled buffer of the parse command. Payload bytes consumed (may exceed len), or -1.
     [[nodiscard]] std::int32_t UnpackWithin(const std::uint8_t* data, std::int32_t len,
                                             std::size_t readable);
+    /// UnpackWithin that records in ctx where and why a decoding stops; base: the offset of data
+    /// in the frame, for the offsets recorded.
+    [[nodiscard]] std::int32_t UnpackReporting(const std::uint8_t* data, std::int32_t len,
+                                               std::size_t readable, std::int64_t base,
+                                               const DecodeContext& ctx);
     /// Upper bound of the bytes Pack writes.
     [[nodiscard]] std::int32_t MaxPackedSize() const;
 

@@ -1,7 +1,5 @@
-// The trade parse command and the two build commands (XML trade message, JSON packet).
+// The trade parse command and the XML trade build command.
 #include "trade/TradeCommands.h"
-
-#include <json-c/json.h>
 
 #include <algorithm>
 #include <array>
@@ -16,7 +14,6 @@
 #include "codec/Texts.h"
 #include "trade/ConfigFile.h"
 #include "trade/Trade.h"
-#include "trade/WebJson.h"
 
 namespace {
 
@@ -24,9 +21,6 @@ namespace {
 constexpr std::size_t kMaxFrameBytes = (kMaxMessageText + 1) / 2;
 // The longest value text of a "bit" element (the command's 10240-byte text buffer).
 constexpr std::size_t kMaxValueText = kMaxMessageText;
-// A JSON configuration describes one packet of at most kMaxTradePayload bytes; objects with more
-// members than a list can sensibly show are refused before they cost memory.
-constexpr std::size_t kMaxJsonMembers = 8192;
 
 std::string_view UpToZero(std::string_view text) {
     const void* zero = std::memchr(text.data(), 0, text.size());
@@ -56,6 +50,7 @@ void ParseTradeText(std::string_view text, CommandResult& result) {
         result.Fail(kTextTradeParseError, "message text of " + std::to_string(text.size()) +
                                               " characters exceeds " +
                                               std::to_string(kMaxMessageText));
+        result.failure.reason = result.detail;
         return;
     }
     // Room for the six head bytes even when the text is shorter: the payload pointer stays inside
@@ -68,9 +63,19 @@ void ParseTradeText(std::string_view text, CommandResult& result) {
     // then into zeros, exactly as in a zero-filled buffer.
     const auto len = static_cast<std::int32_t>(n / 2) - 7;
     const std::size_t readable = decoded > 6 ? decoded - 6 : 0;
+    // Offsets count from the frame's first byte, as those of the ISO 8583 parse count from the
+    // message's.
+    const DecodeContext ctx{&result.failure, static_cast<std::int64_t>(n / 2), &result.warnings};
     CWebTrade trade;
-    if (trade.UnpackWithin(bytes.data() + 6, len, readable) == -1) {
-        result.Fail(kTextTradeParseError, "the trade message does not decode");
+    if (trade.UnpackReporting(bytes.data() + 6, len, readable, 6, ctx) == -1) {
+        if (result.failure.reason.empty())
+            result.failure.reason = "the trade message does not decode";
+        result.Fail(kTextTradeParseError, result.failure.reason);
+        // The fields decoded before the failure, shown on request.
+        if (result.failure.field >= 0) {
+            BuildTradeRows(result.rows, trade);
+            result.failedRows = FailedRows::Partial;
+        }
         return;
     }
     BuildTradeRows(result.rows, trade);
@@ -78,8 +83,12 @@ void ParseTradeText(std::string_view text, CommandResult& result) {
 
 namespace {
 
-void FailConfig(CommandResult& r, std::string detail) {
+// field and offset: the field number and the byte of the configuration text at fault, when
+// known.
+void FailConfig(CommandResult& r, std::string detail, std::int32_t field = -1,
+                std::int64_t offset = -1) {
     r.Fail(kTextConfigParseError, std::move(detail));
+    r.failure = {field, offset, r.detail};
 }
 
 // "line N" of the element at a byte offset of the configuration text.
@@ -123,111 +132,152 @@ void WarnAboutBit(const pugi::xml_node& node, const std::string& where,
     }
 }
 
-// Fills the trade codec from the "bit" elements of the root and builds the frame text; xml is
-// the configuration text, for the line numbers of warnings.
-CommandResult BuildTradeFromRoot(const pugi::xml_node& root, std::string_view xml) {
-    CommandResult result;
-    CWebTrade trade;
-    std::uint8_t commandByte = 0;
-    std::string digits;
-    std::vector<std::string> warnings;
-    std::array<bool, 45> set{};  // field numbers given so far by an element that is not skipped
-    int index = 0;
-    for (const pugi::xml_node& node : root.children()) {
-        if (node.type() != pugi::node_element) continue;
-        ++index;
-        const std::string line = LineOf(xml, node.offset_debug());
-        if (std::strcmp(node.name(), "bit") != 0) {
-            warnings.push_back(line + ": element <" + std::string(node.name()) +
-                               "> is not <bit>; ignored");
-            continue;
-        }
-        WarnAboutBit(node, line, warnings);
-        const char* numberText = node.attribute("number").value();
-        const std::int32_t number = DecimalTextToInt(numberText, std::strlen(numberText));
-        const char* value = node.attribute("value").value();
-        // The emptiness test looks at the attribute text before white space is removed, so a
-        // value of white space only is not skipped.
-        if (number != 1 && value[0] == '\0') continue;
-        auto where = [&] {
-            return "element " + std::to_string(index) + " (bit number \"" +
-                   std::string(numberText) + "\")";
-        };
-        const std::size_t valueLen = std::strlen(value);
-        if (valueLen > kMaxValueText) {
-            FailConfig(result, where() + ": value text of " + std::to_string(valueLen) +
-                                   " characters exceeds " + std::to_string(kMaxValueText));
-            return result;
-        }
-        if (number < 0 || number > 44) {
-            FailConfig(result,
-                       where() + ": field number " + std::to_string(number) + " outside 0..44");
-            return result;
-        }
-        // The bitmap is always computed from the fields present.
-        if (number == 1) continue;
-        if (set[static_cast<std::size_t>(number)]) {
-            warnings.push_back(line + ": field " + std::to_string(number) +
-                               " is given again; this last value is the one built");
-        }
-        set[static_cast<std::size_t>(number)] = true;
-        digits.clear();
-        for (const char* c = value; *c != '\0'; ++c) {
-            if (!IsHexTextSpace(*c)) digits += *c;
-        }
-        if (number == 0) {
-            // Only the first byte counts; a value of white space only leaves the byte as it was.
-            if (!digits.empty()) {
-                std::uint8_t b[1];
-                HexToBytes(digits.data(), std::min<std::size_t>(digits.size(), 2), b);
-                commandByte = b[0];
-            }
-            continue;
-        }
-        // An odd last digit is dropped: the byte count is digits / 2, rounded down.
-        const std::size_t count = digits.size() / 2;
-        const FieldAttr& a = trade.m_attr[static_cast<std::size_t>(number)];
-        if (count > static_cast<std::size_t>(a.maxLen)) {
-            FailConfig(result, where() + ": " + std::to_string(count) + " bytes exceed the " +
-                                   std::to_string(a.maxLen) + " of field " +
-                                   std::to_string(number));
-            return result;
-        }
-        FieldValue& v = trade.m_value[static_cast<std::size_t>(number)];
-        IntToBcd2(v.data.data(), static_cast<std::int32_t>(count));
-        HexToBytes(digits.data(), 2 * count, v.data.data() + 2);
-        v.data[count + 2] = 0;
-        v.length = static_cast<std::int32_t>(count + 2);
-    }
-    trade.m_value[1].length = 8;
+// Reads the "bit" elements of a configuration, one at a time in document order, into the trade
+// codec and the command byte.
+class BitReader {
+public:
+    BitReader(std::string_view xml, CWebTrade& trade) : m_xml(xml), m_trade(trade) {}
 
+    /// Takes one child element of the root (index counts them from 1); false, with the result
+    /// failed, for one that cannot be built.
+    bool Read(const pugi::xml_node& node, int index, CommandResult& result);
+
+    std::uint8_t commandByte = 0;
+    std::vector<std::string> warnings;
+
+private:
+    // Stores a field's hex digits behind their two-byte BCD byte count; an odd last digit is
+    // dropped (the count is digits / 2, rounded down). False when they exceed the field.
+    bool StoreField(std::int32_t number, std::size_t& count);
+
+    std::string_view m_xml;
+    CWebTrade& m_trade;
+    std::string m_digits;
+    std::array<bool, 45> m_set{};  // field numbers given so far by an element not skipped
+};
+
+bool BitReader::Read(const pugi::xml_node& node, int index, CommandResult& result) {
+    const std::string line = LineOf(m_xml, node.offset_debug());
+    if (std::strcmp(node.name(), "bit") != 0) {
+        warnings.push_back(line + ": element <" + std::string(node.name()) +
+                           "> is not <bit>; ignored");
+        return true;
+    }
+    WarnAboutBit(node, line, warnings);
+    const char* numberText = node.attribute("number").value();
+    const std::int32_t number = DecimalTextToInt(numberText, std::strlen(numberText));
+    const char* value = node.attribute("value").value();
+    // The emptiness test looks at the attribute text before white space is removed, so a value
+    // of white space only is not skipped.
+    if (number != 1 && value[0] == '\0') return true;
+    const auto fail = [&](const std::string& why, std::int32_t field) {
+        FailConfig(result,
+                   "element " + std::to_string(index) + " (bit number \"" +
+                       std::string(numberText) + "\"): " + why,
+                   field, node.offset_debug());
+        return false;
+    };
+    const bool known = number >= 0 && number <= 44;
+    const std::size_t valueLen = std::strlen(value);
+    if (valueLen > kMaxValueText) {
+        return fail("value text of " + std::to_string(valueLen) + " characters exceeds " +
+                        std::to_string(kMaxValueText),
+                    known ? number : -1);
+    }
+    if (!known) return fail("field number " + std::to_string(number) + " outside 0..44", -1);
+    // The bitmap is always computed from the fields present.
+    if (number == 1) return true;
+    const auto f = static_cast<std::size_t>(number);
+    if (m_set[f]) {
+        warnings.push_back(line + ": field " + std::to_string(number) +
+                           " is given again; this last value is the one built");
+    }
+    m_set[f] = true;
+    m_digits.clear();
+    for (const char* c = value; *c != '\0'; ++c) {
+        if (!IsHexTextSpace(*c)) m_digits += *c;
+    }
+    if (number == 0) {
+        // Only the first byte counts; a value of white space only leaves the byte as it was.
+        if (!m_digits.empty()) {
+            std::uint8_t b[1];
+            HexToBytes(m_digits.data(), std::min<std::size_t>(m_digits.size(), 2), b);
+            commandByte = b[0];
+        }
+        return true;
+    }
+    std::size_t count = 0;
+    if (!StoreField(number, count)) {
+        return fail(std::to_string(count) + " bytes exceed the " +
+                        std::to_string(m_trade.m_attr[f].maxLen) + " of field " +
+                        std::to_string(number),
+                    number);
+    }
+    return true;
+}
+
+bool BitReader::StoreField(std::int32_t number, std::size_t& count) {
+    const auto f = static_cast<std::size_t>(number);
+    count = m_digits.size() / 2;
+    if (count > static_cast<std::size_t>(m_trade.m_attr[f].maxLen)) return false;
+    FieldValue& v = m_trade.m_value[f];
+    IntToBcd2(v.data.data(), static_cast<std::int32_t>(count));
+    HexToBytes(m_digits.data(), 2 * count, v.data.data() + 2);
+    v.data[count + 2] = 0;
+    v.length = static_cast<std::int32_t>(count + 2);
+    return true;
+}
+
+// Packs the filled codec behind the command byte and frames the payload; the frame's hex text,
+// or false with the result failed.
+bool PackTradeFrame(CWebTrade& trade, std::uint8_t commandByte, std::string& hex,
+                    CommandResult& result) {
+    const auto fail = [&result](std::string why) {
+        result.Fail(kTextTradeBuildError, std::move(why));
+        result.failure.reason = result.detail;
+        return false;
+    };
+    trade.m_value[1].length = 8;
     std::int32_t payloadLen = 1 + 8;
     for (int f = 2; f <= 63; ++f) payloadLen += trade.m_value[static_cast<std::size_t>(f)].length;
     if (payloadLen > kMaxTradePayload) {
-        result.Fail(kTextTradeBuildError, "payload of " + std::to_string(payloadLen) +
-                                              " bytes exceeds " + std::to_string(kMaxTradePayload));
-        return result;
+        return fail("payload of " + std::to_string(payloadLen) + " bytes exceeds " +
+                    std::to_string(kMaxTradePayload));
     }
     std::array<std::uint8_t, kMaxTradePayload> payload{};
     payload[0] = commandByte;
     std::int32_t packed = 0;
     if (trade.Pack(payload.data() + 1, &packed) == -1) {
-        result.Fail(kTextTradeBuildError, "the trade message does not pack");
-        return result;
+        return fail("the trade message does not pack");
     }
     std::array<std::uint8_t, kMaxTradePayload + 7> frame;
     std::int32_t frameLen = 0;
     if (!BuildTradeFrame(payload.data(), packed + 1, frame.data(), &frameLen)) {
-        result.Fail(kTextTradeBuildError, "the payload does not fit a trade frame");
-        return result;
+        return fail("the payload does not fit a trade frame");
     }
-    std::string hex(2 * static_cast<std::size_t>(frameLen) + 1, '\0');
+    hex.assign(2 * static_cast<std::size_t>(frameLen) + 1, '\0');
     BytesToHex(frame.data(), static_cast<std::size_t>(frameLen), hex.data());
     hex.pop_back();
+    return true;
+}
+
+// Builds the frame text from the "bit" elements of the root; xml is the configuration text, for
+// the places of warnings and failures.
+CommandResult BuildTradeFromRoot(const pugi::xml_node& root, std::string_view xml) {
+    CommandResult result;
+    CWebTrade trade;
+    BitReader reader(xml, trade);
+    int index = 0;
+    for (const pugi::xml_node& node : root.children()) {
+        if (node.type() != pugi::node_element) continue;
+        if (!reader.Read(node, ++index, result)) return result;
+    }
+    std::string hex;
+    if (!PackTradeFrame(trade, reader.commandByte, hex, result)) return result;
     // What the list shows is the trade parse of the text just built.
     ParseTradeText(hex, result);
     result.message = std::move(hex);
-    result.warnings = std::move(warnings);
+    result.warnings = std::move(reader.warnings);
     return result;
 }
 
@@ -237,13 +287,16 @@ CommandResult BuildTradeFromLoaded(const pugi::xml_document& doc,
     // An empty document (no bytes, or white space only) has no root: that is the missing root
     // element, not a load failure.
     if (loaded.status != pugi::status_ok && loaded.status != pugi::status_no_document_element) {
-        FailConfig(result, std::string(loaded.description()) + " at offset " +
-                               std::to_string(loaded.offset));
+        FailConfig(
+            result,
+            std::string(loaded.description()) + " at offset " + std::to_string(loaded.offset), -1,
+            loaded.offset);
         return result;
     }
     const pugi::xml_node root = doc.child("orbo8583-build-config");
     if (!root) {
         result.Fail(kTextNoBuildConfigRoot, "no top-level <orbo8583-build-config> element");
+        result.failure.reason = result.detail;
         return result;
     }
     return BuildTradeFromRoot(root, xml);
@@ -270,137 +323,4 @@ CommandResult BuildTradeFromXmlText(std::string_view xml) {
     pugi::xml_document doc;
     const pugi::xml_parse_result loaded = doc.load_buffer(xml.data(), xml.size());
     return BuildTradeFromLoaded(doc, loaded, xml);
-}
-
-namespace {
-
-void AppendJsonRow(FieldRowList& rows, const char* key, std::size_t length, std::string_view v) {
-    FieldRow& row = rows.emplace_back();
-    SetRowText(row.name, key);
-    SetRowText(row.length, std::to_string(length));
-    SetRowText(row.value, v);
-}
-
-// parseError: why the text gave no value (json-c's own words and the byte offset).
-CommandResult BuildJsonFromObject(json_object* config, std::string parseError) {
-    CommandResult result;
-    result.rowEncoding = TextEncoding::Utf8OrGbk;
-    result.messageEncoding = TextEncoding::Utf8OrGbk;
-    if (config == nullptr || !json_object_is_type(config, json_type_object)) {
-        FailConfig(result, config == nullptr ? std::move(parseError)
-                                             : "the top-level value is not an object");
-        return result;
-    }
-    const std::size_t members = static_cast<std::size_t>(json_object_object_length(config));
-    if (members > kMaxJsonMembers) {
-        FailConfig(result,
-                   std::to_string(members) + " members exceed " + std::to_string(kMaxJsonMembers));
-        return result;
-    }
-    result.rows.reserve(members);
-    CWebJson packet;
-    json_object_object_foreach(config, key, value) {
-        if (value == nullptr) continue;
-        if (json_object_is_type(value, json_type_int)) {
-            // The row shows json-c's own text of the number; the packet takes it clamped to 32
-            // bits.
-            std::size_t n = 0;
-            const char* s = json_object_to_json_string_length(value, JSON_C_TO_STRING_PLAIN, &n);
-            if (s == nullptr) continue;
-            AppendJsonRow(result.rows, key, n, std::string_view(s, n));
-            packet.AddInt(key, json_object_get_int(value));
-        } else if (json_object_is_type(value, json_type_string)) {
-            const char* s = json_object_get_string(value);
-            const auto n = static_cast<std::size_t>(json_object_get_string_len(value));
-            AppendJsonRow(result.rows, key, n, std::string_view(s, n));
-            packet.AddString(key, s, n);
-        }
-    }
-
-    std::array<char, kMaxTradePayload> text;
-    std::int32_t n = 0;
-    if (packet.ToText(text.data(), &n, kMaxTradePayload) == -1) {
-        // The rows stay: the list shows them, then the error.
-        const char* whole =
-            json_object_to_json_string_ext(packet.m_object.get(), JSON_C_TO_STRING_SPACED);
-        result.Fail(kTextJsonBuildError,
-                    whole == nullptr ? std::string("json-c gives no text")
-                                     : "JSON text of " + std::to_string(std::strlen(whole)) +
-                                           " bytes exceeds " + std::to_string(kMaxTradePayload));
-        result.failedRows = FailedRows::Stand;
-        return result;
-    }
-    std::array<std::uint8_t, kMaxTradePayload + 7> frame;
-    std::int32_t frameLen = 0;
-    BuildTradeFrame(reinterpret_cast<const std::uint8_t*>(text.data()), n, frame.data(), &frameLen);
-    char head[13];
-    char check[3];
-    BytesToHex(frame.data(), 6, head);
-    BytesToHex(frame.data() + 6 + n, 1, check);
-    // The packet text: the frame head and check byte as hex around the JSON text's own bytes.
-    result.message.reserve(12 + static_cast<std::size_t>(n) + 2);
-    result.message.append(head, 12);
-    result.message.append(text.data(), static_cast<std::size_t>(n));
-    result.message.append(check, 2);
-    return result;
-}
-
-struct TokenerDeleter {
-    void operator()(json_tokener* t) const { json_tokener_free(t); }
-};
-
-}  // namespace
-
-CommandResult BuildJsonFromFile(std::string_view path) {
-    if (path.empty()) {
-        CommandResult result;
-        result.Fail(kTextNoConfigFile);
-        return result;
-    }
-    std::string text;
-    std::string detail;
-    if (!ReadConfigFile(path, text, detail)) {
-        CommandResult result;
-        result.rowEncoding = TextEncoding::Utf8OrGbk;
-        result.messageEncoding = TextEncoding::Utf8OrGbk;
-        FailConfig(result, std::move(detail));
-        return result;
-    }
-    return BuildJsonFromText(text);
-}
-
-CommandResult BuildJsonFromText(std::string_view json) {
-    if (json.size() > kMaxConfigBytes) {
-        CommandResult result;
-        result.rowEncoding = TextEncoding::Utf8OrGbk;
-        result.messageEncoding = TextEncoding::Utf8OrGbk;
-        FailConfig(result, "configuration of " + std::to_string(json.size()) + " bytes exceeds " +
-                               std::to_string(kMaxConfigBytes));
-        return result;
-    }
-    // Editors on Windows start UTF-8 files with a byte-order mark, which is no JSON; it is
-    // skipped, and offsets count from after it.
-    constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-    if (json.starts_with(kUtf8Bom)) json.remove_prefix(kUtf8Bom.size());
-    // The same reading as json_object_from_file: one value parsed from the start of the text,
-    // at json-c's default nesting depth.
-    const std::unique_ptr<json_tokener, TokenerDeleter> tok(json_tokener_new());
-    if (!tok) return BuildJsonFromObject(nullptr, "json-c has no parser");
-    const JsonObjectPtr config(
-        json_tokener_parse_ex(tok.get(), json.data(), static_cast<int>(json.size())));
-    std::string parseError;
-    if (!config) {
-        const json_tokener_error e = json_tokener_get_error(tok.get());
-        const std::size_t at = json_tokener_get_parse_end(tok.get());
-        // A text that stops inside a value leaves the parser waiting for more; a JSON null
-        // parses successfully into no object.
-        if (e == json_tokener_success) {
-            parseError = "the top-level value is not an object";
-        } else {
-            parseError = e == json_tokener_continue ? std::string("unexpected end of the text")
-                                                    : std::string(json_tokener_error_desc(e));
-            parseError += " at byte offset " + std::to_string(at);
-        }
-    }
-    return BuildJsonFromObject(config.get(), std::move(parseError));
 }

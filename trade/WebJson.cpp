@@ -5,8 +5,6 @@
 
 #include <cstring>
 
-void JsonObjectDeleter::operator()(json_object* o) const { json_object_put(o); }
-
 CWebJson::CWebJson() : m_object(json_object_new_object()) {}
 
 CWebJson::~CWebJson() = default;

@@ -3,14 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
-struct json_object;
-
-struct JsonObjectDeleter {
-    void operator()(json_object* o) const;
-};
-using JsonObjectPtr = std::unique_ptr<json_object, JsonObjectDeleter>;
+#include "codec/JsonPtr.h"
 
 /// The JSON packet being built: one json-c object, members in the order they were added.
 class CWebJson {

@@ -588,7 +588,11 @@ void CTarnwickDlg::OnBuildIso8583() {
 
 void CTarnwickDlg::OnParseJson() {
     ReadControls();
-    const CommandResult result = ParseJsonPacketText(MessageBytes());
+    // A typed or pasted packet goes to the parse as its characters in UTF-8, which holds every
+    // one of them; the parse takes them in the encoding its check byte was computed over.
+    const bool built = m_builtBytesShown && !m_editMessage->document()->isModified();
+    const CommandResult result = ParseJsonPacketText(
+        built ? MessageBytes() : EncodeMessageText(m_strMessage, EditEncoding::Utf8));
     if (!result.Ok()) {
         ShowFailure(result);
         return;

@@ -57,11 +57,11 @@ TEST(BuildJson, RowsAndPacket) {
         {"empty object", "{}", {}, "{ }"},
         {"integer and string in order", R"({"amt": 100, "term": "T01"})",
          {{"amt", "3", "100"}, {"term", "3", "T01"}}, R"({ "amt": 100, "term": "T01" })"},
-        {"zero integer shown, not packed", R"({"z": 0, "a": 2})",
-         {{"z", "1", "0"}, {"a", "1", "2"}}, R"({ "a": 2 })"},
-        {"clamped high", R"({"n": 9999999999})", {{"n", "10", "9999999999"}},
+        {"zero integer neither shown nor packed", R"({"z": 0, "a": 2})", {{"a", "1", "2"}},
+         R"({ "a": 2 })"},
+        {"clamped high, shown as sent", R"({"n": 9999999999})", {{"n", "10", "2147483647"}},
          R"({ "n": 2147483647 })"},
-        {"clamped low", R"({"n": -9999999999})", {{"n", "11", "-9999999999"}},
+        {"clamped low, shown as sent", R"({"n": -9999999999})", {{"n", "11", "-2147483648"}},
          R"({ "n": -2147483648 })"},
         {"negative", R"({"n": -15})", {{"n", "3", "-15"}}, R"({ "n": -15 })"},
         {"skipped types",
@@ -105,8 +105,35 @@ TEST(BuildJson, GoldenPacketTexts) {
 TEST(BuildJson, StringWithZeroByteKeepsItsBytes) {
     const CommandResult r = BuildJsonFromText(R"({"s": "a\u0000b"})");
     ASSERT_TRUE(r.Ok());
-    EXPECT_EQ(r.rows[0].Length(), "3");
+    EXPECT_EQ(Texts(r), (RowTexts{{"s", "3", "a␀b"}}));
     EXPECT_EQ(r.message, Packet(R"({ "s": "a\u0000b" })"));
+    // A code page 936 text with a zero byte is shown in UTF-8, the picture included.
+    const CommandResult gbk = BuildJsonFromText("{\"m\": \"\xC9\xCC\\u0000\xBB\xA7\"}");
+    ASSERT_TRUE(gbk.Ok());
+    EXPECT_EQ(Texts(gbk), (RowTexts{{"m", "5", "商␀户"}}));
+}
+
+TEST(BuildJson, MembersNotSentAsTheyStandAreWarnings) {
+    // The rows show what the packet carries; a member left out or changed is a warning naming it.
+    const CommandResult r = BuildJsonFromText(
+        R"({"zero": 0, "d": 1.5, "t": true, "big": 99999999999999999999, "nul": null,)"
+        R"( "o": {"a": 1}, "l": [], "ok": 7})");
+    ASSERT_TRUE(r.Ok()) << r.detail;
+    EXPECT_EQ(Texts(r), (RowTexts{{"big", "10", "2147483647"}, {"ok", "1", "7"}}));
+    EXPECT_EQ(r.message, Packet(R"({ "big": 2147483647, "ok": 7 })"));
+    const std::string notSent = " is not sent; the packet carries integers and strings only";
+    EXPECT_EQ(r.warnings,
+              (std::vector<std::string>{
+                  R"(member "zero": an integer of value 0 is not sent; the packet leaves it out)",
+                  R"(member "d": the number 1.5)" + notSent,
+                  R"(member "t": true)" + notSent,
+                  R"(member "big": an integer outside -2147483648..2147483647 is sent as )"
+                  "2147483647",
+                  R"(member "nul": null)" + notSent,
+                  R"(member "o": an object)" + notSent,
+                  R"(member "l": an array)" + notSent,
+              }));
+    EXPECT_TRUE(BuildJsonFromText(R"({"a": 1, "s": "x"})").warnings.empty());
 }
 
 TEST(BuildJson, RowTextsAreWhole) {
@@ -149,9 +176,9 @@ TEST(BuildJson, Failures) {
         {"too many members", manyMembers, kTextConfigParseError, 0},
         {"JSON text of 2049 bytes", R"({"s": ")" + std::string(2038, 'x') + "\"}",
          kTextJsonBuildError, 1},
-        {"long packet keeps every row",
+        {"long packet keeps every row of a member sent",
          R"({"a": 5, "s": ")" + std::string(3000, 'y') + R"(", "z": 0})",
-         kTextJsonBuildError, 3},
+         kTextJsonBuildError, 2},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -161,7 +188,10 @@ TEST(BuildJson, Failures) {
         EXPECT_EQ(r.error, c.error) << r.detail;
         EXPECT_EQ(r.rows.size(), c.rows);
         EXPECT_TRUE(r.message.empty());
+        EXPECT_EQ(r.failure.reason, r.detail);
     }
+    // A configuration that is no JSON names the byte where reading stopped.
+    EXPECT_EQ(BuildJsonFromText(R"({"a" 1})").failure.offset, 5);
 }
 
 TEST(BuildJson, FileWrapper) {

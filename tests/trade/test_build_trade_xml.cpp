@@ -174,6 +174,34 @@ TEST(BuildTradeXml, Failures) {
     EXPECT_TRUE(BuildTradeFromXmlText(Config(Bit("50", ""))).Ok());
 }
 
+TEST(BuildTradeXml, FailuresNameFieldAndPlace) {
+    // field: the bit number at fault; offset: where its element (or the XML fault) lies.
+    const std::string tooLong = Config(Bit("3", "41") + Bit("7", Repeat("AB", 101)));
+    const std::string outside = Config(Bit("50", "41"));
+    const std::string broken = Config("<bit number=\"3\" value=41/>");
+    const std::string payload =
+        Config(Bit("16", Repeat("11", 1024)) + Bit("41", Repeat("22", 1012)));
+    struct Case {
+        const std::string* xml;
+        std::int32_t field;
+        std::int64_t offset;
+    };
+    const Case cases[] = {
+        {&tooLong, 7, static_cast<std::int64_t>(tooLong.find("bit number=\"7\""))},
+        {&outside, -1, static_cast<std::int64_t>(outside.find("bit number"))},
+        {&broken, -1, static_cast<std::int64_t>(broken.find("41/>"))},
+        {&payload, -1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(*c.xml);
+        const CommandResult r = BuildTradeFromXmlText(*c.xml);
+        EXPECT_EQ(r.failure.field, c.field);
+        EXPECT_EQ(r.failure.offset, c.offset);
+        EXPECT_EQ(r.failure.reason, r.detail);
+        EXPECT_FALSE(r.detail.empty());
+    }
+}
+
 TEST(BuildTradeXml, RoundTripGivesTheConfiguredFieldsBack) {
     std::string body = Bit("0", "9A");
     for (int f = 2; f <= 44; ++f) {

@@ -54,18 +54,33 @@ TEST(ParseTrade, RowsOfMessageTexts) {
 }
 
 TEST(ParseTrade, Failures) {
+    // A decoding that stops names its field and the byte (from the frame's first) where the
+    // field starts, and keeps the rows decoded before it.
     struct Case {
         const char* name;
         std::string text;
         std::string_view error;
+        std::int32_t field;
+        std::int64_t offset;
+        std::string reason;
+        RowTexts rows;
     };
     // clang-format off
     const Case cases[] = {
-        {"empty", "", kTextMessageEmpty},
-        {"zero byte first", std::string(1, '\0') + "1500", kTextMessageEmpty},
-        {"field 50 undefined", "1500F1000000" "00" "0000000000004000" "00", kTextTradeParseError},
-        {"short text whose bitmap marks a field", "0000F1000000002000", kTextTradeParseError},
-        {"10240 characters", std::string(10240, '0'), kTextTradeParseError},
+        {"empty", "", kTextMessageEmpty, -1, -1, "", {}},
+        {"zero byte first", std::string(1, '\0') + "1500", kTextMessageEmpty, -1, -1, "", {}},
+        {"field 50 undefined", "1500F1000000" "00" "0000000000004000" "00", kTextTradeParseError,
+         50, 15, "field 50 is marked in the bitmap but not defined",
+         {{"CMD", "1", "00"}, {"Bit 1", "8", "0000000000004000"}}},
+        {"field 4 after field 3", "1500F1000000" "00" "3000000000000000" "0001" "41",
+         kTextTradeParseError, 4, 18,
+         "field 4 would start at byte 18, past the end of the 18-byte message",
+         {{"CMD", "1", "00"}, {"Bit 1", "8", "3000000000000000"}, {"Bit 3", "1", "41"}}},
+        {"short text whose bitmap marks a field", "0000F1000000002000", kTextTradeParseError, 3,
+         15, "field 3 would start at byte 15, past the end of the 9-byte message",
+         {{"CMD", "1", "00"}, {"Bit 1", "8", "2000000000000000"}}},
+        {"10240 characters", std::string(10240, '0'), kTextTradeParseError, -1, -1,
+         "message text of 10240 characters exceeds 10239", {}},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -73,7 +88,11 @@ TEST(ParseTrade, Failures) {
         const CommandResult r = ParseTradeText(c.text);
         EXPECT_EQ(r.outcome, Outcome::Failed);
         EXPECT_EQ(r.error, c.error);
-        EXPECT_TRUE(r.rows.empty());
+        EXPECT_EQ(r.failure.field, c.field);
+        EXPECT_EQ(r.failure.offset, c.offset);
+        EXPECT_EQ(r.failure.reason, c.reason);
+        EXPECT_EQ(Texts(r), c.rows);
+        EXPECT_EQ(r.failedRows, c.rows.empty() ? FailedRows::None : FailedRows::Partial);
     }
     EXPECT_TRUE(ParseTradeText(std::string(10239, '0')).Ok());
 }

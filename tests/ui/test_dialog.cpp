@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "codec/Texts.h"
+#include "trade/TradeCommands.h"
 #include "ui/HostSimDlg.h"
 #include "ui/IpAddressCtrl.h"
 #include "ui/ListControlEx.h"
@@ -613,8 +614,10 @@ private slots:
         QTest::addColumn<QString>("firstName");  // the list's one row afterwards; empty: none
         QTest::addColumn<QByteArray>("bytes");   // the bytes the message edit then stands for
         QTest::addColumn<QString>("error");
+        // A member that is not sent is no row, and the build says so (a warning, not an error).
         QTest::newRow("integer") << QByteArray("{\"a\": 1, \"b\": true}") << "a"
-                                 << QByteArray("1100F1000000{ \"a\": 1 }AC") << "";
+                                 << QByteArray("1100F1000000{ \"a\": 1 }AC")
+                                 << QStringLiteral("生成完成，但配置文件有1处可疑内容");
         QTest::newRow("empty object")
             << QByteArray("{}") << "" << QByteArray("0A00F1000000{ }DD") << "";
         QTest::newRow("cancelled")
@@ -664,6 +667,20 @@ private slots:
         QCOMPARE(MessageTexts(), QStringList{QStringLiteral("JSON包解析出错!")});
         QCOMPARE(m_messages[0].informative, QStringLiteral("frame marker is F2, not F1"));
         QCOMPARE(List()->rowCount(), 3);
+    }
+
+    void parseJsonReadsAPastedPacketAsBuilt() {
+        // A packet that the command line built from a UTF-8 file, pasted: its check byte holds
+        // whatever characters it carries, though the window takes typed text as code page 936.
+        const CommandResult built = BuildJsonFromText("{\"m\": \"商户\xF0\x9F\x98\x80\"}");
+        QVERIFY(built.Ok());
+        MessageEdit()->setPlainText(QString::fromStdString(built.message));
+        Button("1017")->click();
+        QCOMPARE(MessageTexts(), QStringList());
+        QCOMPARE(List()->rowCount(), 2);
+        QCOMPARE(Row(0), (QStringList{"m", "10", QStringLiteral("商户\U0001F600")}));
+        QCOMPARE(Row(1)[2], QString::fromStdString(built.message.substr(built.message.size() - 2)) +
+                                QStringLiteral(" -> 按UTF-8编码: 校验字节与长度正确"));
     }
 
     void builtBytesSurviveOnlyUnchangedText() {
