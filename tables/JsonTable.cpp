@@ -373,7 +373,9 @@ bool ReadMarkerKeys(Reader& r, FramePart& p) {
     p.showRow = false;
     const auto pack = r.Text("pack");
     if (!pack) {
-        if (!r.Has("pack")) r.Problem("pack", "missing: a marker needs its bytes as hex, such as \"02\"");
+        if (!r.Has("pack")) {
+            r.Problem("pack", "missing: a marker needs its bytes as hex, such as \"02\"");
+        }
         return false;
     }
     const auto bytes = HexBytes(*pack);

@@ -94,7 +94,9 @@ TEST(Framing, EachKindPacksCutsAndDecodes) {
             << failure.reason;
         EXPECT_TRUE(warnings.empty()) << warnings.front();
         EXPECT_EQ(back.Present(), m.Present());
-        for (const std::int32_t f : {0, 3, 11, 41}) EXPECT_EQ(Hex(back.Stored(f)), Hex(m.Stored(f)));
+        for (const std::int32_t f : {0, 3, 11, 41}) {
+            EXPECT_EQ(Hex(back.Stored(f)), Hex(m.Stored(f))) << f;
+        }
 
         // A stated length one byte off is an error, not a guess.
         std::vector<std::uint8_t> wrong = out;
