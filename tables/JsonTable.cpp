@@ -321,42 +321,76 @@ void ReadBitmap(Reader& top, FieldTable& t, std::vector<std::string>& problems) 
     r.UnknownKeys();
 }
 
-void ReadFramePart(json_object* object, std::size_t index, FieldTable& t,
-                   std::vector<std::string>& problems) {
-    Reader r(object, "frame part " + std::to_string(index + 1), problems);
-    if (!json_object_is_type(object, json_type_object)) {
-        problems.push_back("frame part " + std::to_string(index + 1) + ": must be an object");
-        return;
-    }
-    FramePart p;
-    const auto kind = r.Word("part", {"length", "tpdu", "header"});
-    if (!kind) {
-        if (!r.Has("part")) r.Problem("part", "missing: length, tpdu or header");
-        return;
-    }
-    p.kind = static_cast<FramePartKind>(*kind);
-    p.name = p.kind == FramePartKind::Tpdu ? "TPDU" : "Header";
+/// The encodings a Length part may have, and the sizes each allows.
+struct LengthWord {
+    LengthEnc enc;
+    std::int32_t small;
+    std::int32_t large;
+    std::string_view sizes;  ///< the problem text for another size
+};
+constexpr LengthWord kLengthWords[] = {
+    {LengthEnc::Binary, 2, 4, "a binary length has 2 or 4 bytes"},
+    {LengthEnc::Ascii, 4, 6, "an ASCII length has 4 or 6 digits"},
+    {LengthEnc::Bcd, 2, 2, "a BCD length has 2 bytes"},
+};
+
+/// The part's row name and size; a marker may leave its size to its "pack".
+void ReadPartSize(Reader& r, FramePart& p) {
     if (const auto name = r.Text("name")) p.name = *name;
     if (const auto bytes = r.Integer("bytes", 1, kMaxFrameBytes)) {
         p.bytes = static_cast<std::int32_t>(*bytes);
-    } else if (!r.Has("bytes")) {
+    } else if (!r.Has("bytes") && p.kind != FramePartKind::Marker) {
         r.Problem("bytes", "missing: the part's size in bytes");
     }
-    if (p.kind == FramePartKind::Length) {
-        if (const auto e = r.Word("enc", {"Binary", "ASCII"})) {
-            p.lengthEnc = *e == 0 ? LengthEnc::Binary : LengthEnc::Ascii;
+}
+
+void ReadLengthKeys(Reader& r, FramePart& p, FieldTable& t) {
+    const LengthWord& w = kLengthWords[r.Word("enc", {"Binary", "ASCII", "BCD"}).value_or(0)];
+    p.lengthEnc = w.enc;
+    if (p.bytes != 0 && p.bytes != w.small && p.bytes != w.large) r.Problem("bytes", w.sizes);
+    if (const auto little = r.Flag("littleEndian")) {
+        if (*little && p.lengthEnc != LengthEnc::Binary) {
+            r.Problem("littleEndian", "only a binary length has a byte order");
         }
-        const std::int32_t want = p.lengthEnc == LengthEnc::Binary ? 2 : 4;
-        if (p.bytes != 0 && p.bytes != want) {
-            r.Problem("bytes", p.lengthEnc == LengthEnc::Binary ? "a binary length has 2 bytes"
-                                                                : "an ASCII length has 4 digits");
-        }
-        if (r.Flag("optional").value_or(false)) p.presence = Presence::LengthMatch;
-        if (const auto shorter = r.Flag("allowShorter")) t.allowShorterLength = *shorter;
-        if (const auto packed = r.Flag("packed")) p.packed = *packed;
-    } else {
-        if (const auto rows = r.Flag("rows")) p.showRow = *rows;
+        p.littleEndian = *little;
     }
+    if (const auto itself = r.Flag("countsItself")) p.countsItself = *itself;
+    if (r.Flag("optional").value_or(false)) p.presence = Presence::LengthMatch;
+    if (const auto shorter = r.Flag("allowShorter")) t.allowShorterLength = *shorter;
+    if (const auto packed = r.Flag("packed")) p.packed = *packed;
+}
+
+/// A marker's fixed bytes from "pack"; false (a problem reported) when they are missing or do
+/// not fill "bytes".
+bool ReadMarkerKeys(Reader& r, FramePart& p) {
+    p.showRow = false;
+    const auto pack = r.Text("pack");
+    if (!pack) {
+        if (!r.Has("pack")) {
+            r.Problem("pack", "missing: a marker needs its bytes as hex, such as \"02\"");
+        }
+        return false;
+    }
+    const auto bytes = HexBytes(*pack);
+    if (!bytes || bytes->empty() ||
+        (p.bytes != 0 && bytes->size() != static_cast<std::size_t>(p.bytes))) {
+        r.Problem("pack", p.bytes != 0 ? "must be " + std::to_string(p.bytes) +
+                                             " bytes as hex digits"
+                                       : std::string("must be one or more bytes as hex digits"));
+        return false;
+    }
+    if (bytes->size() > static_cast<std::size_t>(kMaxFrameBytes)) {
+        r.Problem("pack", "more than " + std::to_string(kMaxFrameBytes) + " bytes");
+        return false;
+    }
+    p.packDefault = *bytes;
+    p.bytes = static_cast<std::int32_t>(bytes->size());
+    return true;
+}
+
+/// When a length, TPDU or header part is there: "detect" tests and "present".
+void ReadPresence(Reader& r, FramePart& p, const FieldTable& t,
+                  std::vector<std::string>& problems) {
     if (json_object* detect = r.Array("detect")) {
         p.presence = Presence::Detect;
         const std::size_t n = json_object_array_length(detect);
@@ -393,6 +427,10 @@ void ReadFramePart(json_object* object, std::size_t index, FieldTable& t,
             r.Problem("present", "\"withPrevious\" needs a part before this one");
         }
     }
+}
+
+/// A header's named members and a part's "pack" bytes.
+void ReadMembersAndPack(Reader& r, FramePart& p, std::vector<std::string>& problems) {
     std::vector<std::uint8_t> memberPack;
     bool membersPack = false;
     if (json_object* members = r.Array("members")) {
@@ -450,8 +488,76 @@ void ReadFramePart(json_object* object, std::size_t index, FieldTable& t,
     } else if (membersPack) {
         p.packDefault = std::move(memberPack);
     }
+}
+
+void ReadFramePart(json_object* object, std::size_t index, FieldTable& t,
+                   std::vector<std::string>& problems) {
+    const std::string place = "frame part " + std::to_string(index + 1);
+    if (!json_object_is_type(object, json_type_object)) {
+        problems.push_back(place + ": must be an object");
+        return;
+    }
+    Reader r(object, place, problems);
+    FramePart p;
+    const auto kind = r.Word("part", {"length", "tpdu", "header", "marker", "check"});
+    if (!kind) {
+        if (!r.Has("part")) r.Problem("part", "missing: length, tpdu, header or marker");
+        return;
+    }
+    p.kind = static_cast<FramePartKind>(*kind);
+    if (p.kind == FramePartKind::Check) {
+        r.Problem("part", "a check byte stands after the message: put it in \"trailer\"");
+        return;
+    }
+    constexpr std::string_view kNames[] = {"length", "TPDU", "Header", "marker"};
+    p.name = kNames[*kind];
+    ReadPartSize(r, p);
+    if (p.kind == FramePartKind::Marker) {
+        if (!ReadMarkerKeys(r, p)) return;
+    } else {
+        if (p.kind == FramePartKind::Length) {
+            ReadLengthKeys(r, p, t);
+        } else if (const auto rows = r.Flag("rows")) {
+            p.showRow = *rows;
+        }
+        ReadPresence(r, p, t, problems);
+        ReadMembersAndPack(r, p, problems);
+    }
     r.UnknownKeys();
     t.frame.push_back(std::move(p));
+}
+
+void ReadTrailerPart(json_object* object, std::size_t index, FieldTable& t,
+                     std::vector<std::string>& problems) {
+    const std::string place = "trailer part " + std::to_string(index + 1);
+    if (!json_object_is_type(object, json_type_object)) {
+        problems.push_back(place + ": must be an object");
+        return;
+    }
+    Reader r(object, place, problems);
+    FramePart p;
+    const auto kind = r.Word("part", {"marker", "check"});
+    if (!kind) {
+        if (!r.Has("part")) r.Problem("part", "missing: marker or check");
+        return;
+    }
+    if (*kind == 0) {
+        p.kind = FramePartKind::Marker;
+        p.name = "marker";
+        ReadPartSize(r, p);
+        if (!ReadMarkerKeys(r, p)) return;
+    } else {
+        p.kind = FramePartKind::Check;
+        p.name = "check byte";
+        if (const auto name = r.Text("name")) p.name = *name;
+        (void)r.Integer("bytes", 1, 1);
+        p.bytes = 1;
+        if (const auto from = r.Integer("from", 0, kMaxFrameBytes)) {
+            p.checkFrom = static_cast<std::int32_t>(*from);
+        }
+    }
+    r.UnknownKeys();
+    t.trailer.push_back(std::move(p));
 }
 
 void ReadHeadRow(Reader& rows, std::string_view key, HeadRow& row,
@@ -548,6 +654,12 @@ TableLoad LoadJsonTable(std::string_view text) {
         const std::size_t n = json_object_array_length(frame);
         for (std::size_t i = 0; i < n; ++i) {
             ReadFramePart(json_object_array_get_idx(frame, i), i, t, problems);
+        }
+    }
+    if (json_object* trailer = top.Array("trailer")) {
+        const std::size_t n = json_object_array_length(trailer);
+        for (std::size_t i = 0; i < n; ++i) {
+            ReadTrailerPart(json_object_array_get_idx(trailer, i), i, t, problems);
         }
     }
     if (const auto strict = top.Flag("strict")) t.strict = *strict;

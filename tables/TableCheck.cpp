@@ -34,6 +34,56 @@ std::int32_t EncodedBytes(const FieldDef& f) {
     return f.enc == DataEnc::Bcd ? (f.maxLen + 1) / 2 : f.maxLen;
 }
 
+// A marker's fixed bytes: at least one, and exactly its width.
+void CheckMarker(const FramePart& p, const std::string& place,
+                 std::vector<std::string>& problems) {
+    if (p.kind != FramePartKind::Marker) return;
+    if (p.bytes <= 0 || p.packDefault.size() != static_cast<std::size_t>(p.bytes)) {
+        problems.push_back(place + ": a marker needs its bytes (\"pack\" as hex)");
+    }
+}
+
+// The trailer: markers, then at most one check byte, last, whose range starts in front of the
+// message type so that it lies before the check byte in every message.
+void CheckTrailer(const FieldTable& t, std::int32_t frameBytes,
+                  std::vector<std::string>& problems) {
+    if (t.trailer.size() > kMaxFrameParts) {
+        problems.push_back("key \"trailer\": " + std::to_string(t.trailer.size()) +
+                           " parts, more than " + std::to_string(kMaxFrameParts));
+    }
+    std::int32_t trailerBytes = 0;
+    for (std::size_t i = 0; i < t.trailer.size(); ++i) {
+        const FramePart& p = t.trailer[i];
+        const std::string place = "trailer part " + std::to_string(i + 1);
+        trailerBytes += p.bytes;
+        if (p.kind == FramePartKind::Marker) {
+            CheckMarker(p, place, problems);
+            continue;
+        }
+        if (p.kind != FramePartKind::Check) {
+            problems.push_back(place + ": only markers and a check byte follow the message");
+            continue;
+        }
+        if (i + 1 != t.trailer.size()) {
+            problems.push_back(place + ": the check byte must be the trailer's last part");
+        }
+        if (p.bytes != 1) {
+            problems.push_back(place + ": a check byte has 1 byte, not " +
+                               std::to_string(p.bytes));
+        }
+        if (p.checkFrom < 0 || p.checkFrom > frameBytes) {
+            problems.push_back(place + ", key \"from\": " + std::to_string(p.checkFrom) +
+                               " lies past the framing in front of the message type (" +
+                               std::to_string(frameBytes) + " bytes)");
+        }
+    }
+    if (trailerBytes > kMaxFrameBytes) {
+        problems.push_back("key \"trailer\": the parts add up to " +
+                           std::to_string(trailerBytes) + " bytes, more than " +
+                           std::to_string(kMaxFrameBytes));
+    }
+}
+
 }  // namespace
 
 void DefaultHeadRows(FieldTable& t, bool typeGiven, bool bitmapGiven) {
@@ -65,12 +115,18 @@ void CompleteTable(FieldTable& t, std::vector<std::string>& problems) {
                            " parts, more than " + std::to_string(kMaxFrameParts));
     }
     std::int32_t frameBytes = 0;
+    bool onlyMarkersBefore = true;
     for (std::size_t i = 0; i < t.frame.size(); ++i) {
         const FramePart& p = t.frame[i];
         const std::string place = "frame part " + std::to_string(i + 1);
-        if (p.kind == FramePartKind::Length && i != 0) {
-            problems.push_back(place + ": a length part must come first");
+        if (p.kind == FramePartKind::Length && !onlyMarkersBefore) {
+            problems.push_back(place + ": a length part must come first (after markers only)");
         }
+        if (p.kind != FramePartKind::Marker) onlyMarkersBefore = false;
+        if (p.kind == FramePartKind::Check) {
+            problems.push_back(place + ": a check byte stands after the message, in the trailer");
+        }
+        CheckMarker(p, place, problems);
         std::int32_t reach = 0;
         for (std::size_t k = i; k < t.frame.size(); ++k) reach += t.frame[k].bytes;
         for (const ByteTest& b : p.detect) {
@@ -86,6 +142,7 @@ void CompleteTable(FieldTable& t, std::vector<std::string>& problems) {
         problems.push_back("key \"frame\": the parts add up to " + std::to_string(frameBytes) +
                            " bytes, more than " + std::to_string(kMaxFrameBytes));
     }
+    CheckTrailer(t, frameBytes, problems);
     if (t.macField != 0 && !t.fields[static_cast<std::size_t>(t.macField)].Defined()) {
         problems.push_back("pack, key \"macField\": field " + std::to_string(t.macField) +
                            " is not defined");

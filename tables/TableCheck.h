@@ -25,5 +25,7 @@ void CheckFieldLength(const FieldDef& f, const std::string& where,
 void DefaultHeadRows(FieldTable& t, bool typeGiven, bool bitmapGiven);
 
 /// Checks what only the whole table can show (the message type defined and fixed, a length
-/// part first, detection tests inside the framing) and fills the bitmap's entry.
+/// part first or after markers only, markers with their bytes, a trailer of markers and one
+/// check byte last whose range starts inside the framing, detection tests inside the framing)
+/// and fills the bitmap's entry.
 void CompleteTable(FieldTable& t, std::vector<std::string>& problems);
