@@ -55,8 +55,7 @@ void EachLineJson::Line(std::string_view line, std::string& out) {
     // A line of white space alone holds no message: it is an empty text, "报文为空!".
     if (WhiteSpaceOnly(line)) line = {};
     m_decoder.Decode(line, m_result);
-    if (line.size() > kMaxMessageText && m_result.outcome == Outcome::Failed &&
-        m_result.failure.reason.empty()) {
+    if (line.size() > kMaxMessageText && m_result.outcome == Outcome::Failed) {
         // The line was kept only up to one character more than a command takes.
         m_result.failure.reason =
             "the line is longer than " + std::to_string(kMaxMessageText) + " characters";

@@ -1,6 +1,8 @@
 // Hiding card numbers: the first 6 and the last 4 digits stay, the ones between show as '*'.
 #include "emv/CardMask.h"
 
+#include "codec/Conversions.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -11,7 +13,6 @@ namespace {
 constexpr std::size_t kShownFirst = 6;
 constexpr std::size_t kShownLast = 4;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 std::uint8_t NibbleAt(std::span<const std::uint8_t> stored, std::size_t k) {
     const std::uint8_t b = stored[k / 2];
@@ -54,10 +55,10 @@ struct Hider {
 HiddenRange CardNumberHiddenRange(std::string_view symbols, CardData kind) {
     std::size_t start = 0;
     if (kind == CardData::Track3) start = 2;
-    if (kind == CardData::Track1 && !symbols.empty() && !IsDigit(symbols[0])) start = 1;
+    if (kind == CardData::Track1 && !symbols.empty() && !IsDecimalDigit(symbols[0])) start = 1;
     if (start > symbols.size()) return {};
     std::size_t end = start;
-    while (end < symbols.size() && IsDigit(symbols[end])) ++end;
+    while (end < symbols.size() && IsDecimalDigit(symbols[end])) ++end;
     if (end - start <= kShownFirst + kShownLast) return {};
     return {start + kShownFirst, end - kShownLast};
 }

@@ -13,16 +13,12 @@
 
 namespace {
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 // Why text is not hex (the first character that is neither a hex digit nor white space, and its
 // position from 1), or empty.
 std::string NotHexReason(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (IsHexDigit(c) || IsHexTextSpace(c)) continue;
+        if (IsHexDigitChar(c) || IsHexTextSpace(c)) continue;
         const auto code = static_cast<unsigned char>(c);
         std::string what;
         if (code > 0x20 && code < 0x7F) {
@@ -42,15 +38,7 @@ std::string NotHexReason(std::string_view text) {
 
 void DecodeTlvText(std::string_view text, bool mask, CommandResult& result) {
     result.Reset();
-    if (text.empty()) {
-        result.Fail(kTextMessageEmpty);
-        return;
-    }
-    if (text.size() > kMaxMessageText) {
-        result.Fail(kTextTlvTooLong,
-                    "TLV text longer than " + std::to_string(kMaxMessageText) + " characters");
-        return;
-    }
+    if (!OpenMessageText(text, kTextTlvTooLong, result)) return;
     if (std::string reason = NotHexReason(text); !reason.empty()) {
         result.Fail(kTextTlvNotHex, std::move(reason));
         return;

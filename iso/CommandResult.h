@@ -10,6 +10,7 @@
 #include "codec/FieldRow.h"
 #include "iso/SendReport.h"
 #include "codec/TextDecode.h"
+#include "codec/Texts.h"
 #include "emv/TlvRows.h"
 
 enum class Outcome {
@@ -74,3 +75,22 @@ struct CommandResult {
         detail = std::move(why);
     }
 };
+
+/// The opening check of every command that takes a message text: an empty text fails with
+/// "报文为空!", one over 10239 characters with tooLong and a detail naming its size. True when the
+/// command goes on. White space is the text's own: only the command knows what it means there.
+[[nodiscard]] inline bool OpenMessageText(std::string_view text, std::string_view tooLong,
+                                          CommandResult& result) {
+    if (text.empty()) {
+        result.Fail(kTextMessageEmpty);
+        return false;
+    }
+    if (text.size() > kMaxMessageText) {
+        result.Fail(tooLong, "message text of " + std::to_string(text.size()) +
+                                 " characters exceeds " + std::to_string(kMaxMessageText));
+        result.failure.reason = result.detail;
+        return false;
+    }
+    return true;
+}
+

@@ -201,15 +201,7 @@ void IsoParser::Parse(std::string_view text, const ParseRequest& request, Comman
         result.rowEncoding = TextEncoding::Utf8OrGbk;
     }
     // Only an empty text counts as empty: white space alone goes on and fails later, if at all.
-    if (text.empty()) {
-        result.Fail(kTextMessageEmpty);
-        return;
-    }
-    if (text.size() > kMaxMessageText) {
-        result.Fail(kTextIsoParseError,
-                    "message text longer than " + std::to_string(kMaxMessageText) + " characters");
-        return;
-    }
+    if (!OpenMessageText(text, kTextIsoParseError, result)) return;
     std::uint8_t bytes[kMaxMessageBytes];
     const std::size_t stripped = MessageTextToBytes(text, bytes);
     // An odd last digit is not counted in the message length, though its byte (nF) is readable.

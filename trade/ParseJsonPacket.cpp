@@ -23,10 +23,6 @@ constexpr std::size_t kHeadBytes = 6;   // total length (low byte first), F1, th
 constexpr std::size_t kFrameExtra = 7;  // head and check byte around the payload
 constexpr std::uint8_t kMarker = 0xF1;
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 // Decodes hex digits (white space skipped) into out; false at a character that is not a digit
 // or an odd digit count, with the reason.
 bool HexDigitsToBytes(std::string_view text, std::vector<std::uint8_t>& out, std::string& why) {
@@ -35,7 +31,7 @@ bool HexDigitsToBytes(std::string_view text, std::vector<std::uint8_t>& out, std
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (IsHexTextSpace(c)) continue;
-        if (!IsHexDigit(c)) {
+        if (!IsHexDigitChar(c)) {
             why = "character " + std::to_string(i) + " is not a hex digit";
             return false;
         }
@@ -185,14 +181,7 @@ void ParseJsonPacketText(std::string_view text, CommandResult& result) {
     };
     while (!text.empty() && IsHexTextSpace(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsHexTextSpace(text.back())) text.remove_suffix(1);
-    if (text.empty()) {
-        result.Fail(kTextMessageEmpty);
-        return;
-    }
-    if (text.size() > kMaxMessageText) {
-        return fail("text of " + std::to_string(text.size()) + " characters exceeds " +
-                    std::to_string(kMaxMessageText));
-    }
+    if (!OpenMessageText(text, kTextJsonPacketParseError, result)) return;
     // The head and check byte: from their hex digits in the mixed form, else from the bytes of
     // the all-hex form.
     Packet packet;

@@ -42,17 +42,7 @@ void ParseTradeText(std::string_view text, CommandResult& result) {
     result.Reset();
     // The message edit's text is a zero-terminated text: nothing after a zero byte is part of it.
     text = UpToZero(text);
-    if (text.empty()) {
-        result.Fail(kTextMessageEmpty);
-        return;
-    }
-    if (text.size() > kMaxMessageText) {
-        result.Fail(kTextTradeParseError, "message text of " + std::to_string(text.size()) +
-                                              " characters exceeds " +
-                                              std::to_string(kMaxMessageText));
-        result.failure.reason = result.detail;
-        return;
-    }
+    if (!OpenMessageText(text, kTextTradeParseError, result)) return;
     // Room for the six head bytes even when the text is shorter: the payload pointer stays inside
     // the buffer, and `readable` keeps every read within the decoded bytes.
     std::array<std::uint8_t, kMaxFrameBytes + 8> bytes;

@@ -210,7 +210,7 @@ TEST(ParseJsonPacket, Malformations) {
         {"text after the object", "0C00F1000000{ } xDD", kTextJsonPacketParseError,
          "text after the JSON object at byte offset 4"},
         {"too long", std::string(kMaxMessageText + 1, '0'), kTextJsonPacketParseError,
-         "text of 10240 characters exceeds 10239"},
+         "message text of 10240 characters exceeds 10239"},
     };
     // clang-format on
     for (const Case& c : cases) {
