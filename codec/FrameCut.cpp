@@ -38,12 +38,15 @@ std::size_t FramingBytes(const FieldTable& t) {
     return n;
 }
 
-// The first marker in front of the length that the stream contradicts; nullptr: none yet.
+// The first marker at a fixed place (in front of the length, or behind it up to the first part
+// that may be missing) that the stream contradicts; nullptr: none yet.
 const FramePart* WrongMarker(const FieldTable& t, std::span<const std::uint8_t> stream,
                              std::size_t& at) {
     std::size_t pos = 0;
+    bool pastLength = false;
     for (const FramePart& p : t.frame) {
-        if (p.kind == FramePartKind::Length) break;
+        if (pastLength && p.presence != Presence::Always) break;
+        pastLength = pastLength || p.kind == FramePartKind::Length;
         if (p.kind == FramePartKind::Marker) {
             for (std::size_t k = 0; k < static_cast<std::size_t>(std::max(p.bytes, 0)); ++k) {
                 const std::uint8_t want = k < p.packDefault.size() ? p.packDefault[k] : 0;

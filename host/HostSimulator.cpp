@@ -1,243 +1,108 @@
-// The host simulator's answers: requests cut from a byte stream, decoded, and answered by rules.
+// The host simulator's answers: requests cut from a byte stream, decoded into a message of their
+// form, and answered by editing its values as the rules say.
 #include "host/HostSimulator.h"
 
 #include <json-c/json.h>
 
 #include <algorithm>
-#include <array>
 #include <charconv>
-#include <cstring>
 #include <memory>
 
 #include "codec/Conversions.h"
-#include "codec/PosPack.h"
-#include "codec/PosPackExt.h"
-#include "codec/Rows.h"
-#include "trade/Trade.h"
+#include "codec/FrameCut.h"
+#include "host/AnswerSteps.h"
 #include "trade/WebJson.h"
 
 namespace {
 
-constexpr std::size_t kTradeHead = 6;  // length (2, low byte first), F1, three zero bytes
-constexpr std::uint8_t kTradeMarker = 0xF1;
-constexpr std::size_t kExtHeaderBytes = sizeof(ExtHeader);
 constexpr int kResponseCodeField = 39;
 constexpr int kMaxRuleDelayMs = 60000;
+constexpr std::size_t kTpduBytes = 5;
 
-bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-/// A decoded request: what stands before the message type, and each field's wire bytes.
-struct SimMessage {
-    SimForm form = SimForm::Iso64;
-    std::vector<std::uint8_t> lead;  // TPDU and header (64 fields) or the 46-byte header (128)
-    std::array<std::vector<std::uint8_t>, 129> fields;  // [0] message type; empty: absent
-    std::array<FieldAttr, 129> attr{};
-    int lastField = 64;
-};
-
-template <typename Values>
-void TakeFields(SimMessage& m, const Values& values, int last) {
-    m.lastField = last;
-    for (int f = 0; f <= last; ++f) {
-        if (f == 1) continue;  // the bitmap is rebuilt from the fields present
-        const FieldValue& v = values[static_cast<std::size_t>(f)];
-        if (v.length <= 0) continue;
-        const auto n = std::min(static_cast<std::size_t>(v.length), v.data.size());
-        m.fields[static_cast<std::size_t>(f)].assign(v.data.begin(), v.data.begin() + n);
-    }
-}
-
-/// Decodes a whole request of a known form into m and its rows; false with why.
-bool DecodeRequest(std::span<const std::uint8_t> bytes, SimForm form, SimMessage& m,
-                   FieldRowList& rows, std::string& why) {
-    m.form = form;
-    const auto len = static_cast<std::int32_t>(bytes.size());
+const FieldTable& TableOf(SimForm form) {
     switch (form) {
-        case SimForm::Iso64: {
-            CCupPosPack pack;
-            if (pack.UnpackWithin(bytes.data(), len, bytes.size()) == -1) {
-                why = "the request does not decode as a 64-field message";
-                return false;
-            }
-            if (pack.m_hasTpdu == 1) {
-                m.lead.assign(pack.m_tpdu.begin(), pack.m_tpdu.begin() + 5);
-                m.lead.insert(m.lead.end(), pack.m_header.begin(), pack.m_header.begin() + 6);
-            }
-            std::copy(pack.m_attr.begin(), pack.m_attr.end(), m.attr.begin());
-            TakeFields(m, pack.m_value, 64);
-            BuildRows(rows, pack);
-            return true;
-        }
-        case SimForm::Iso128: {
-            CCupPosPackExt pack;
-            if (pack.UnpackWithin(bytes.data(), len, bytes.size()) == -1) {
-                why = "the request does not decode as a 128-field message";
-                return false;
-            }
-            if (pack.m_hasHeader == 1) {
-                const auto* h = reinterpret_cast<const std::uint8_t*>(&pack.m_header);
-                m.lead.assign(h, h + kExtHeaderBytes);
-            }
-            m.attr = pack.m_attr;
-            TakeFields(m, pack.m_value, 128);
-            BuildRows(rows, pack);
-            return true;
-        }
-        case SimForm::Trade: {
-            std::uint8_t check = 0;
-            for (const std::uint8_t b : bytes) check ^= b;
-            if (check != 0) {
-                why = "the trade frame's check byte does not match";
-                return false;
-            }
-            CWebTrade trade;
-            const std::span<const std::uint8_t> payload =
-                bytes.subspan(kTradeHead, bytes.size() - kTradeHead - 1);
-            const auto n = static_cast<std::int32_t>(payload.size());
-            if (trade.UnpackWithin(payload.data(), n, payload.size()) == -1) {
-                why = "the request does not decode as a trade message";
-                return false;
-            }
-            std::copy(trade.m_attr.begin(), trade.m_attr.end(), m.attr.begin());
-            TakeFields(m, trade.m_value, 64);
-            BuildTradeRows(rows, trade);
-            return true;
-        }
-        case SimForm::Auto:
-        case SimForm::Table:
+        case SimForm::Iso128:
+            return BuiltinTable(BuiltinForm::kUnionPay128);
+        case SimForm::Trade:
         case SimForm::Json:
-            break;
-    }
-    why = "no form";
-    return false;
-}
-
-/// The message type as text: BCD digits (64 fields, trade command code) or ASCII (128 fields).
-std::string TypeText(const SimMessage& m) {
-    const std::vector<std::uint8_t>& t = m.fields[0];
-    if (m.form == SimForm::Iso128) return std::string(t.begin(), t.end());
-    return HexOf(t);
-}
-
-bool SetType(SimMessage& m, std::string_view type) {
-    std::string why;
-    return EncodeFieldText(m.attr[0], type, m.fields[0], why);
-}
-
-/// The packed message: type, bitmap, fields; with its framing and length.
-bool EncodeMessage(const SimMessage& m, std::vector<std::uint8_t>& out, std::string& why) {
-    const std::size_t bitmapBytes = m.form == SimForm::Iso128 ? 16 : 8;
-    std::vector<std::uint8_t> body = m.fields[0];
-    const std::size_t bitmapAt = body.size();
-    body.resize(body.size() + bitmapBytes, 0);
-    // The 128-field bitmap is always 16 bytes long, so its bit 1 is always set.
-    if (m.form == SimForm::Iso128) body[bitmapAt] = 0x80;
-    for (int f = 2; f <= m.lastField; ++f) {
-        const auto& v = m.fields[static_cast<std::size_t>(f)];
-        if (v.empty()) continue;
-        body[bitmapAt + static_cast<std::size_t>(f - 1) / 8] |=
-            static_cast<std::uint8_t>(0x80 >> ((f - 1) % 8));
-        body.insert(body.end(), v.begin(), v.end());
-    }
-    out.clear();
-    switch (m.form) {
-        case SimForm::Iso64: {
-            const std::size_t after = m.lead.size() + body.size();
-            if (after > 0xFFFF) {
-                why = "the answer is too long for a 2-byte length";
-                return false;
-            }
-            out = {static_cast<std::uint8_t>(after >> 8), static_cast<std::uint8_t>(after & 0xFF)};
-            out.insert(out.end(), m.lead.begin(), m.lead.end());
-            if (m.lead.size() >= 5) {
-                // The answer goes back where the request came from: TPDU destination and source
-                // addresses change places.
-                std::swap(out[3], out[5]);
-                std::swap(out[4], out[6]);
-            }
-            break;
-        }
-        case SimForm::Iso128: {
-            const std::size_t after = m.lead.size() + body.size();
-            if (after > 9999) {
-                why = "the answer is too long for a 4-digit length";
-                return false;
-            }
-            char digits[5];
-            const auto four = [&digits](std::size_t v) {
-                for (int i = 3; i >= 0; --i, v /= 10) digits[i] = static_cast<char>('0' + v % 10);
-            };
-            four(after);
-            out.assign(digits, digits + 4);
-            const std::size_t headAt = out.size();
-            out.insert(out.end(), m.lead.begin(), m.lead.end());
-            if (m.lead.size() == kExtHeaderBytes) {
-                four(after);  // the header's total length: header and body
-                std::memcpy(out.data() + headAt + 2, digits, 4);
-            }
-            break;
-        }
-        case SimForm::Trade: {
-            out.resize(body.size() + 7);
-            std::int32_t n = 0;
-            if (!BuildTradeFrame(body.data(), static_cast<std::int32_t>(body.size()), out.data(),
-                                 &n)) {
-                why = "the answer is too long for a trade frame";
-                return false;
-            }
-            return true;
-        }
+            return BuiltinTable(BuiltinForm::kTrade);
         case SimForm::Auto:
+        case SimForm::Iso64:
         case SimForm::Table:
-        case SimForm::Json:
-            return false;
+            break;
     }
-    out.insert(out.end(), body.begin(), body.end());
-    return true;
+    return BuiltinTable(BuiltinForm::kUnionPay64);
 }
 
-bool Matches(const SimRule& rule, const SimMessage& m, std::string_view type) {
-    if (!rule.type.empty() && rule.type != type) return false;
+const char* FormName(SimForm form) {
+    switch (form) {
+        case SimForm::Iso128:
+            return "a 128-field message";
+        case SimForm::Trade:
+            return "a trade message";
+        default:
+            return "a 64-field message";
+    }
+}
+
+/// Whether the request holds every field value the rule asks for.
+bool MatchesFields(const SimRule& rule, const Message& m) {
     std::vector<std::uint8_t> wire;
-    std::string why;
+    const FieldTable& t = m.Table();
     for (const auto& [f, text] : rule.fields) {
-        if (f < 0 || f > m.lastField) return false;
-        const auto& have = m.fields[static_cast<std::size_t>(f)];
-        if (have.empty() || !EncodeFieldText(m.attr[static_cast<std::size_t>(f)], text, wire, why))
+        if (f < 0 || static_cast<std::size_t>(f) >= t.fields.size() || !m.Has(f)) return false;
+        const FieldDef& def = t.fields[static_cast<std::size_t>(f)];
+        if (!EncodeFieldText(def, f, text, kRuleTextRules, wire).ok) return false;
+        const std::span<const std::uint8_t> have = m.Stored(f);
+        if (!std::equal(wire.begin(), wire.end(), have.begin(), have.end())) return false;
+    }
+    return true;
+}
+
+/// The answer goes back where the request came from: TPDU destination and source addresses
+/// change places.
+void SwapTpdu(Message& m) {
+    const FieldTable& t = m.Table();
+    for (std::size_t i = 0; i < t.frame.size(); ++i) {
+        if (t.frame[i].kind != FramePartKind::Tpdu) continue;
+        const std::span<const std::uint8_t> part = m.Part(i);
+        if (part.size() != kTpduBytes) continue;
+        const std::uint8_t swapped[kTpduBytes] = {part[0], part[3], part[4], part[1], part[2]};
+        (void)m.SetPart(i, swapped);
+    }
+}
+
+/// Edits the request into the answer: the response type (newType), the response code when the
+/// form defines field 39, the rule's set and remove, the TPDU addresses swapped.
+bool EditAnswer(Message& m, const SimRule* rule, bool newType, std::string_view type,
+                std::string& why) {
+    if (newType && !m.SetText(0, ResponseType(type), kRuleTextRules).ok) {
+        why = "the message type has no response form";
+        return false;
+    }
+    const FieldTable& t = m.Table();
+    const bool has39 = static_cast<std::size_t>(kResponseCodeField) < t.fields.size() &&
+                       t.fields[kResponseCodeField].Defined();
+    if (has39) {
+        const EncodeStatus st = m.SetText(kResponseCodeField, ResponseCodeOf(rule), kRuleTextRules);
+        if (!st.ok) {
+            why = st.reason;
             return false;
-        if (wire != have) return false;
+        }
     }
+    if (rule != nullptr) {
+        for (const auto& [f, text] : rule->set) {
+            const EncodeStatus st = f == 1 ? EncodeStatus::Refused("field 1 is not a data field")
+                                           : m.SetText(f, text, kRuleTextRules);
+            if (!st.ok) {
+                why = st.reason;
+                return false;
+            }
+        }
+        for (const int f : rule->remove) m.Clear(f);
+    }
+    SwapTpdu(m);
     return true;
-}
-
-bool SetField(SimMessage& m, int f, std::string_view text, std::string& why) {
-    if (f < 2 || f > m.lastField) {
-        why = "field " + std::to_string(f) + " is not a data field of this form";
-        return false;
-    }
-    if (!EncodeFieldText(m.attr[static_cast<std::size_t>(f)], text,
-                         m.fields[static_cast<std::size_t>(f)], why)) {
-        why = "field " + std::to_string(f) + ": " + why;
-        return false;
-    }
-    return true;
-}
-
-void AppendPrefix(const FieldAttr& a, std::size_t count, std::vector<std::uint8_t>& out) {
-    const auto digits = static_cast<std::size_t>(a.lenFormat == 'N' ? 2 * a.lenBytes : a.lenBytes);
-    std::string text(digits, '0');
-    for (std::size_t i = digits; i-- > 0; count /= 10)
-        text[i] = static_cast<char>('0' + count % 10);
-    if (a.lenFormat == 'N') {
-        const std::size_t at = out.size();
-        out.resize(at + static_cast<std::size_t>(a.lenBytes));
-        HexToBytes(text.data(), text.size(), out.data() + at);
-    } else {
-        out.insert(out.end(), text.begin(), text.end());
-    }
 }
 
 /// Reads one JSON object member holding field values: {"39":"00", …}.
@@ -341,142 +206,95 @@ bool ReadRule(json_object* object, SimRule& rule, std::string& why) {
 
 }  // namespace
 
-RequestCut CutRequest(std::span<const std::uint8_t> stream, SimForm form) {
-    RequestCut cut;
-    const std::size_t n = stream.size();
-    if (form == SimForm::Auto) {
-        // Four ASCII digits in front: a 128-field request; as a binary length they would
-        // announce more than 12000 bytes.
-        bool digits = true;
-        for (std::size_t i = 0; i < n && i < 4; ++i) digits = digits && IsDigit(stream[i]);
-        if (digits && n < 4) return cut;
-        form = digits ? SimForm::Iso128 : SimForm::Iso64;
+const SimRule* FirstMatching(const SimRules& rules,
+                             const std::function<bool(const SimRule&)>& matches) {
+    for (const SimRule& r : rules) {
+        if (matches(r)) return &r;
     }
-    cut.form = form;
-    std::size_t total = 0;
-    switch (form) {
-        case SimForm::Iso64:
-            if (n < 2) return cut;
-            total = 2 + ((std::size_t{stream[0]} << 8) | stream[1]);
-            break;
-        case SimForm::Iso128:
-            if (n < 4) return cut;
-            for (std::size_t i = 0; i < 4; ++i) {
-                if (!IsDigit(stream[i])) {
-                    cut.kind = RequestCut::Kind::Bad;
-                    cut.reason = "the length is not 4 ASCII digits";
-                    return cut;
-                }
-                total = total * 10 + (stream[i] - '0');
-            }
-            total += 4;
-            break;
-        case SimForm::Trade:
-        case SimForm::Json:
-            if (n >= 3 && stream[2] != kTradeMarker) {
-                cut.kind = RequestCut::Kind::Bad;
-                cut.reason = "no trade frame: byte 2 is not F1";
-                return cut;
-            }
-            if (n < kTradeHead) return cut;
-            if (stream[3] != 0 || stream[4] != 0 || stream[5] != 0) {
-                cut.kind = RequestCut::Kind::Bad;
-                cut.reason = "no trade frame: bytes 3 to 5 are not zero";
-                return cut;
-            }
-            total = stream[0] | (std::size_t{stream[1]} << 8);
-            if (total < kTradeHead + 1) {
-                cut.kind = RequestCut::Kind::Bad;
-                cut.reason = "the trade frame's length is below 7";
-                return cut;
-            }
-            break;
-        case SimForm::Auto:
-        case SimForm::Table:  // cut by its table's Length part (TableHost)
-            cut.kind = RequestCut::Kind::Bad;
-            cut.reason = "no length rule for this form";
-            return cut;
-    }
-    cut.length = total;
-    if (total > kMaxRequestBytes) {
-        cut.kind = RequestCut::Kind::Bad;
-        cut.reason = "oversized: the length announces " + std::to_string(total) +
-                     " bytes, more than " + std::to_string(kMaxRequestBytes);
-        return cut;
-    }
-    if (n >= total) cut.kind = RequestCut::Kind::Request;
-    return cut;
+    return nullptr;
 }
 
-bool EncodeFieldText(const FieldAttr& a, std::string_view text, std::vector<std::uint8_t>& out,
-                     std::string& why) {
-    out.clear();
-    if (a.maxLen <= 0) {
-        why = "the field is not defined";
+bool TakeAction(const SimRule* rule, SimExchange& x) {
+    if (rule != nullptr) {
+        x.action = rule->action;
+        x.delayMs = rule->delayMs;
+    }
+    if (x.action == SimAction::Garbage) {
+        x.reply.assign(std::begin(kGarbageReply), std::end(kGarbageReply));
+    }
+    return x.action != SimAction::Answer;
+}
+
+std::string ResponseCodeOf(const SimRule* rule) {
+    return rule != nullptr && !rule->responseCode.empty() ? rule->responseCode : "00";
+}
+
+std::string TypeText(const Message& m) {
+    const std::span<const std::uint8_t> t = m.Stored(0);
+    if (!m.Table().fields.empty() && m.Table().fields[0].enc == DataEnc::Ascii) {
+        return {t.begin(), t.end()};
+    }
+    return HexOf(t);
+}
+
+bool AnswerMessage(Message& m, const SimRules& rules, bool newType, SimExchange& x) {
+    x.type = TypeText(m);
+    const SimRule* rule = FirstMatching(rules, [&](const SimRule& r) {
+        return (r.type.empty() || r.type == x.type) && MatchesFields(r, m);
+    });
+    if (TakeAction(rule, x)) return false;
+    if (!EditAnswer(m, rule, newType, x.type, x.error)) return false;
+    const EncodeStatus st = m.Encode(x.reply, EncodeOptions{true, true, false});
+    if (!st.ok) {
+        x.error = "the answer cannot be packed: " + st.reason;
+        x.reply.clear();
         return false;
     }
-    std::size_t count = text.size();  // digits, characters or bytes as the prefix counts them
-    std::vector<std::uint8_t> data;
-    switch (a.format) {
-        case 'N': {
-            if (!std::all_of(text.begin(), text.end(), IsHexDigit)) {
-                why = "a BCD value takes digits only";
-                return false;
-            }
-            std::string digits(text);
-            if (a.fixed == 1) {
-                if (digits.size() > static_cast<std::size_t>(a.maxLen)) {
-                    why = "more than " + std::to_string(a.maxLen) + " digits";
-                    return false;
-                }
-                digits.insert(0, static_cast<std::size_t>(a.maxLen) - digits.size(), '0');
-                if (digits.size() % 2 == 1) digits.insert(0, 1, '0');
-            } else if (digits.size() % 2 == 1) {
-                digits += '0';  // a variable BCD value is left-aligned; its prefix counts digits
-            }
-            data.resize(digits.size() / 2);
-            HexToBytes(digits.data(), digits.size(), data.data());
-            break;
-        }
-        case 'B': {
-            if (text.size() % 2 == 1 || !std::all_of(text.begin(), text.end(), IsHexDigit)) {
-                why = "a binary value takes pairs of hex digits";
-                return false;
-            }
-            data.resize(text.size() / 2);
-            HexToBytes(text.data(), text.size(), data.data());
-            count = data.size();
-            if (a.fixed == 1 && count != static_cast<std::size_t>(a.maxLen)) {
-                why = "a binary value of exactly " + std::to_string(a.maxLen) + " bytes";
-                return false;
-            }
-            break;
-        }
-        default:
-            data.assign(text.begin(), text.end());
-            if (a.fixed == 1) {
-                if (data.size() > static_cast<std::size_t>(a.maxLen)) {
-                    why = "more than " + std::to_string(a.maxLen) + " characters";
-                    return false;
-                }
-                data.resize(static_cast<std::size_t>(a.maxLen), ' ');
-            }
-            break;
-    }
-    if (a.fixed != 1) {
-        if (count > static_cast<std::size_t>(a.maxLen)) {
-            why = "longer than the field's " + std::to_string(a.maxLen);
-            return false;
-        }
-        AppendPrefix(a, count, out);
-    }
-    out.insert(out.end(), data.begin(), data.end());
     return true;
+}
+
+RequestCut CutRequest(std::span<const std::uint8_t> stream, SimForm form) {
+    RequestCut cut;
+    const FieldTable* table = nullptr;
+    if (form == SimForm::Auto) {
+        const FieldTable& t128 = BuiltinTable(BuiltinForm::kUnionPay128);
+        table = FirstFitting({&t128, &BuiltinTable(BuiltinForm::kUnionPay64)}, stream);
+        // Digits so far may still be a 128-field length: wait until the stream tells.
+        if (table == &t128 && stream.size() < static_cast<std::size_t>(t128.frame.front().bytes)) {
+            return cut;
+        }
+        form = table == &t128 ? SimForm::Iso128 : SimForm::Iso64;
+    } else if (form == SimForm::Table) {
+        cut.kind = RequestCut::Kind::Bad;
+        cut.reason = "no length rule for this form";  // cut by its table (TableHost)
+        return cut;
+    }
+    cut.form = form;
+    return CutByTable(TableOf(form), stream, cut);
+}
+
+RequestCut CutByTable(const FieldTable& table, std::span<const std::uint8_t> stream,
+                      RequestCut cut) {
+    const FrameCut frame = CutFrame(table, stream, kMaxRequestBytes);
+    cut.length = frame.length;
+    cut.reason = frame.reason;
+    switch (frame.kind) {
+        case FrameCut::Kind::NeedMore:
+            cut.kind = RequestCut::Kind::NeedMore;
+            break;
+        case FrameCut::Kind::Whole:
+            cut.kind = RequestCut::Kind::Request;
+            break;
+        case FrameCut::Kind::Bad:
+            cut.kind = RequestCut::Kind::Bad;
+            break;
+    }
+    return cut;
 }
 
 std::string ResponseType(std::string_view type) {
     std::string r(type);
-    if (r.size() >= 3 && IsDigit(static_cast<std::uint8_t>(r[2])) && (r[2] - '0') % 2 == 0) ++r[2];
+    if (r.size() >= 3 && IsDecimalDigit(r[2]) && (r[2] - '0') % 2 == 0) ++r[2];
     return r;
 }
 
@@ -523,51 +341,34 @@ SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
                           const SimRules& rules) {
     if (form == SimForm::Json) return AnswerJsonRequest(request, rules);
     SimExchange x;
+    const FieldTable& table = TableOf(form);
+    Message m(table);
+    const auto len = static_cast<std::int32_t>(request.size());
+    std::vector<std::string> warnings;
+    if (m.Decode(request.data(), len, request.size(), LengthRule::Match,
+                 DecodeContext{nullptr, len, &warnings}) < 0) {
+        x.error = std::string("the request does not decode as ") + FormName(form);
+        return x;
+    }
+    // The engine reads a wrong check byte with a warning; a request with one is not answered.
+    if (std::any_of(warnings.begin(), warnings.end(), [](const std::string& w) {
+            return w.starts_with("check byte");
+        })) {
+        x.error = "the trade frame's check byte does not match";
+        return x;
+    }
     x.requestRows.reserve(24);  // rows are large: no regrowth for a typical message
-    SimMessage m;
-    if (!DecodeRequest(request, form, m, x.requestRows, x.error)) return x;
-    x.type = TypeText(m);
-
-    const SimRule* rule = nullptr;
-    for (const SimRule& r : rules) {
-        if (Matches(r, m, x.type)) {
-            rule = &r;
-            break;
-        }
+    {
+        RowAppender rows(x.requestRows);
+        m.AppendRows(rows);
     }
-    if (rule != nullptr) {
-        x.action = rule->action;
-        x.delayMs = rule->delayMs;
-    }
-    if (x.action == SimAction::Close) return x;
-    if (x.action == SimAction::Garbage) {
-        x.reply.assign(std::begin(kGarbageReply), std::end(kGarbageReply));
-        return x;
-    }
-
-    if (form != SimForm::Trade && !SetType(m, ResponseType(x.type))) {
-        x.error = "the message type has no response form";
-        return x;
-    }
-    const std::string code =
-        rule != nullptr && !rule->responseCode.empty() ? rule->responseCode : "00";
-    if (m.attr[kResponseCodeField].maxLen > 0 && !SetField(m, kResponseCodeField, code, x.error))
-        return x;
-    if (rule != nullptr) {
-        for (const auto& [f, text] : rule->set) {
-            if (!SetField(m, f, text, x.error)) return x;
-        }
-        for (const int f : rule->remove) {
-            if (f >= 2 && f <= m.lastField) m.fields[static_cast<std::size_t>(f)].clear();
-        }
-    }
-    if (!EncodeMessage(m, x.reply, x.error)) {
-        x.reply.clear();
-        return x;
-    }
-    SimMessage check;
-    std::string why;
+    // The trade form answers with the request's command code.
+    if (!AnswerMessage(m, rules, form != SimForm::Trade, x)) return x;
     x.replyRows.reserve(x.requestRows.size() + 4);
-    if (!DecodeRequest(x.reply, form, check, x.replyRows, why)) x.replyRows.clear();
+    const auto n = static_cast<std::int32_t>(x.reply.size());
+    if (m.Decode(x.reply.data(), n, x.reply.size(), LengthRule::Match, DecodeContext{}) >= 0) {
+        RowAppender rows(x.replyRows);
+        m.AppendRows(rows);
+    }
     return x;
 }

@@ -11,8 +11,8 @@
 
 #include "iso/CommandResult.h"
 #include "codec/FieldRow.h"
-#include "codec/FieldStore.h"
 #include "codec/FieldTable.h"
+#include "codec/Message.h"
 #include "iso/ParseIso8583.h"
 
 /// The message forms a simulated host reads: 64 fields behind a 2-byte binary length, 128 fields
@@ -101,12 +101,6 @@ struct SimExchange {
 [[nodiscard]] SimExchange AnswerJsonRequest(std::span<const std::uint8_t> request,
                                             const SimRules& rules);
 
-/// The wire bytes of a field from its value text: digits for packed BCD, characters for text,
-/// hex digits for binary; fixed fields padded (BCD and digits with leading zeros, text with
-/// trailing spaces), variable ones with their length prefix. False with why when it cannot be.
-[[nodiscard]] bool EncodeFieldText(const FieldAttr& a, std::string_view text,
-                                   std::vector<std::uint8_t>& out, std::string& why);
-
 /// The response form of a message type: its third digit made odd ("0200" gives "0210"); a
 /// response's type stays as it is.
 [[nodiscard]] std::string ResponseType(std::string_view type);
@@ -119,13 +113,9 @@ public:
     TableHost(const TableHost&) = delete;
     TableHost& operator=(const TableHost&) = delete;
 
-    /// Why the table cannot cut a stream into requests (its first framing part is not a Length
-    /// part of 2 binary bytes or 4 ASCII digits); empty when it can.
+    /// Why the table cannot cut a stream into requests (no Length part at a fixed place in
+    /// front of the message); empty when it can.
     [[nodiscard]] static std::string CannotServe(const FieldTable& table);
-    /// Encodes a value text for field f of table (0: the message type) as an answer stores it;
-    /// false with why when the table does not define the field or the text does not fit it.
-    [[nodiscard]] static bool EncodeField(const FieldTable& table, int f, std::string_view text,
-                                          std::string& why);
     /// Finds the first request in stream by the table's Length part.
     [[nodiscard]] RequestCut Cut(std::span<const std::uint8_t> stream) const;
     /// As AnswerRequest, for a whole request (length included) as Cut found it. The rows' titles
@@ -133,6 +123,10 @@ public:
     [[nodiscard]] SimExchange Answer(std::span<const std::uint8_t> request, const SimRules& rules);
 
 private:
-    TableDecoder m_decoder;
+    /// Decodes the request for its rows (titles, TLV sub-rows) and into m_message.
+    [[nodiscard]] bool DecodeRequest(std::span<const std::uint8_t> request, SimExchange& x);
+
+    TableDecoder m_decoder;  // the rows users see, as the parse command shows them
     CommandResult m_result;
+    Message m_message;       // the values the answer is edited from
 };

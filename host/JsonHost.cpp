@@ -5,6 +5,7 @@
 #include <string>
 
 #include "codec/Conversions.h"
+#include "host/AnswerSteps.h"
 #include "host/HostSimulator.h"
 #include "trade/ParseJsonPacket.h"
 #include "trade/TradeCommands.h"
@@ -56,27 +57,14 @@ SimExchange AnswerJsonRequest(std::span<const std::uint8_t> request, const SimRu
         return x;
     }
 
-    const SimRule* rule = nullptr;
-    for (const SimRule& r : rules) {
-        if (std::all_of(r.members.begin(), r.members.end(),
-                        [&](const auto& m) { return MemberIs(packet.get(), m.first, m.second); })) {
-            rule = &r;
-            break;
-        }
-    }
-    if (rule != nullptr) {
-        x.action = rule->action;
-        x.delayMs = rule->delayMs;
-    }
-    if (x.action == SimAction::Close) return x;
-    if (x.action == SimAction::Garbage) {
-        x.reply.assign(std::begin(kGarbageReply), std::end(kGarbageReply));
-        return x;
-    }
+    const SimRule* rule = FirstMatching(rules, [&](const SimRule& r) {
+        return std::all_of(r.members.begin(), r.members.end(),
+                           [&](const auto& m) { return MemberIs(packet.get(), m.first, m.second); });
+    });
+    if (TakeAction(rule, x)) return x;
 
     // The answer: the request's members, then the response code and the rule's changes.
-    const std::string code =
-        rule != nullptr && !rule->responseCode.empty() ? rule->responseCode : "00";
+    const std::string code = ResponseCodeOf(rule);
     json_object_object_add(packet.get(), kResponseCodeMember, json_object_new_string(code.c_str()));
     if (rule != nullptr) {
         for (const auto& [name, value] : rule->setMembers) {

@@ -1,71 +1,51 @@
 // Rules checked at start against the form they answer in: a rule that can never apply is refused.
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "codec/PosPack.h"
-#include "codec/PosPackExt.h"
+#include "codec/Message.h"
+#include "host/AnswerSteps.h"
 #include "host/HostSimulator.h"
-#include "trade/Trade.h"
 
 namespace {
 
 constexpr int kResponseCodeField = 39;
 constexpr std::size_t kResponseCodeChars = 2;
 
-/// How a form stores field values: which fields it defines, and how it encodes a value text.
+/// The form rules are checked against: its table, and whether "set" may give field 0.
 struct FormFields {
-    std::function<bool(int f)> defined;
-    std::function<bool(int f, std::string_view text, std::string& why)> encode;
-    bool typeSettable = false;  // "set" may give field 0, the message type
-};
+    const FieldTable* table = nullptr;
+    bool typeSettable = false;
 
-template <typename Attrs>
-FormFields BuiltinFields(const Attrs& attrs) {
-    const std::vector<FieldAttr> a(std::begin(attrs), std::end(attrs));
-    FormFields form;
-    form.defined = [a](int f) {
-        return f >= 0 && static_cast<std::size_t>(f) < a.size() &&
-               a[static_cast<std::size_t>(f)].maxLen > 0;
-    };
-    form.encode = [a](int f, std::string_view text, std::string& why) {
-        std::vector<std::uint8_t> wire;
-        return EncodeFieldText(a[static_cast<std::size_t>(f)], text, wire, why);
-    };
-    return form;
-}
+    [[nodiscard]] bool defined(int f) const {
+        return f >= 0 && static_cast<std::size_t>(f) < table->fields.size() &&
+               table->fields[static_cast<std::size_t>(f)].Defined();
+    }
+    /// Whether the text fits field f as an answer stores it; why (not naming the field) if not.
+    [[nodiscard]] bool encode(int f, std::string_view text, std::string& why) const {
+        std::vector<std::uint8_t> stored;
+        const EncodeStatus st = EncodeFieldText(table->fields[static_cast<std::size_t>(f)], f,
+                                                text, kRuleTextRules, stored);
+        const std::string who = "field " + std::to_string(f) + ": ";
+        why = st.reason.starts_with(who) ? st.reason.substr(who.size()) : st.reason;
+        return st.ok;
+    }
+};
 
 FormFields FieldsOf(SimForm form, const FieldTable* table) {
     switch (form) {
-        case SimForm::Iso128: {
-            const CCupPosPackExt pack;
-            return BuiltinFields(pack.m_attr);
-        }
-        case SimForm::Trade: {
-            const CWebTrade trade;
-            return BuiltinFields(trade.m_attr);
-        }
+        case SimForm::Iso128:
+            return {&BuiltinTable(BuiltinForm::kUnionPay128), false};
+        case SimForm::Trade:
+            return {&BuiltinTable(BuiltinForm::kTrade), false};
         case SimForm::Table:
-            if (table != nullptr) {
-                FormFields fields;
-                fields.defined = [table](int f) {
-                    return f >= 0 && static_cast<std::size_t>(f) < table->fields.size() &&
-                           table->fields[static_cast<std::size_t>(f)].Defined();
-                };
-                fields.encode = [table](int f, std::string_view text, std::string& why) {
-                    return TableHost::EncodeField(*table, f, text, why);
-                };
-                fields.typeSettable = true;
-                return fields;
-            }
+            if (table != nullptr) return {table, true};
             break;
         case SimForm::Auto:
         case SimForm::Iso64:
         case SimForm::Json:
             break;
     }
-    const CCupPosPack pack;
-    return BuiltinFields(pack.m_attr);
+    return {&BuiltinTable(BuiltinForm::kUnionPay64), false};
 }
 
 std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }

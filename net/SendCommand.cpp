@@ -5,8 +5,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "codec/Conversions.h"
+#include "codec/FieldTable.h"
+#include "codec/FrameCut.h"
 #include "codec/Texts.h"
 
 namespace {
@@ -14,8 +17,6 @@ namespace {
 constexpr std::size_t kJsonHeadChars = 12;  // frame head as hex: length, F1, three zero bytes
 constexpr std::size_t kJsonMinChars = 14;   // head, '{' and the check byte's two characters
 constexpr std::uint8_t kTradeMarker = 0xF1;
-
-bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
@@ -54,24 +55,23 @@ std::string_view MessageTextToSendBytes(std::string_view text, std::vector<std::
 }
 
 std::size_t ExpectedReplyLength(std::span<const std::uint8_t> reply) {
-    const std::size_t n = reply.size();
-    if (n < 2) return 0;
-    // A reply that starts with digits carries a 4-digit ASCII length: as a binary length its
-    // first byte alone would announce more than 12000 bytes.
-    bool digits = true;
-    for (std::size_t i = 0; i < n && i < 4; ++i) digits = digits && IsDigit(reply[i]);
-    if (digits) {
-        if (n < 4) return 0;
-        return 4 + static_cast<std::size_t>((reply[0] - '0') * 1000 + (reply[1] - '0') * 100 +
-                                            (reply[2] - '0') * 10 + (reply[3] - '0'));
+    // Four ASCII digits in front mean a 128-field length (as a binary length they would announce
+    // more than 12000 bytes); a trade frame shows by its marker; else a 2-byte binary length.
+    const FieldTable& t128 = BuiltinTable(BuiltinForm::kUnionPay128);
+    const FieldTable* form =
+        FirstFitting({&t128, &BuiltinTable(BuiltinForm::kTrade),
+                      &BuiltinTable(BuiltinForm::kUnionPay64)},
+                     reply);
+    if (form == nullptr) return 0;
+    // Until the parts every message of the form starts with have come, another form may fit.
+    std::size_t head = 0;
+    for (const FramePart& p : form->frame) {
+        if (p.kind != FramePartKind::Length && p.presence != Presence::Always) break;
+        head += static_cast<std::size_t>(std::max(p.bytes, 0));
     }
-    // Trade frame: little-endian total length, F1, three zero bytes.
-    if (n >= 3 && reply[2] == kTradeMarker) {
-        if (n < 6) return 0;
-        const std::size_t total = reply[0] | (std::size_t{reply[1]} << 8);
-        if (reply[3] == 0 && reply[4] == 0 && reply[5] == 0 && total >= 7) return total;
-    }
-    return 2 + ((std::size_t{reply[0]} << 8) | reply[1]);
+    if (reply.size() < head) return 0;
+    const FrameCut cut = CutFrame(*form, reply, std::numeric_limits<std::size_t>::max());
+    return cut.kind == FrameCut::Kind::Bad ? 0 : cut.length;
 }
 
 ReplyForm ReplyFormOf(std::span<const std::uint8_t> reply) {

@@ -15,6 +15,7 @@
 
 #include "codec/Conversions.h"
 #include "codec/PosPack.h"
+#include "host/AnswerSteps.h"
 #include "host/HostServer.h"
 #include "host/HostSimulator.h"
 #include "net/SendCommand.h"
@@ -85,8 +86,7 @@ TEST(HostSimulator, CutsRequestsByTheirLengthForms) {
 }
 
 TEST(HostSimulator, EncodesFieldTextsByTheTable) {
-    const CCupPosPack pack;
-    const auto& t = pack.m_attr;
+    const FieldTable& t = BuiltinTable(BuiltinForm::kUnionPay64);
     const struct {
         const char* name;
         int field;
@@ -94,7 +94,7 @@ TEST(HostSimulator, EncodesFieldTextsByTheTable) {
         std::string_view hex;  // empty: refused
     } cases[] = {
         {"BCD fixed, leading zeros", 4, "10000", "000000010000"},
-        {"BCD fixed, odd digit count", 22, "51", "0051"},
+        {"BCD fixed, odd digit count, the pad nibble by the table", 22, "51", "0510"},
         {"BCD variable, left-aligned, digit count", 2, "123", "031230"},
         {"text fixed, padded with spaces", 38, "AB", "414220202020"},
         {"text variable, 3-digit BCD count", 63, "xyz", "000378797A"},
@@ -107,9 +107,11 @@ TEST(HostSimulator, EncodesFieldTextsByTheTable) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bytes out;
-        std::string why;
-        const bool ok = EncodeFieldText(t[static_cast<std::size_t>(c.field)], c.text, out, why);
-        EXPECT_EQ(ok, !c.hex.empty()) << why;
+        const EncodeStatus st =
+            EncodeFieldText(t.fields[static_cast<std::size_t>(c.field)], c.field, c.text,
+                            kRuleTextRules, out);
+        const bool ok = st.ok;
+        EXPECT_EQ(ok, !c.hex.empty()) << st.reason;
         if (ok) {
             EXPECT_EQ(out, Hex(c.hex));
         }
@@ -180,9 +182,9 @@ TEST(HostSimulator, RulesThatCanNeverApplyAreRefusedAtStart) {
         {SimForm::Iso64, R"([{"responseCode":"00"},{"responseCode":"510"}])",
          {"rule 2, field 39: the response code \"510\" is not 2 characters"}},
         {SimForm::Table, R"([{"set":{"38":"1234567"}}])",
-         {"rule 1, set field 38: \"1234567\": longer than the field's 6"}},
+         {"rule 1, set field 38: \"1234567\": value of 7 bytes, the field takes 6"}},
         {SimForm::Iso64, R"([{"fields":{"3":"1234567"}},{"remove":[70]}])",
-         {"rule 1, field 3: \"1234567\" never matches: more than 6 digits",
+         {"rule 1, field 3: \"1234567\" never matches: value of 4 bytes, the field takes 3",
           "rule 2, remove field 70: the form does not define this field"}},
         // Either built-in form may come: field 70 applies to 128-field requests.
         {SimForm::Auto, R"([{"set":{"70":"301"}}])", {}},
