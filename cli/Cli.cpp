@@ -15,6 +15,7 @@
 #include "cli/DecodeTlv.h"
 #include "cli/EachLine.h"
 #include "cli/EachLineJobs.h"
+#include "cli/KeyCommands.h"
 #include "cli/Output.h"
 #include "cli/ResultJson.h"
 #include "cli/Serve.h"
@@ -519,6 +520,16 @@ int RunServe(const Run& r) {
                            [&r](std::string_view problem) { return UsageError(r, problem); });
 }
 
+// ---- mac, pin-block, kcv and cipher
+
+int RunKeyCommand(const Run& r, int (*command)(const KeyCommandArgs&)) {
+    return command(KeyCommandArgs{r.args.options, r.args.positional, r.io});
+}
+int RunMac(const Run& r) { return RunKeyCommand(r, RunMacCommand); }
+int RunPinBlock(const Run& r) { return RunKeyCommand(r, RunPinBlockCommand); }
+int RunKcv(const Run& r) { return RunKeyCommand(r, RunKcvCommand); }
+int RunCipher(const Run& r) { return RunKeyCommand(r, RunCipherCommand); }
+
 // ---- the table
 
 constexpr OptionSpec kParseIsoOptions[] = {
@@ -539,6 +550,17 @@ constexpr OptionSpec kServeOptions[] = {
     {"--trade", false},       {"--rules", true}, {"--count", true},
     {"--idle-timeout", true}, {"--table", true}, {"--json", false},
     {"--connection-idle", true}};
+
+constexpr OptionSpec kMacOptions[] = {
+    {"--alg", true}, {"--key", true}, {"--pad", true}, {"--iv", true}, {"--format", true}};
+constexpr OptionSpec kPinBlockOptions[] = {{"--format", true}, {"--pin", true}, {"--pan", true},
+                                           {"--key", true},    {"--fill", true}, {"--decode", true},
+                                           {"--json", false}};
+constexpr OptionSpec kKcvOptions[] = {{"--key", true}, {"--bytes", true}, {"--json", false}};
+constexpr OptionSpec kCipherOptions[] = {{"--alg", true},     {"--encrypt", false},
+                                         {"--decrypt", false}, {"--key", true},
+                                         {"--mode", true},    {"--iv", true},
+                                         {"--json", false}};
 
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
@@ -746,6 +768,21 @@ const Subcommand kSubcommands[] = {
      "       [--mode auto|64|128 | --table T | --trade | --json] [--rules FILE] [--count N]\n"
      "       [--idle-timeout S] [--connection-idle S]",
      kServeHelp, kServeOptions, RunServe},
+    {"mac", "compute a MAC (x9.9, x9.19, unionpay-ecb) of hex data",
+     "tarnwick-cli mac --alg x9.9|x9.19|unionpay-ecb --key KEY [--pad 1|2|3] [--iv HEX]\n"
+     "       [--format text|json] [HEX|-]",
+     kMacHelp, kMacOptions, RunMac},
+    {"pin-block", "make an ISO 9564 PIN block (formats 0-4) or read one back",
+     "tarnwick-cli pin-block --format 0|1|2|3|4 --pin PIN [--pan PAN] [--key KEY] [--fill HEX]\n"
+     "       [--json]\n"
+     "       tarnwick-cli pin-block --decode BLOCK [--pan PAN] [--key KEY] [--json]",
+     kPinBlockHelp, kPinBlockOptions, RunPinBlock},
+    {"kcv", "print a key's check value", "tarnwick-cli kcv --key KEY [--bytes 3|4] [--json]",
+     kKcvHelp, kKcvOptions, RunKcv},
+    {"cipher", "encrypt or decrypt hex blocks with DES, triple DES or AES",
+     "tarnwick-cli cipher --alg des|tdes|aes --encrypt|--decrypt --key KEY [--mode ecb|cbc]\n"
+     "       [--iv HEX] [--json] HEX",
+     kCipherHelp, kCipherOptions, RunCipher},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},
     {"check-table", "check a field table file and print every problem",
