@@ -21,6 +21,7 @@
 #include "cli/Serve.h"
 #include "cli/TableCommands.h"
 #include "iso/BuildIso8583.h"
+#include "iso/MessageKeys.h"
 #include "iso/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/ReplyRows.h"
@@ -180,7 +181,8 @@ int RunEachLineCommand(const Run& r, const EachLineOptions& options,
 }
 
 /// The rows of one decoded text, or its failure, in the chosen format.
-int WriteParseResult(const Run& r, const CommandResult& result, std::string_view format) {
+int WriteParseResult(const Run& r, const CommandResult& result, std::string_view format,
+                     const MacCheck* mac = nullptr) {
     switch (result.outcome) {
         case Outcome::Failed:
             if (format == "json" && result.failure.Known()) {
@@ -206,28 +208,46 @@ int WriteParseResult(const Run& r, const CommandResult& result, std::string_view
     std::string scratch;
     AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);
     AppendWarningsJson(out, result);
+    if (mac != nullptr) AppendMacJson(out, *mac);
     out.append("}\n");
     return WriteOut(r.io, out);
 }
 
-int RunParse(const Run& r, const EachLineOptions& options) {
+int RunParse(const Run& r, const EachLineOptions& options, const KeySet* keys = nullptr) {
     if (r.args.positional.size() > 1) return TooManyArguments(r);
     const auto format = FormatOption(r, {"table", "json"});
     if (!format) return UsageError(r, "--format must be table or json");
     if (r.args.Has("--jobs") && !r.args.Has("--each-line")) {
         return UsageError(r, "--jobs applies to --each-line only");
     }
-    if (r.args.Has("--each-line")) return RunEachLineCommand(r, options, *format);
+    if (r.args.Has("--each-line")) {
+        if (keys != nullptr) return UsageError(r, "--keys checks one message, not --each-line");
+        return RunEachLineCommand(r, options, *format);
+    }
     const auto text = MessageText(r);
     if (!text) return kExitFailed;
     // The rows' titles point into the decoder's table: it lives until they are written.
     LineDecoder decoder(options);
     CommandResult result;
     decoder.Decode(*text, result);
-    return WriteParseResult(r, result, *format);
+    MacCheck mac;
+    if (keys != nullptr && result.Ok()) {
+        ParseRequest request;
+        request.interfaceType = options.interfaceType;
+        request.table = options.table;
+        CheckTextMac(*text, request, *keys, mac);
+        AddMacRow(result, mac);
+    }
+    return WriteParseResult(r, result, *format, &mac);
 }
 
 int RunParseIso8583(const Run& r) {
+    KeySet keySet;
+    const KeySet* keys = nullptr;
+    if (const auto path = r.args.Get("--keys")) {
+        if (!LoadKeysFile(*path, keySet, r.io)) return kExitFailed;
+        keys = &keySet;
+    }
     EachLineOptions options;
     options.parse = ParseOptions{r.args.Has("--tlv"), r.args.Has("--mask")};
     if (const auto table = r.args.Get("--table")) {
@@ -240,7 +260,7 @@ int RunParseIso8583(const Run& r) {
                                 "is decoded tag by tag\n");
         }
         options.table = &*loaded;
-        return RunParse(r, options);
+        return RunParse(r, options, keys);
     }
     const std::string_view mode = r.args.Get("--mode").value_or("auto");
     if (mode == "auto") {
@@ -252,7 +272,7 @@ int RunParseIso8583(const Run& r) {
     } else {
         return UsageError(r, "--mode must be auto, 64 or 128");
     }
-    return RunParse(r, options);
+    return RunParse(r, options, keys);
 }
 
 int RunParseTrade(const Run& r) {
@@ -335,15 +355,39 @@ int RunBuildTrade(const Run& r) {
 }
 int RunBuildJson(const Run& r) { return RunBuild(r, BuildJsonFromFile, BuildJsonFromText); }
 
+/// With keys, the built message gets its computed MAC and the rows of decoding it again.
+CommandResult WithMac(CommandResult result, const KeySet* keys, const ParseRequest& request) {
+    if (keys == nullptr || !result.Ok()) return result;
+    std::string problem;
+    if (!FillMessageMac(result.message, request, *keys, problem)) {
+        result.Fail(kTextIsoBuildError, problem);
+        return result;
+    }
+    CommandResult decoded;
+    IsoParser parser;
+    parser.Parse(result.message, request, decoded);
+    if (decoded.Ok()) result.rows = std::move(decoded.rows);
+    return result;
+}
+
 int RunBuildIso8583(const Run& r) {
+    KeySet keySet;
+    const KeySet* keys = nullptr;
+    if (const auto path = r.args.Get("--keys")) {
+        if (!LoadKeysFile(*path, keySet, r.io)) return kExitFailed;
+        keys = &keySet;
+    }
+    ParseRequest request;
     RowsBuilder build;
     std::optional<FieldTable> table;
     if (const auto name = r.args.Get("--table")) {
         if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
         table = LoadCliTable(*name, r.io);
         if (!table) return kExitFailed;
-        build = [&table](std::span<const FieldRow> rows) {
-            return BuildIso8583WithTable(rows, *table);
+        request.table = &*table;
+        request.titles = true;
+        build = [&table, keys, &request](std::span<const FieldRow> rows) {
+            return WithMac(BuildIso8583WithTable(rows, *table), keys, request);
         };
     } else {
         const std::string_view mode = r.args.Get("--mode").value_or("auto");
@@ -355,8 +399,9 @@ int RunBuildIso8583(const Run& r) {
         } else if (mode != "auto") {
             return UsageError(r, "--mode must be auto, 64 or 128");
         }
-        build = [interfaceType](std::span<const FieldRow> rows) {
-            return BuildIso8583FromRows(rows, interfaceType);
+        request.interfaceType = interfaceType;
+        build = [interfaceType, keys, &request](std::span<const FieldRow> rows) {
+            return WithMac(BuildIso8583FromRows(rows, interfaceType), keys, request);
         };
     }
     return RunBuild(
@@ -534,12 +579,13 @@ int RunCipher(const Run& r) { return RunKeyCommand(r, RunCipherCommand); }
 
 constexpr OptionSpec kParseIsoOptions[] = {
     {"--mode", true}, {"--table", true}, {"--format", true}, {"--each-line", false},
-    {"--tlv", false}, {"--mask", false}, {"--jobs", true}};
+    {"--tlv", false}, {"--mask", false}, {"--jobs", true}, {"--keys", true}};
 constexpr OptionSpec kDecodeTlvOptions[] = {{"--format", true}, {"--mask", false}};
 constexpr OptionSpec kParseTradeOptions[] = {
     {"--format", true}, {"--each-line", false}, {"--jobs", true}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
-constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
+constexpr OptionSpec kBuildIsoOptions[] = {
+    {"--mode", true}, {"--table", true}, {"--format", true}, {"--keys", true}};
 constexpr std::span<const OptionSpec> kNoOptions;
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/stat.h>
 #include <optional>
 #include <string>
 
@@ -139,6 +140,31 @@ bool ReadKeyArgument(std::string_view text, SecretKey& key, std::string& problem
     WipeBytes(fileText.data(), fileText.size());
     if (s != HexStatus::Ok) problem = "--key holds " + std::string(HexStatusText(s));
     return s == HexStatus::Ok;
+}
+
+bool LoadKeysFile(std::string_view path, KeySet& keys, const CliStreams& io) {
+    const std::string name(path);
+    FileRead read = ReadBoundedFile(name, 65536);
+    std::string problem;
+    if (!read.Ok()) {
+        problem = "cannot read the keys file";
+        if (read.status == FileReadStatus::CannotOpen) problem += ": " + SystemErrorText(read.error);
+    } else if (!ParseKeysJson(read.text, keys, problem)) {
+        problem = "keys file " + problem;
+    }
+    WipeBytes(read.text.data(), read.text.size());
+    if (!problem.empty()) {
+        const std::string line = "tarnwick-cli: " + name + ": " + problem + "\n";
+        std::fwrite(line.data(), 1, line.size(), io.err);
+        return false;
+    }
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        const std::string line = "tarnwick-cli: warning: " + name +
+                                 " is readable by group or others; keep keys in a file of mode 0600\n";
+        std::fwrite(line.data(), 1, line.size(), io.err);
+    }
+    return true;
 }
 
 int RunMacCommand(const KeyCommandArgs& a) {

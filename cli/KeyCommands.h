@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "cli/Serve.h"
-#include "crypto/Key.h"
+#include "crypto/KeysFile.h"
 
 /// One run of a key command: its options (last one wins), positional arguments and streams.
 struct KeyCommandArgs {
@@ -24,6 +24,10 @@ struct KeyCommandArgs {
 /// Reads a KEY argument: hex digits, or @FILE holding them (white space around them ignored).
 /// On failure, problem says why without repeating the key.
 [[nodiscard]] bool ReadKeyArgument(std::string_view text, SecretKey& key, std::string& problem);
+
+/// Reads the keys file at path (the one bounded reader); a file readable by group or others is
+/// used with a warning. False after one error line naming the file and the member.
+[[nodiscard]] bool LoadKeysFile(std::string_view path, KeySet& keys, const CliStreams& io);
 
 extern const std::string_view kMacHelp;
 extern const std::string_view kPinBlockHelp;
