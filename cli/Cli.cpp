@@ -652,7 +652,9 @@ const std::string kParseIsoHelp =
     "\"tlv\":[{\"tag\",\"name\",\"length\",\"value\",\"text\",\"children\"}]\n"
     "                  and, when it stops, \"tlvError\":{\"offset\",\"reason\"}\n"
     "  --mask          card numbers (fields 2, 35, 36; tags 5A, 56, 57, 9F6B) show only their\n"
-    "                  first 6 and last 4 digits, the rest as '*', in hex and text alike\n" +
+    "                  first 6 and last 4 digits, the rest as '*', in hex and text alike\n"
+    "  --keys FILE     a keys file (docs/keys-file.md): a row \"MAC校验\" after the MAC field\n"
+    "                  (\"正确 (algorithm)\" or \"错误: 报文 …, 计算 …\"), and \"mac\":{…} in JSON\n" +
     std::string(kRowsHelp) + std::string(kTextHelp) +
     "Failures (exit status 1): \"报文为空!\", \"iso8583报文解析出错!\" (also for a text over "
     "10239\n"
@@ -721,6 +723,8 @@ constexpr std::string_view kBuildIsoHelp =
     "                  name or a table file; with a length when the table has a length part\n"
     "  --format text   (default) the message as upper-case hex, then a line break\n"
     "  --format json   {\"message\":\"…\",\"rows\":[…]}: the message and the rows of decoding it\n"
+    "  --keys FILE     a keys file (docs/keys-file.md): the MAC field gets the MAC computed with\n"
+    "                  its \"mak\" over the message as built\n"
     "FILE '-' reads standard input.\n"
     "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\" (not such\n"
     "JSON), \"组包出错!\" (a row that cannot be packed; the detail line names it and why).\n";
@@ -784,7 +788,7 @@ constexpr std::string_view kCheckTableHelp =
 const Subcommand kSubcommands[] = {
     {"parse-iso8583", "decode an ISO 8583 message text (64 or 128 fields) into rows",
      "tarnwick-cli parse-iso8583 [--mode auto|64|128 | --table T] [--format table|json] "
-     "[--each-line [--jobs N]] [--tlv] [--mask] [TEXT]",
+     "[--each-line [--jobs N]] [--tlv] [--mask] [--keys FILE] [TEXT]",
      kParseIsoHelp, kParseIsoOptions, RunParseIso8583},
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [--jobs N] [TEXT]",
@@ -803,7 +807,7 @@ const Subcommand kSubcommands[] = {
      RunBuildJson},
     {"build-iso8583", "build an ISO 8583 message from rows (parse-iso8583's JSON)",
      "tarnwick-cli build-iso8583 [--mode auto|64|128 | --table T] [--format text|json] "
-     "FILE.json|-",
+     "[--keys FILE] FILE.json|-",
      kBuildIsoHelp, kBuildIsoOptions, RunBuildIso8583},
     {"send", "send a message text to a host over TCP and print the reply",
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [--decode]\n"
