@@ -15,11 +15,13 @@
 #include "cli/DecodeTlv.h"
 #include "cli/EachLine.h"
 #include "cli/EachLineJobs.h"
+#include "cli/KeyCommands.h"
 #include "cli/Output.h"
 #include "cli/ResultJson.h"
 #include "cli/Serve.h"
 #include "cli/TableCommands.h"
 #include "iso/BuildIso8583.h"
+#include "iso/MessageKeys.h"
 #include "iso/ParseIso8583.h"
 #include "codec/Texts.h"
 #include "net/ReplyRows.h"
@@ -179,7 +181,8 @@ int RunEachLineCommand(const Run& r, const EachLineOptions& options,
 }
 
 /// The rows of one decoded text, or its failure, in the chosen format.
-int WriteParseResult(const Run& r, const CommandResult& result, std::string_view format) {
+int WriteParseResult(const Run& r, const CommandResult& result, std::string_view format,
+                     const MacCheck* mac = nullptr) {
     switch (result.outcome) {
         case Outcome::Failed:
             if (format == "json" && result.failure.Known()) {
@@ -205,28 +208,46 @@ int WriteParseResult(const Run& r, const CommandResult& result, std::string_view
     std::string scratch;
     AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);
     AppendWarningsJson(out, result);
+    if (mac != nullptr) AppendMacJson(out, *mac);
     out.append("}\n");
     return WriteOut(r.io, out);
 }
 
-int RunParse(const Run& r, const EachLineOptions& options) {
+int RunParse(const Run& r, const EachLineOptions& options, const KeySet* keys = nullptr) {
     if (r.args.positional.size() > 1) return TooManyArguments(r);
     const auto format = FormatOption(r, {"table", "json"});
     if (!format) return UsageError(r, "--format must be table or json");
     if (r.args.Has("--jobs") && !r.args.Has("--each-line")) {
         return UsageError(r, "--jobs applies to --each-line only");
     }
-    if (r.args.Has("--each-line")) return RunEachLineCommand(r, options, *format);
+    if (r.args.Has("--each-line")) {
+        if (keys != nullptr) return UsageError(r, "--keys checks one message, not --each-line");
+        return RunEachLineCommand(r, options, *format);
+    }
     const auto text = MessageText(r);
     if (!text) return kExitFailed;
     // The rows' titles point into the decoder's table: it lives until they are written.
     LineDecoder decoder(options);
     CommandResult result;
     decoder.Decode(*text, result);
-    return WriteParseResult(r, result, *format);
+    MacCheck mac;
+    if (keys != nullptr && result.Ok()) {
+        ParseRequest request;
+        request.interfaceType = options.interfaceType;
+        request.table = options.table;
+        CheckTextMac(*text, request, *keys, mac);
+        AddMacRow(result, mac);
+    }
+    return WriteParseResult(r, result, *format, &mac);
 }
 
 int RunParseIso8583(const Run& r) {
+    KeySet keySet;
+    const KeySet* keys = nullptr;
+    if (const auto path = r.args.Get("--keys")) {
+        if (!LoadKeysFile(*path, keySet, r.io)) return kExitFailed;
+        keys = &keySet;
+    }
     EachLineOptions options;
     options.parse = ParseOptions{r.args.Has("--tlv"), r.args.Has("--mask")};
     if (const auto table = r.args.Get("--table")) {
@@ -239,7 +260,7 @@ int RunParseIso8583(const Run& r) {
                                 "is decoded tag by tag\n");
         }
         options.table = &*loaded;
-        return RunParse(r, options);
+        return RunParse(r, options, keys);
     }
     const std::string_view mode = r.args.Get("--mode").value_or("auto");
     if (mode == "auto") {
@@ -251,7 +272,7 @@ int RunParseIso8583(const Run& r) {
     } else {
         return UsageError(r, "--mode must be auto, 64 or 128");
     }
-    return RunParse(r, options);
+    return RunParse(r, options, keys);
 }
 
 int RunParseTrade(const Run& r) {
@@ -334,15 +355,39 @@ int RunBuildTrade(const Run& r) {
 }
 int RunBuildJson(const Run& r) { return RunBuild(r, BuildJsonFromFile, BuildJsonFromText); }
 
+/// With keys, the built message gets its computed MAC and the rows of decoding it again.
+CommandResult WithMac(CommandResult result, const KeySet* keys, const ParseRequest& request) {
+    if (keys == nullptr || !result.Ok()) return result;
+    std::string problem;
+    if (!FillMessageMac(result.message, request, *keys, problem)) {
+        result.Fail(kTextIsoBuildError, problem);
+        return result;
+    }
+    CommandResult decoded;
+    IsoParser parser;
+    parser.Parse(result.message, request, decoded);
+    if (decoded.Ok()) result.rows = std::move(decoded.rows);
+    return result;
+}
+
 int RunBuildIso8583(const Run& r) {
+    KeySet keySet;
+    const KeySet* keys = nullptr;
+    if (const auto path = r.args.Get("--keys")) {
+        if (!LoadKeysFile(*path, keySet, r.io)) return kExitFailed;
+        keys = &keySet;
+    }
+    ParseRequest request;
     RowsBuilder build;
     std::optional<FieldTable> table;
     if (const auto name = r.args.Get("--table")) {
         if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
         table = LoadCliTable(*name, r.io);
         if (!table) return kExitFailed;
-        build = [&table](std::span<const FieldRow> rows) {
-            return BuildIso8583WithTable(rows, *table);
+        request.table = &*table;
+        request.titles = true;
+        build = [&table, keys, &request](std::span<const FieldRow> rows) {
+            return WithMac(BuildIso8583WithTable(rows, *table), keys, request);
         };
     } else {
         const std::string_view mode = r.args.Get("--mode").value_or("auto");
@@ -354,8 +399,9 @@ int RunBuildIso8583(const Run& r) {
         } else if (mode != "auto") {
             return UsageError(r, "--mode must be auto, 64 or 128");
         }
-        build = [interfaceType](std::span<const FieldRow> rows) {
-            return BuildIso8583FromRows(rows, interfaceType);
+        request.interfaceType = interfaceType;
+        build = [interfaceType, keys, &request](std::span<const FieldRow> rows) {
+            return WithMac(BuildIso8583FromRows(rows, interfaceType), keys, request);
         };
     }
     return RunBuild(
@@ -519,16 +565,27 @@ int RunServe(const Run& r) {
                            [&r](std::string_view problem) { return UsageError(r, problem); });
 }
 
+// ---- mac, pin-block, kcv and cipher
+
+int RunKeyCommand(const Run& r, int (*command)(const KeyCommandArgs&)) {
+    return command(KeyCommandArgs{r.args.options, r.args.positional, r.io});
+}
+int RunMac(const Run& r) { return RunKeyCommand(r, RunMacCommand); }
+int RunPinBlock(const Run& r) { return RunKeyCommand(r, RunPinBlockCommand); }
+int RunKcv(const Run& r) { return RunKeyCommand(r, RunKcvCommand); }
+int RunCipher(const Run& r) { return RunKeyCommand(r, RunCipherCommand); }
+
 // ---- the table
 
 constexpr OptionSpec kParseIsoOptions[] = {
     {"--mode", true}, {"--table", true}, {"--format", true}, {"--each-line", false},
-    {"--tlv", false}, {"--mask", false}, {"--jobs", true}};
+    {"--tlv", false}, {"--mask", false}, {"--jobs", true}, {"--keys", true}};
 constexpr OptionSpec kDecodeTlvOptions[] = {{"--format", true}, {"--mask", false}};
 constexpr OptionSpec kParseTradeOptions[] = {
     {"--format", true}, {"--each-line", false}, {"--jobs", true}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
-constexpr OptionSpec kBuildIsoOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
+constexpr OptionSpec kBuildIsoOptions[] = {
+    {"--mode", true}, {"--table", true}, {"--format", true}, {"--keys", true}};
 constexpr std::span<const OptionSpec> kNoOptions;
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
@@ -539,6 +596,17 @@ constexpr OptionSpec kServeOptions[] = {
     {"--trade", false},       {"--rules", true}, {"--count", true},
     {"--idle-timeout", true}, {"--table", true}, {"--json", false},
     {"--connection-idle", true}};
+
+constexpr OptionSpec kMacOptions[] = {
+    {"--alg", true}, {"--key", true}, {"--pad", true}, {"--iv", true}, {"--format", true}};
+constexpr OptionSpec kPinBlockOptions[] = {{"--format", true}, {"--pin", true}, {"--pan", true},
+                                           {"--key", true},    {"--fill", true}, {"--decode", true},
+                                           {"--json", false}};
+constexpr OptionSpec kKcvOptions[] = {{"--key", true}, {"--bytes", true}, {"--json", false}};
+constexpr OptionSpec kCipherOptions[] = {{"--alg", true},     {"--encrypt", false},
+                                         {"--decrypt", false}, {"--key", true},
+                                         {"--mode", true},    {"--iv", true},
+                                         {"--json", false}};
 
 constexpr std::string_view kRowsHelp =
     "  --format table  aligned columns under the headings 域, 长度, 参数值 (default)\n"
@@ -584,7 +652,9 @@ const std::string kParseIsoHelp =
     "\"tlv\":[{\"tag\",\"name\",\"length\",\"value\",\"text\",\"children\"}]\n"
     "                  and, when it stops, \"tlvError\":{\"offset\",\"reason\"}\n"
     "  --mask          card numbers (fields 2, 35, 36; tags 5A, 56, 57, 9F6B) show only their\n"
-    "                  first 6 and last 4 digits, the rest as '*', in hex and text alike\n" +
+    "                  first 6 and last 4 digits, the rest as '*', in hex and text alike\n"
+    "  --keys FILE     a keys file (docs/keys-file.md): a row \"MAC校验\" after the MAC field\n"
+    "                  (\"正确 (algorithm)\" or \"错误: 报文 …, 计算 …\"), and \"mac\":{…} in JSON\n" +
     std::string(kRowsHelp) + std::string(kTextHelp) +
     "Failures (exit status 1): \"报文为空!\", \"iso8583报文解析出错!\" (also for a text over "
     "10239\n"
@@ -653,6 +723,8 @@ constexpr std::string_view kBuildIsoHelp =
     "                  name or a table file; with a length when the table has a length part\n"
     "  --format text   (default) the message as upper-case hex, then a line break\n"
     "  --format json   {\"message\":\"…\",\"rows\":[…]}: the message and the rows of decoding it\n"
+    "  --keys FILE     a keys file (docs/keys-file.md): the MAC field gets the MAC computed with\n"
+    "                  its \"mak\" over the message as built\n"
     "FILE '-' reads standard input.\n"
     "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\" (not such\n"
     "JSON), \"组包出错!\" (a row that cannot be packed; the detail line names it and why).\n";
@@ -716,7 +788,7 @@ constexpr std::string_view kCheckTableHelp =
 const Subcommand kSubcommands[] = {
     {"parse-iso8583", "decode an ISO 8583 message text (64 or 128 fields) into rows",
      "tarnwick-cli parse-iso8583 [--mode auto|64|128 | --table T] [--format table|json] "
-     "[--each-line [--jobs N]] [--tlv] [--mask] [TEXT]",
+     "[--each-line [--jobs N]] [--tlv] [--mask] [--keys FILE] [TEXT]",
      kParseIsoHelp, kParseIsoOptions, RunParseIso8583},
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [--jobs N] [TEXT]",
@@ -735,7 +807,7 @@ const Subcommand kSubcommands[] = {
      RunBuildJson},
     {"build-iso8583", "build an ISO 8583 message from rows (parse-iso8583's JSON)",
      "tarnwick-cli build-iso8583 [--mode auto|64|128 | --table T] [--format text|json] "
-     "FILE.json|-",
+     "[--keys FILE] FILE.json|-",
      kBuildIsoHelp, kBuildIsoOptions, RunBuildIso8583},
     {"send", "send a message text to a host over TCP and print the reply",
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [--decode]\n"
@@ -746,6 +818,21 @@ const Subcommand kSubcommands[] = {
      "       [--mode auto|64|128 | --table T | --trade | --json] [--rules FILE] [--count N]\n"
      "       [--idle-timeout S] [--connection-idle S]",
      kServeHelp, kServeOptions, RunServe},
+    {"mac", "compute a MAC (x9.9, x9.19, unionpay-ecb) of hex data",
+     "tarnwick-cli mac --alg x9.9|x9.19|unionpay-ecb --key KEY [--pad 1|2|3] [--iv HEX]\n"
+     "       [--format text|json] [HEX|-]",
+     kMacHelp, kMacOptions, RunMac},
+    {"pin-block", "make an ISO 9564 PIN block (formats 0-4) or read one back",
+     "tarnwick-cli pin-block --format 0|1|2|3|4 --pin PIN [--pan PAN] [--key KEY] [--fill HEX]\n"
+     "       [--json]\n"
+     "       tarnwick-cli pin-block --decode BLOCK [--pan PAN] [--key KEY] [--json]",
+     kPinBlockHelp, kPinBlockOptions, RunPinBlock},
+    {"kcv", "print a key's check value", "tarnwick-cli kcv --key KEY [--bytes 3|4] [--json]",
+     kKcvHelp, kKcvOptions, RunKcv},
+    {"cipher", "encrypt or decrypt hex blocks with DES, triple DES or AES",
+     "tarnwick-cli cipher --alg des|tdes|aes --encrypt|--decrypt --key KEY [--mode ecb|cbc]\n"
+     "       [--iv HEX] [--json] HEX",
+     kCipherHelp, kCipherOptions, RunCipher},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},
     {"check-table", "check a field table file and print every problem",
