@@ -16,6 +16,7 @@
 #include "cli/EachLine.h"
 #include "cli/EachLineJobs.h"
 #include "cli/Output.h"
+#include "cli/ReadCapture.h"
 #include "cli/ResultJson.h"
 #include "cli/Serve.h"
 #include "cli/TableCommands.h"
@@ -519,6 +520,15 @@ int RunServe(const Run& r) {
                            [&r](std::string_view problem) { return UsageError(r, problem); });
 }
 
+// ---- read-capture
+
+int RunReadCapture(const Run& r) {
+    if (r.args.positional.empty()) return UsageError(r, "FILE is missing");
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    return RunReadCaptureCommand(r.args.options, r.args.positional[0], r.io,
+                                 [&r](std::string_view problem) { return UsageError(r, problem); });
+}
+
 // ---- the table
 
 constexpr OptionSpec kParseIsoOptions[] = {
@@ -534,6 +544,9 @@ constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
     {"--format", true}, {"--expect-reply", false}, {"--decode", false}};
 
+constexpr OptionSpec kReadCaptureOptions[] = {{"--mode", true},   {"--table", true},
+                                              {"--port", true},   {"--format", true},
+                                              {"--summary", false}};
 constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
@@ -746,6 +759,10 @@ const Subcommand kSubcommands[] = {
      "       [--mode auto|64|128 | --table T | --trade | --json] [--rules FILE] [--count N]\n"
      "       [--idle-timeout S] [--connection-idle S]",
      kServeHelp, kServeOptions, RunServe},
+    {"read-capture", "the ISO 8583 messages of a capture file, replies paired with requests",
+     "tarnwick-cli read-capture [--mode auto|64|128 | --table T] [--port P] "
+     "[--format table|json]\n       [--summary] FILE",
+     kReadCaptureHelp, kReadCaptureOptions, RunReadCapture},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},
     {"check-table", "check a field table file and print every problem",

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake g++ ninja-build pkg-config
     qt6-base-dev qt6-translations-l10n
-    libpugixml-dev libjson-c-dev
+    libpugixml-dev libjson-c-dev libpcap-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth fonts-wqy-microhei at-spi2-core dbus-daemon python3-pyatspi
