@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/DecodeTlv.h"
+#include "cli/Diff.h"
 #include "cli/EachLine.h"
 #include "cli/EachLineJobs.h"
 #include "cli/Output.h"
@@ -529,6 +530,15 @@ int RunReadCapture(const Run& r) {
                                  [&r](std::string_view problem) { return UsageError(r, problem); });
 }
 
+// ---- diff
+
+int RunDiff(const Run& r) {
+    if (r.args.positional.size() < 2) return UsageError(r, "A and B are both needed");
+    if (r.args.positional.size() > 2) return TooManyArguments(r);
+    return RunDiffCommand(r.args.options, r.args.positional[0], r.args.positional[1], r.io,
+                          [&r](std::string_view problem) { return UsageError(r, problem); });
+}
+
 // ---- the table
 
 constexpr OptionSpec kParseIsoOptions[] = {
@@ -547,6 +557,7 @@ constexpr OptionSpec kSendOptions[] = {
 constexpr OptionSpec kReadCaptureOptions[] = {{"--mode", true},   {"--table", true},
                                               {"--port", true},   {"--format", true},
                                               {"--summary", false}};
+constexpr OptionSpec kDiffOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
 constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
@@ -763,6 +774,9 @@ const Subcommand kSubcommands[] = {
      "tarnwick-cli read-capture [--mode auto|64|128 | --table T] [--port P] "
      "[--format table|json]\n       [--summary] FILE",
      kReadCaptureHelp, kReadCaptureOptions, RunReadCapture},
+    {"diff", "compare two ISO 8583 messages field by field",
+     "tarnwick-cli diff [--mode auto|64|128 | --table T] [--format table|json] A B", kDiffHelp,
+     kDiffOptions, RunDiff},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},
     {"check-table", "check a field table file and print every problem",
