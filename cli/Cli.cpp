@@ -16,6 +16,7 @@
 #include "cli/Diff.h"
 #include "cli/EachLine.h"
 #include "cli/EachLineJobs.h"
+#include "cli/Load.h"
 #include "cli/Output.h"
 #include "cli/ReadCapture.h"
 #include "cli/ResultJson.h"
@@ -539,6 +540,14 @@ int RunDiff(const Run& r) {
                           [&r](std::string_view problem) { return UsageError(r, problem); });
 }
 
+// ---- load
+
+int RunLoadMessages(const Run& r) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    return RunLoadCommand(r.args.options, r.args.positional.empty() ? "" : r.args.positional[0],
+                          r.io, [&r](std::string_view problem) { return UsageError(r, problem); });
+}
+
 // ---- the table
 
 constexpr OptionSpec kParseIsoOptions[] = {
@@ -558,6 +567,9 @@ constexpr OptionSpec kReadCaptureOptions[] = {{"--mode", true},   {"--table", tr
                                               {"--port", true},   {"--format", true},
                                               {"--summary", false}};
 constexpr OptionSpec kDiffOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
+constexpr OptionSpec kLoadOptions[] = {
+    {"--ip", true},       {"--port", true},       {"--connections", true}, {"--rate", true},
+    {"--count", true},    {"--duration", true},   {"--timeout-ms", true},  {"--format", true}};
 constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
@@ -777,6 +789,10 @@ const Subcommand kSubcommands[] = {
     {"diff", "compare two ISO 8583 messages field by field",
      "tarnwick-cli diff [--mode auto|64|128 | --table T] [--format table|json] A B", kDiffHelp,
      kDiffOptions, RunDiff},
+    {"load", "send messages to a host over many connections and measure the replies",
+     "tarnwick-cli load --ip A.B.C.D --port P [--connections N] [--rate R]\n"
+     "       [--count N | --duration S] [--timeout-ms T] [--format text|json] [FILE|-]",
+     kLoadHelp, kLoadOptions, RunLoadMessages},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},
     {"check-table", "check a field table file and print every problem",
