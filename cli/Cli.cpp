@@ -13,10 +13,13 @@
 #include <vector>
 
 #include "cli/DecodeTlv.h"
+#include "cli/Diff.h"
 #include "cli/EachLine.h"
 #include "cli/EachLineJobs.h"
 #include "cli/KeyCommands.h"
+#include "cli/Load.h"
 #include "cli/Output.h"
+#include "cli/ReadCapture.h"
 #include "cli/ResultJson.h"
 #include "cli/Serve.h"
 #include "cli/TableCommands.h"
@@ -574,6 +577,31 @@ int RunMac(const Run& r) { return RunKeyCommand(r, RunMacCommand); }
 int RunPinBlock(const Run& r) { return RunKeyCommand(r, RunPinBlockCommand); }
 int RunKcv(const Run& r) { return RunKeyCommand(r, RunKcvCommand); }
 int RunCipher(const Run& r) { return RunKeyCommand(r, RunCipherCommand); }
+// ---- read-capture
+
+int RunReadCapture(const Run& r) {
+    if (r.args.positional.empty()) return UsageError(r, "FILE is missing");
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    return RunReadCaptureCommand(r.args.options, r.args.positional[0], r.io,
+                                 [&r](std::string_view problem) { return UsageError(r, problem); });
+}
+
+// ---- diff
+
+int RunDiff(const Run& r) {
+    if (r.args.positional.size() < 2) return UsageError(r, "A and B are both needed");
+    if (r.args.positional.size() > 2) return TooManyArguments(r);
+    return RunDiffCommand(r.args.options, r.args.positional[0], r.args.positional[1], r.io,
+                          [&r](std::string_view problem) { return UsageError(r, problem); });
+}
+
+// ---- load
+
+int RunLoadMessages(const Run& r) {
+    if (r.args.positional.size() > 1) return TooManyArguments(r);
+    return RunLoadCommand(r.args.options, r.args.positional.empty() ? "" : r.args.positional[0],
+                          r.io, [&r](std::string_view problem) { return UsageError(r, problem); });
+}
 
 // ---- the table
 
@@ -591,6 +619,13 @@ constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
     {"--format", true}, {"--expect-reply", false}, {"--decode", false}};
 
+constexpr OptionSpec kReadCaptureOptions[] = {{"--mode", true},   {"--table", true},
+                                              {"--port", true},   {"--format", true},
+                                              {"--summary", false}};
+constexpr OptionSpec kDiffOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
+constexpr OptionSpec kLoadOptions[] = {
+    {"--ip", true},       {"--port", true},       {"--connections", true}, {"--rate", true},
+    {"--count", true},    {"--duration", true},   {"--timeout-ms", true},  {"--format", true}};
 constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
@@ -833,6 +868,17 @@ const Subcommand kSubcommands[] = {
      "tarnwick-cli cipher --alg des|tdes|aes --encrypt|--decrypt --key KEY [--mode ecb|cbc]\n"
      "       [--iv HEX] [--json] HEX",
      kCipherHelp, kCipherOptions, RunCipher},
+    {"read-capture", "the ISO 8583 messages of a capture file, replies paired with requests",
+     "tarnwick-cli read-capture [--mode auto|64|128 | --table T] [--port P] "
+     "[--format table|json]\n       [--summary] FILE",
+     kReadCaptureHelp, kReadCaptureOptions, RunReadCapture},
+    {"diff", "compare two ISO 8583 messages field by field",
+     "tarnwick-cli diff [--mode auto|64|128 | --table T] [--format table|json] A B", kDiffHelp,
+     kDiffOptions, RunDiff},
+    {"load", "send messages to a host over many connections and measure the replies",
+     "tarnwick-cli load --ip A.B.C.D --port P [--connections N] [--rate R]\n"
+     "       [--count N | --duration S] [--timeout-ms T] [--format text|json] [FILE|-]",
+     kLoadHelp, kLoadOptions, RunLoadMessages},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},
     {"check-table", "check a field table file and print every problem",

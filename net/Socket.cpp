@@ -251,6 +251,29 @@ ReceiveStatus ReceiveSome(SocketHandle& socket, std::span<std::uint8_t> buffer, 
     }
 }
 
+ReceiveStatus ReceiveNow(SocketHandle& socket, std::span<std::uint8_t> buffer,
+                         std::size_t& received, std::string& why) {
+    received = 0;
+    for (;;) {
+#ifdef _WIN32
+        const int n = recv(socket.Get(), reinterpret_cast<char*>(buffer.data()),
+                           static_cast<int>(buffer.size()), 0);
+#else
+        const ssize_t n = recv(socket.Get(), buffer.data(), buffer.size(), 0);
+#endif
+        if (n > 0) {
+            received = static_cast<std::size_t>(n);
+            return ReceiveStatus::Data;
+        }
+        if (n == 0) return ReceiveStatus::Closed;
+        const int e = LastError();
+        if (Interrupted(e)) continue;
+        if (WouldBlock(e)) return ReceiveStatus::TimedOut;
+        why = ErrorText(e);
+        return WasReset(e) ? ReceiveStatus::Reset : ReceiveStatus::Failed;
+    }
+}
+
 bool SendSome(SocketHandle& socket, std::span<const std::uint8_t> bytes, std::size_t& sent,
               std::string& why) {
     sent = 0;

@@ -78,6 +78,11 @@ enum class ReceiveStatus { Data, Closed, TimedOut, Reset, Failed, Cancelled };
                                         int timeoutMs, std::size_t& received, std::string& why,
                                         const CancelFlag* cancel = nullptr);
 
+/// Reads what has already arrived, without waiting: Data (received > 0), TimedOut when nothing
+/// is there, Closed, Reset or Failed (reason in why).
+[[nodiscard]] ReceiveStatus ReceiveNow(SocketHandle& socket, std::span<std::uint8_t> buffer,
+                                       std::size_t& received, std::string& why);
+
 /// Sends what the socket takes now without waiting; false on failure (reason in why).
 [[nodiscard]] bool SendSome(SocketHandle& socket, std::span<const std::uint8_t> bytes,
                             std::size_t& sent, std::string& why);
