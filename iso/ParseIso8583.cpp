@@ -260,8 +260,11 @@ void ParseIso8583Text(std::string_view text, int interfaceType, CommandResult& r
 
 void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptions& options,
                       CommandResult& result) {
-    IsoParser parser;
-    parser.Parse(text, ParseRequest{interfaceType, nullptr, options, false}, result);
+    // Building a message (its field buffers) costs as much as decoding one, so each thread keeps
+    // one parser for the two built-in forms. Only they go through it: their tables are fixed for
+    // the program's life, and every decode clears what the last one left.
+    thread_local IsoParser builtinForms;
+    builtinForms.Parse(text, ParseRequest{interfaceType, nullptr, options, false}, result);
 }
 
 void AttachTitles(FieldRowList& rows, const FieldTable& table) { Titles(rows, table); }
