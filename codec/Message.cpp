@@ -147,16 +147,33 @@ void Message::Clear() {
 
 std::int32_t Message::Decode(const std::uint8_t* bytes, std::int32_t len, std::size_t readable,
                              LengthRule lengthRule, const DecodeContext& ctx) {
-    Clear();
+    // Only the values the last decode set are cleared: they are all in its field list (the
+    // engine lists every field before it takes one), unless values were set since.
+    if (m_listStale) {
+        ClearValues(m_values);
+        m_listStale = false;
+    } else {
+        m_values[0].length = 0;
+        m_values[1].length = 0;
+        for (const std::uint8_t e : m_fieldList) {
+            if (e == 0) break;
+            m_values[e].length = 0;
+        }
+    }
+    m_hasPart.fill(false);
     const std::int32_t r =
         UnpackFramed(*m_table, Fields(), bytes, len, readable, lengthRule, m_found, ctx);
     // The framing parts found are kept even when the body fails.
+    // A Length part is written anew by every Encode: its bytes are not kept.
     for (std::size_t i = 0; i < m_table->frame.size() && i < kMaxFrameParts; ++i) {
-        if (!m_found.present[i]) continue;
-        const auto width = static_cast<std::size_t>(std::max(m_table->frame[i].bytes, 0));
+        const FramePart& part = m_table->frame[i];
+        if (!m_found.present[i] || part.kind == FramePartKind::Length) continue;
+        const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
         const auto at = static_cast<std::size_t>(m_found.offset[i]);
-        m_parts[i].assign(width, 0);
-        for (std::size_t k = 0; k < width && at + k < readable; ++k) m_parts[i][k] = bytes[at + k];
+        m_parts[i].resize(width);
+        const std::size_t have = at < readable ? std::min(width, readable - at) : 0;
+        if (have > 0) std::memcpy(m_parts[i].data(), bytes + at, have);
+        if (have < width) std::memset(m_parts[i].data() + have, 0, width - have);
         m_hasPart[i] = true;
     }
     return r;
