@@ -8,12 +8,12 @@
 #include "host/AnswerSteps.h"
 #include "host/HostSimulator.h"
 #include "trade/ParseJsonPacket.h"
+#include "trade/Trade.h"
 #include "trade/TradeCommands.h"
 #include "trade/WebJson.h"
 
 namespace {
 
-constexpr std::size_t kTradeHead = 6;  // length (2, low byte first), F1, three zero bytes
 constexpr const char* kResponseCodeMember = "responseCode";
 
 /// The text of a member as a rule compares it: a text's own characters, a number's digits.
@@ -34,9 +34,9 @@ bool MemberIs(json_object* packet, const std::string& name, const std::string& t
 
 SimExchange AnswerJsonRequest(std::span<const std::uint8_t> request, const SimRules& rules) {
     SimExchange x;
-    std::uint8_t check = 0;
-    for (const std::uint8_t b : request) check ^= b;
-    if (request.size() < kTradeHead + 1 || check != 0) {
+    const std::size_t head = TradeFrame().head;
+    if (request.size() < head + TradeFrame().tail ||
+        TradeCheckByte(request.first(request.size() - 1)) != request.back()) {
         x.error = "the trade frame's check byte does not match";
         return x;
     }
@@ -49,7 +49,7 @@ SimExchange AnswerJsonRequest(std::span<const std::uint8_t> request, const SimRu
     x.requestRows = parsed.rows;
     x.rowEncoding = parsed.rowEncoding;
     const std::span<const std::uint8_t> payload =
-        request.subspan(kTradeHead, request.size() - kTradeHead - 1);
+        request.subspan(head, request.size() - head - TradeFrame().tail);
     const std::string text(payload.begin(), payload.end());
     const JsonObjectPtr packet(json_tokener_parse(text.c_str()));
     if (!packet || !json_object_is_type(packet.get(), json_type_object)) {
@@ -84,9 +84,9 @@ SimExchange AnswerJsonRequest(std::span<const std::uint8_t> request, const SimRu
     }
     // The packet text: 12 hex digits of frame head, the JSON text, 2 hex digits of check byte.
     const std::string& m = built.message;
-    x.reply.resize(kTradeHead);
-    HexToBytes(m.data(), 2 * kTradeHead, x.reply.data());
-    x.reply.insert(x.reply.end(), m.begin() + 2 * kTradeHead, m.end() - 2);
+    x.reply.resize(head);
+    HexToBytes(m.data(), 2 * head, x.reply.data());
+    x.reply.insert(x.reply.end(), m.begin() + 2 * static_cast<std::ptrdiff_t>(head), m.end() - 2);
     x.reply.push_back(0);
     HexToBytes(m.data() + m.size() - 2, 2, &x.reply.back());
     x.replyRows = built.rows;

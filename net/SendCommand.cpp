@@ -11,12 +11,12 @@
 #include "codec/FieldTable.h"
 #include "codec/FrameCut.h"
 #include "codec/Texts.h"
+#include "trade/Trade.h"
 
 namespace {
 
 constexpr std::size_t kJsonHeadChars = 12;  // frame head as hex: length, F1, three zero bytes
 constexpr std::size_t kJsonMinChars = 14;   // head, '{' and the check byte's two characters
-constexpr std::uint8_t kTradeMarker = 0xF1;
 
 }  // namespace
 
@@ -75,9 +75,10 @@ std::size_t ExpectedReplyLength(std::span<const std::uint8_t> reply) {
 }
 
 ReplyForm ReplyFormOf(std::span<const std::uint8_t> reply) {
-    if (reply.size() >= 6 && reply[2] == kTradeMarker && reply[3] == 0 && reply[4] == 0 &&
-        reply[5] == 0) {
-        return reply.size() > 6 && reply[6] == '{' ? ReplyForm::JsonPacket : ReplyForm::TradeFrame;
+    if (StartsAsTradeFrame(reply)) {
+        const std::size_t head = TradeFrame().head;
+        return reply.size() > head && reply[head] == '{' ? ReplyForm::JsonPacket
+                                                         : ReplyForm::TradeFrame;
     }
     return ReplyForm::Iso8583;
 }

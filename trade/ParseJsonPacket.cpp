@@ -16,12 +16,12 @@
 #include "codec/TextDecode.h"
 #include "codec/Texts.h"
 #include "trade/JsonMembers.h"
+#include "trade/Trade.h"
 
 namespace {
 
-constexpr std::size_t kHeadBytes = 6;   // total length (low byte first), F1, three zero bytes
-constexpr std::size_t kFrameExtra = 7;  // head and check byte around the payload
-constexpr std::uint8_t kMarker = 0xF1;
+// The head of the packet text's mixed form: the trade frame's length and marker, as hex.
+constexpr std::size_t kHeadBytes = 6;
 
 // Decodes hex digits (white space skipped) into out; false at a character that is not a digit
 // or an odd digit count, with the reason.
@@ -104,12 +104,13 @@ struct Packet {
     [[nodiscard]] std::size_t Stated() const {
         return head[0] | (static_cast<std::size_t>(head[1]) << 8);
     }
-    [[nodiscard]] std::size_t Size() const { return json.size() + kFrameExtra; }
+    [[nodiscard]] std::size_t Size() const {
+        return json.size() + TradeFrame().head + TradeFrame().tail;
+    }
     [[nodiscard]] std::uint8_t Check() const {
-        std::uint8_t check = 0;
-        for (const std::uint8_t b : head) check ^= b;
-        for (const char c : json) check ^= static_cast<std::uint8_t>(c);
-        return check;
+        std::vector<std::uint8_t> before(head.begin(), head.end());
+        before.insert(before.end(), json.begin(), json.end());
+        return TradeCheckByte(before);
     }
     [[nodiscard]] bool Agrees() const { return given == Check() && Stated() == Size(); }
 };
@@ -206,15 +207,16 @@ void ParseJsonPacketText(std::string_view text, CommandResult& result) {
         packet.given = check[0];
     } else {
         if (!HexDigitsToBytes(text, bytes, why)) return fail(why);
-        if (bytes.size() < kFrameExtra + 1) {
+        const std::size_t extra = TradeFrame().head + TradeFrame().tail;
+        if (bytes.size() < extra + 1) {
             return fail("frame of " + std::to_string(bytes.size()) + " bytes is too short");
         }
         packet.json.assign(reinterpret_cast<const char*>(bytes.data()) + kHeadBytes,
-                           bytes.size() - kFrameExtra);
+                           bytes.size() - extra);
         packet.given = bytes.back();
     }
     std::copy_n(bytes.begin(), kHeadBytes, packet.head.begin());
-    if (packet.head[2] != kMarker) {
+    if (!StartsAsTradeFrame(packet.head)) {
         return fail("frame marker is " + Hex2(packet.head[2]) + ", not F1");
     }
     // Only characters typed as text have an encoding; the bytes of the all-hex form are given.

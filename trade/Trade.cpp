@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "codec/Conversions.h"
+#include "codec/FrameCut.h"
 #include "codec/Rows.h"
 
 namespace {
@@ -55,6 +57,28 @@ CWebTrade::CWebTrade() {
     m_arena.Reserve(m_attr, m_value);
     ClearValues(m_value);
     m_value[1].length = 8;
+}
+
+const TradeFrameLayout& TradeFrame() {
+    static const TradeFrameLayout layout = [] {
+        TradeFrameLayout l;
+        for (const FramePart& part : Form().frame) l.head += static_cast<std::size_t>(part.bytes);
+        for (const FramePart& part : Form().trailer) l.tail += static_cast<std::size_t>(part.bytes);
+        return l;
+    }();
+    return layout;
+}
+
+bool StartsAsTradeFrame(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= TradeFrame().head &&
+           FramingFits(Form(), bytes.first(TradeFrame().head));
+}
+
+std::uint8_t TradeCheckByte(std::span<const std::uint8_t> before) {
+    std::vector<std::uint8_t> frame(before.begin(), before.end());
+    frame.resize(before.size() + TradeFrame().tail);
+    WriteTrailer(Form(), frame.data(), before.size());
+    return frame[before.size()];
 }
 
 bool BuildTradeFrame(const std::uint8_t* payload, std::int32_t payloadLen, std::uint8_t* frame,

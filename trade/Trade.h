@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "codec/Engine.h"
 #include "codec/FieldRow.h"
@@ -57,6 +58,18 @@ class CWebTrade : public CtradeBase {
 public:
     CWebTrade();
 };
+
+/// The trade frame's sizes, read from the trade table's framing: the bytes in front of the
+/// payload (length, marker) and behind it (the check byte).
+struct TradeFrameLayout {
+    std::size_t head = 0;
+    std::size_t tail = 0;
+};
+[[nodiscard]] const TradeFrameLayout& TradeFrame();
+/// Whether bytes start as a trade frame does (its length a number, its marker in place).
+[[nodiscard]] bool StartsAsTradeFrame(std::span<const std::uint8_t> bytes);
+/// The check byte the trade frame carries after `before` (every byte in front of it).
+[[nodiscard]] std::uint8_t TradeCheckByte(std::span<const std::uint8_t> before);
 
 /// Wraps a payload of at most kMaxTradePayload bytes: length (payload + 7, low byte first), F1,
 /// three zero bytes, payload, XOR check byte. frame needs payloadLen + 7 bytes. Returns false

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec/Conversions.h"
+#include "codec/Message.h"
 #include "codec/TextDecode.h"
 #include "codec/Texts.h"
 #include "trade/ConfigFile.h"
@@ -48,16 +49,19 @@ void ParseTradeText(std::string_view text, CommandResult& result) {
     std::array<std::uint8_t, kMaxFrameBytes + 8> bytes;
     const std::size_t n = HexTextToBytes(text, bytes.data());
     const std::size_t decoded = (n + 1) / 2;
-    // The length leaves out the six head bytes and the check byte; the frame's length, marker and
-    // check byte are not verified. A last field may run past the length into the check byte and
-    // then into zeros, exactly as in a zero-filled buffer.
-    const auto len = static_cast<std::int32_t>(n / 2) - 7;
-    const std::size_t readable = decoded > 6 ? decoded - 6 : 0;
+    // The length leaves out the frame's head bytes and its check byte; the frame's length, marker
+    // and check byte are not verified. A last field may run past the length into the check byte
+    // and then into zeros, exactly as in a zero-filled buffer.
+    const std::size_t head = TradeFrame().head;
+    const auto len = static_cast<std::int32_t>(n / 2) -
+                     static_cast<std::int32_t>(head + TradeFrame().tail);
+    const std::size_t readable = decoded > head ? decoded - head : 0;
     // Offsets count from the frame's first byte, as those of the ISO 8583 parse count from the
     // message's.
     const DecodeContext ctx{&result.failure, static_cast<std::int64_t>(n / 2), &result.warnings};
     CWebTrade trade;
-    if (trade.UnpackReporting(bytes.data() + 6, len, readable, 6, ctx) == -1) {
+    if (trade.UnpackReporting(bytes.data() + head, len, readable, static_cast<std::int64_t>(head),
+                              ctx) == -1) {
         if (result.failure.reason.empty())
             result.failure.reason = "the trade message does not decode";
         result.Fail(kTextTradeParseError, result.failure.reason);
@@ -209,12 +213,15 @@ bool BitReader::Read(const pugi::xml_node& node, int index, CommandResult& resul
 bool BitReader::StoreField(std::int32_t number, std::size_t& count) {
     const auto f = static_cast<std::size_t>(number);
     count = m_digits.size() / 2;
-    if (count > static_cast<std::size_t>(m_trade.m_attr[f].maxLen)) return false;
+    std::vector<std::uint8_t> data(count);
+    HexToBytes(m_digits.data(), 2 * count, data.data());
+    std::vector<std::uint8_t> stored;
+    const FieldDef& def = BuiltinTable(BuiltinForm::kTrade).fields[f];
+    if (!EncodeFieldValue(def, number, data, -1, stored).ok) return false;
     FieldValue& v = m_trade.m_value[f];
-    IntToBcd2(v.data.data(), static_cast<std::int32_t>(count));
-    HexToBytes(m_digits.data(), 2 * count, v.data.data() + 2);
-    v.data[count + 2] = 0;
-    v.length = static_cast<std::int32_t>(count + 2);
+    std::memcpy(v.data.data(), stored.data(), stored.size());
+    v.data[stored.size()] = 0;
+    v.length = static_cast<std::int32_t>(stored.size());
     return true;
 }
 
