@@ -181,6 +181,7 @@ void CListControlEx::LoadRows(const FieldRowList& rows, TextEncoding encoding) {
         AppendRow(QString::fromStdString(ToUtf8(row.Name(), encoding)),
                   QString::fromStdString(ToUtf8(row.Length(), encoding)),
                   QString::fromStdString(ToUtf8(row.Value(), encoding)));
+        SetRowKey(rowCount() - 1, row);
         // A loaded table's field name: the tooltip of the row's "域" cell.
         if (!row.title.empty()) {
             item(rowCount() - 1, 1)
@@ -188,6 +189,13 @@ void CListControlEx::LoadRows(const FieldRowList& rows, TextEncoding encoding) {
         }
     }
     setUpdatesEnabled(true);
+}
+
+void CListControlEx::SetRowKey(int row, const FieldRow& key) {
+    QTableWidgetItem* name = item(row, 1);
+    if (name == nullptr) return;
+    // What the row shows, by number, for as long as its name stays the one it was given.
+    name->setData(kKeyRole, QVariantList{key.field, key.parent, key.part, key.member, name->text()});
 }
 
 void CListControlEx::AddRowTip(int row, const QString& lines) {

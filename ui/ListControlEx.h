@@ -44,10 +44,15 @@ public:
     void SetupColumns();
     /// Removes all rows.
     void ClearRows();
+    /// Keeps what a decoded row shows with its "域" cell.
+    void SetRowKey(int row, const FieldRow& key);
     /// Appends a row: an unchecked check box in column 0, then label, length and value.
     void AppendRow(const QString& label, const QString& length, const QString& value);
     /// Replaces all rows with the rows of a decoded message, their texts read in encoding.
     void LoadRows(const FieldRowList& rows, TextEncoding encoding);
+    /// The item data role of the "域" cell that keeps a decoded row's field number, parent, part,
+    /// member and name.
+    static constexpr int kKeyRole = Qt::UserRole + 1;
 
     /// Adds lines to the tip of a row's value cell, after the value.
     void AddRowTip(int row, const QString& lines);

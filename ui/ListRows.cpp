@@ -27,8 +27,20 @@ FieldRowList RowsToPack(const QTableWidget& list) {
     for (int row = 0; row < list.rowCount(); ++row) {
         if (anyChecked && !Checked(list, row)) continue;
         FieldRow& r = rows.emplace_back();
-        SetRowText(r.name, CellText(list, row, 1).toStdString());
+        const QString name = CellText(list, row, 1);
+        SetRowText(r.name, name.toStdString());
         SetRowText(r.value, CellText(list, row, 3).toStdString());
+        // A decoded row keeps its field number while its name is the one it was decoded with; a
+        // renamed or typed row is found by its name.
+        if (const QTableWidgetItem* item = list.item(row, 1)) {
+            const QVariantList key = item->data(CListControlEx::kKeyRole).toList();
+            if (key.size() == 5 && key[4].toString() == item->text()) {
+                r.field = static_cast<std::int16_t>(key[0].toInt());
+                r.parent = static_cast<std::int16_t>(key[1].toInt());
+                r.part = static_cast<std::int8_t>(key[2].toInt());
+                r.member = static_cast<std::int8_t>(key[3].toInt());
+            }
+        }
     }
     return rows;
 }
