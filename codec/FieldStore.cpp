@@ -69,12 +69,18 @@ std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source, st
         BcdToInt(prefix, p, &l);
         return l;
     }
-    if (digits != nullptr) {
-        for (std::size_t i = 0; i < p; ++i) {
-            if (prefix[i] < '0' || prefix[i] > '9') *digits = false;
+    // Nearly every prefix is plain digits: read in one pass; anything else as the C library
+    // reads a number (a sign, leading blanks).
+    std::int32_t l = 0;
+    for (std::size_t i = 0; i < p; ++i) {
+        const auto d = static_cast<unsigned>(prefix[i] - '0');
+        if (d > 9) {
+            if (digits != nullptr) *digits = false;
+            return DecimalTextToInt(reinterpret_cast<const char*>(prefix), p);
         }
+        l = l * 10 + static_cast<std::int32_t>(d);
     }
-    return DecimalTextToInt(reinterpret_cast<const char*>(prefix), p);
+    return l;
 }
 
 }  // namespace
