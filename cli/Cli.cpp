@@ -685,7 +685,7 @@ constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
     {"--idle-timeout", true}, {"--table", true}, {"--json", false},
-    {"--connection-idle", true}};
+    {"--connection-idle", true}, {"--keys", true}};
 
 constexpr OptionSpec kMacOptions[] = {
     {"--alg", true}, {"--key", true}, {"--pad", true}, {"--iv", true}, {"--format", true}};
@@ -914,7 +914,7 @@ const Subcommand kSubcommands[] = {
     {"serve", "a simulated host that answers requests by rules",
      "tarnwick-cli serve --port P [--bind A.B.C.D]\n"
      "       [--mode auto|64|128 | --table T | --trade | --json] [--rules FILE] [--count N]\n"
-     "       [--idle-timeout S] [--connection-idle S]",
+     "       [--idle-timeout S] [--connection-idle S] [--keys FILE]",
      kServeHelp, kServeOptions, RunServe},
     {"mac", "compute a MAC (x9.9, x9.19, unionpay-ecb) of hex data",
      "tarnwick-cli mac --alg x9.9|x9.19|unionpay-ecb --key KEY [--pad 1|2|3] [--iv HEX]\n"
