@@ -185,7 +185,7 @@ int RunEachLineCommand(const Run& r, const EachLineOptions& options,
 
 /// The rows of one decoded text, or its failure, in the chosen format.
 int WriteParseResult(const Run& r, const CommandResult& result, std::string_view format,
-                     const MacCheck* mac = nullptr) {
+                     const MessageChecks* checks = nullptr, const KeyShow& show = {}) {
     switch (result.outcome) {
         case Outcome::Failed:
             if (format == "json" && result.failure.Known()) {
@@ -211,7 +211,7 @@ int WriteParseResult(const Run& r, const CommandResult& result, std::string_view
     std::string scratch;
     AppendRowsJson(out, result.rows, result.rowEncoding, scratch, result.tlv);
     AppendWarningsJson(out, result);
-    if (mac != nullptr) AppendMacJson(out, *mac);
+    if (checks != nullptr) AppendKeyChecksJson(out, *checks, show);
     out.append("}\n");
     return WriteOut(r.io, out);
 }
@@ -233,15 +233,16 @@ int RunParse(const Run& r, const EachLineOptions& options, const KeySet* keys = 
     LineDecoder decoder(options);
     CommandResult result;
     decoder.Decode(*text, result);
-    MacCheck mac;
+    MessageChecks checks;
+    const KeyShow show{r.args.Has("--show-pin"), r.args.Has("--show-keys")};
     if (keys != nullptr && result.Ok()) {
         ParseRequest request;
         request.interfaceType = options.interfaceType;
         request.table = options.table;
-        CheckTextMac(*text, request, *keys, mac);
-        AddMacRow(result, mac);
+        CheckTextKeys(*text, request, *keys, checks);
+        AddKeyRows(result, checks, show);
     }
-    return WriteParseResult(r, result, *format, &mac);
+    return WriteParseResult(r, result, *format, &checks, show);
 }
 
 int RunParseIso8583(const Run& r) {
@@ -358,10 +359,16 @@ int RunBuildTrade(const Run& r) {
 }
 int RunBuildJson(const Run& r) { return RunBuild(r, BuildJsonFromFile, BuildJsonFromText); }
 
-/// With keys, the built message gets its computed MAC and the rows of decoding it again.
-CommandResult WithMac(CommandResult result, const KeySet* keys, const ParseRequest& request) {
+/// With keys, the built message gets its PIN block (when a PIN is given), its computed MAC and
+/// the rows of decoding it again.
+CommandResult WithMac(CommandResult result, const KeySet* keys, const ParseRequest& request,
+                      std::string_view pin = {}) {
     if (keys == nullptr || !result.Ok()) return result;
     std::string problem;
+    if (!pin.empty() && !FillMessagePin(result.message, request, *keys, pin, problem)) {
+        result.Fail(kTextIsoBuildError, problem);
+        return result;
+    }
     if (!FillMessageMac(result.message, request, *keys, problem)) {
         result.Fail(kTextIsoBuildError, problem);
         return result;
@@ -373,6 +380,48 @@ CommandResult WithMac(CommandResult result, const KeySet* keys, const ParseReque
     return result;
 }
 
+/// With keys, the rows the checks added are not built back, and a row "PIN" (clear digits)
+/// is taken out to become field 52; --pin stands in for it. The PIN is wiped when freed.
+struct KeyRows {
+    bool active = false;
+    std::string pin;
+    bool pinGiven = false;
+    KeyRows(bool withKeys, std::string_view option)
+        : active(withKeys), pin(option), pinGiven(!option.empty()) {}
+    KeyRows(const KeyRows&) = delete;
+    KeyRows& operator=(const KeyRows&) = delete;
+    ~KeyRows() { WipeBytes(pin.data(), pin.size()); }
+
+    std::vector<FieldRow> Take(std::span<const FieldRow> rows) {
+        std::vector<FieldRow> kept;
+        kept.reserve(rows.size());
+        for (const FieldRow& row : rows) {
+            if (active && IsKeyCheckRow(row)) continue;
+            if (active && row.field < 0 && row.part < 0 && row.parent < 0 &&
+                TrimmedName(row) == "PIN") {
+                if (!pinGiven) {
+                    std::string_view v = row.value.View();
+                    while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+                    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+                    WipeBytes(pin.data(), pin.size());
+                    pin.assign(v);
+                }
+                continue;
+            }
+            kept.push_back(row);
+        }
+        return kept;
+    }
+
+private:
+    static std::string_view TrimmedName(const FieldRow& row) {
+        std::string_view n = row.name.View();
+        while (!n.empty() && n.front() == ' ') n.remove_prefix(1);
+        while (!n.empty() && n.back() == ' ') n.remove_suffix(1);
+        return n;
+    }
+};
+
 int RunBuildIso8583(const Run& r) {
     KeySet keySet;
     const KeySet* keys = nullptr;
@@ -380,6 +429,8 @@ int RunBuildIso8583(const Run& r) {
         if (!LoadKeysFile(*path, keySet, r.io)) return kExitFailed;
         keys = &keySet;
     }
+    if (keys == nullptr && r.args.Has("--pin")) return UsageError(r, "--pin needs --keys");
+    KeyRows keyRows(keys != nullptr, r.args.Get("--pin").value_or(""));
     ParseRequest request;
     RowsBuilder build;
     std::optional<FieldTable> table;
@@ -389,8 +440,9 @@ int RunBuildIso8583(const Run& r) {
         if (!table) return kExitFailed;
         request.table = &*table;
         request.titles = true;
-        build = [&table, keys, &request](std::span<const FieldRow> rows) {
-            return WithMac(BuildIso8583WithTable(rows, *table), keys, request);
+        build = [&table, keys, &request, &keyRows](std::span<const FieldRow> rows) {
+            const std::vector<FieldRow> kept = keyRows.Take(rows);
+            return WithMac(BuildIso8583WithTable(kept, *table), keys, request, keyRows.pin);
         };
     } else {
         const std::string_view mode = r.args.Get("--mode").value_or("auto");
@@ -403,8 +455,9 @@ int RunBuildIso8583(const Run& r) {
             return UsageError(r, "--mode must be auto, 64 or 128");
         }
         request.interfaceType = interfaceType;
-        build = [interfaceType, keys, &request](std::span<const FieldRow> rows) {
-            return WithMac(BuildIso8583FromRows(rows, interfaceType), keys, request);
+        build = [interfaceType, keys, &request, &keyRows](std::span<const FieldRow> rows) {
+            const std::vector<FieldRow> kept = keyRows.Take(rows);
+            return WithMac(BuildIso8583FromRows(kept, interfaceType), keys, request, keyRows.pin);
         };
     }
     return RunBuild(
@@ -607,13 +660,15 @@ int RunLoadMessages(const Run& r) {
 
 constexpr OptionSpec kParseIsoOptions[] = {
     {"--mode", true}, {"--table", true}, {"--format", true}, {"--each-line", false},
-    {"--tlv", false}, {"--mask", false}, {"--jobs", true}, {"--keys", true}};
+    {"--tlv", false}, {"--mask", false}, {"--jobs", true}, {"--keys", true},
+    {"--show-pin", false}, {"--show-keys", false}};
 constexpr OptionSpec kDecodeTlvOptions[] = {{"--format", true}, {"--mask", false}};
 constexpr OptionSpec kParseTradeOptions[] = {
     {"--format", true}, {"--each-line", false}, {"--jobs", true}};
 constexpr OptionSpec kBuildOptions[] = {{"--format", true}};
 constexpr OptionSpec kBuildIsoOptions[] = {
-    {"--mode", true}, {"--table", true}, {"--format", true}, {"--keys", true}};
+    {"--mode", true}, {"--table", true}, {"--format", true}, {"--keys", true},
+    {"--pin", true}};
 constexpr std::span<const OptionSpec> kNoOptions;
 constexpr OptionSpec kSendOptions[] = {
     {"--ip", true},     {"--port", true},          {"--timeout-ms", true},
@@ -630,7 +685,7 @@ constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
     {"--idle-timeout", true}, {"--table", true}, {"--json", false},
-    {"--connection-idle", true}};
+    {"--connection-idle", true}, {"--keys", true}};
 
 constexpr OptionSpec kMacOptions[] = {
     {"--alg", true}, {"--key", true}, {"--pad", true}, {"--iv", true}, {"--format", true}};
@@ -689,7 +744,12 @@ const std::string kParseIsoHelp =
     "  --mask          card numbers (fields 2, 35, 36; tags 5A, 56, 57, 9F6B) show only their\n"
     "                  first 6 and last 4 digits, the rest as '*', in hex and text alike\n"
     "  --keys FILE     a keys file (docs/keys-file.md): a row \"MAC校验\" after the MAC field\n"
-    "                  (\"正确 (algorithm)\" or \"错误: 报文 …, 计算 …\"), and \"mac\":{…} in JSON\n" +
+    "                  (\"正确 (algorithm)\" or \"错误: 报文 …, 计算 …\"), and \"mac\":{…} in JSON;\n"
+    "                  field 52 with a PAN: a row \"PIN校验\" (format, PIN length, well formed),\n"
+    "                  \"pin\":{…}; a sign-in reply (0810, field 62): sub-rows \"  PIK\", \"  MAK\",\n"
+    "                  \"  TDK\" opened under the TMK, \"校验值正确\" or \"校验值错误\", \"keys\":[…]\n"
+    "  --show-pin      with --keys: the PIN digits too\n"
+    "  --show-keys     with --keys: the opened working keys too (in the clear!)\n" +
     std::string(kRowsHelp) + std::string(kTextHelp) +
     "Failures (exit status 1): \"报文为空!\", \"iso8583报文解析出错!\" (also for a text over "
     "10239\n"
@@ -759,7 +819,10 @@ constexpr std::string_view kBuildIsoHelp =
     "  --format text   (default) the message as upper-case hex, then a line break\n"
     "  --format json   {\"message\":\"…\",\"rows\":[…]}: the message and the rows of decoding it\n"
     "  --keys FILE     a keys file (docs/keys-file.md): the MAC field gets the MAC computed with\n"
-    "                  its \"mak\" over the message as built\n"
+    "                  its \"mak\" over the message as built; a row \"PIN\" holding clear digits\n"
+    "                  becomes field 52, the PIN block under \"pik\" with the message's PAN\n"
+    "  --pin DIGITS    with --keys: the PIN for field 52 (in place of a row \"PIN\"; visible to\n"
+    "                  every user of the machine on a command line)\n"
     "FILE '-' reads standard input.\n"
     "Failures (exit status 1): \"没有指定对应的配置文件!\" (no FILE), \"解析配置文件出错!\" (not such\n"
     "JSON), \"组包出错!\" (a row that cannot be packed; the detail line names it and why).\n";
@@ -823,7 +886,7 @@ constexpr std::string_view kCheckTableHelp =
 const Subcommand kSubcommands[] = {
     {"parse-iso8583", "decode an ISO 8583 message text (64 or 128 fields) into rows",
      "tarnwick-cli parse-iso8583 [--mode auto|64|128 | --table T] [--format table|json] "
-     "[--each-line [--jobs N]] [--tlv] [--mask] [--keys FILE] [TEXT]",
+     "[--each-line [--jobs N]] [--tlv] [--mask] [--keys FILE [--show-pin] [--show-keys]] [TEXT]",
      kParseIsoHelp, kParseIsoOptions, RunParseIso8583},
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [--jobs N] [TEXT]",
@@ -842,7 +905,7 @@ const Subcommand kSubcommands[] = {
      RunBuildJson},
     {"build-iso8583", "build an ISO 8583 message from rows (parse-iso8583's JSON)",
      "tarnwick-cli build-iso8583 [--mode auto|64|128 | --table T] [--format text|json] "
-     "[--keys FILE] FILE.json|-",
+     "[--keys FILE [--pin DIGITS]] FILE.json|-",
      kBuildIsoHelp, kBuildIsoOptions, RunBuildIso8583},
     {"send", "send a message text to a host over TCP and print the reply",
      "tarnwick-cli send --ip A.B.C.D --port PORT [--timeout-ms N] [--format text|json] [--decode]\n"
@@ -851,7 +914,7 @@ const Subcommand kSubcommands[] = {
     {"serve", "a simulated host that answers requests by rules",
      "tarnwick-cli serve --port P [--bind A.B.C.D]\n"
      "       [--mode auto|64|128 | --table T | --trade | --json] [--rules FILE] [--count N]\n"
-     "       [--idle-timeout S] [--connection-idle S]",
+     "       [--idle-timeout S] [--connection-idle S] [--keys FILE]",
      kServeHelp, kServeOptions, RunServe},
     {"mac", "compute a MAC (x9.9, x9.19, unionpay-ecb) of hex data",
      "tarnwick-cli mac --alg x9.9|x9.19|unionpay-ecb --key KEY [--pad 1|2|3] [--iv HEX]\n"

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/KeyCommands.h"
 #include "cli/Output.h"
 #include "cli/TableCommands.h"
 #include "codec/FileRead.h"
+#include "host/HostKeys.h"
 #include "host/HostServer.h"
 
 namespace {
@@ -95,6 +97,10 @@ std::string LogLine(const ServeRecord& r) {
         } else {
             AppendRowsJson(line, r.exchange->replyRows, r.exchange->rowEncoding, scratch);
         }
+        if (!r.exchange->keyNote.empty()) {
+            line.append(R"(,"keys":)");
+            AppendJsonText(line, r.exchange->keyNote, TextEncoding::Utf8OrGbk, scratch);
+        }
         if (r.exchange->delayMs > 0) {
             line.append(R"(,"delayMs":)").append(std::to_string(r.exchange->delayMs));
         }
@@ -133,6 +139,11 @@ const std::string_view kServeHelp =
     "                    \"set\":{\"38\":\"123456\"},\"remove\":[55],\"responseCode\":\"51\",\n"
     "                    \"delayMs\":200,\"action\":\"answer|close|garbage\"}]}\n"
     "                    Values: digits for BCD fields, characters for text, hex for binary.\n"
+    "  --keys FILE       a keys file (docs/keys-file.md): the MAC of every request carrying one\n"
+    "                    is checked (wrong: field 39 \"A0\", the log's \"keys\" gives given and\n"
+    "                    computed values), answers get their MAC; a sign-in (0800) is answered\n"
+    "                    with fresh working keys under \"tmk\" in field 62 as its 60.3 code asks\n"
+    "                    (001, 003, 004), used for that terminal (fields 41 and 42) from then on\n"
     "  --count N         stop after N requests (bad ones included)\n"
     "  --idle-timeout S  stop after S seconds without traffic\n"
     "  --connection-idle S  close a connection that sends nothing (or stops inside a request)\n"
@@ -220,6 +231,14 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
                          static_cast<int>(rules->size()), rules->data(), p.c_str());
         }
         if (!problems.empty()) return kExitFailed;
+    }
+    std::optional<HostKeys> hostKeys;
+    if (const auto path = Get(options, "--keys")) {
+        if (json || trade) return usageError("--keys applies to ISO 8583 forms only");
+        KeySet keys;
+        if (!LoadKeysFile(*path, keys, io)) return kExitFailed;
+        hostKeys.emplace(keys);
+        o.keys = &*hostKeys;
     }
     if (!AnswersCarryResponseCode(o.form, o.table)) {
         std::fprintf(io.err,

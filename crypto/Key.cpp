@@ -2,6 +2,7 @@
 #include "crypto/Key.h"
 
 #include <openssl/crypto.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <bit>
@@ -124,4 +125,20 @@ std::string ToHex(std::string_view bytes) {
 bool HasOddParity(std::span<const std::uint8_t> key) {
     return !key.empty() &&
            std::all_of(key.begin(), key.end(), [](std::uint8_t b) { return std::popcount(b) % 2 == 1; });
+}
+
+bool MakeRandomKey(std::size_t bytes, SecretKey& key) {
+    key.Wipe();
+    if (bytes == 0 || bytes > kMaxKeyBytes) return false;
+    std::array<std::uint8_t, kMaxKeyBytes> raw{};
+    const bool ok = RAND_bytes(raw.data(), static_cast<int>(bytes)) == 1;
+    if (ok) {
+        // DES keys carry odd parity in each byte's low bit, as a key loader expects.
+        for (std::size_t i = 0; i < bytes; ++i) {
+            if (std::popcount(raw[i]) % 2 == 0) raw[i] ^= 0x01;
+        }
+        key = SecretKey(std::span<const std::uint8_t>(raw.data(), bytes));
+    }
+    OPENSSL_cleanse(raw.data(), raw.size());
+    return ok;
 }

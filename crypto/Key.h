@@ -53,3 +53,7 @@ enum class HexStatus { Ok, Empty, OddDigits, NotHex, TooLong };
 
 /// Wipes a buffer that held key bytes or a PIN in the clear.
 void WipeBytes(void* data, std::size_t size);
+
+/// A fresh random key of the given length (1..kMaxKeyBytes), each byte of odd parity; false
+/// when the random source fails (the key is then empty).
+[[nodiscard]] bool MakeRandomKey(std::size_t bytes, SecretKey& key);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "codec/Message.h"
+#include "host/HostKeys.h"
 #include "host/HostSimulator.h"
 
 /// How rule value texts become field values: fixed fields padded, hex letters kept in BCD
@@ -29,7 +30,14 @@ inline constexpr TextRules kRuleTextRules{true, true};
 /// Answers the decoded request m by the first matching rule: x.type, the rule's action and
 /// delay, and for an answer m edited into it (the response type when newType) and encoded into
 /// x.reply. True when x.reply holds an answer; false for close, garbage or an error in x.error.
-bool AnswerMessage(Message& m, const SimRules& rules, bool newType, SimExchange& x);
+/// With keys (host not null): the request's MAC is checked (a wrong one is answered with
+/// kMacWrongCode and no rule), a sign-in gets fresh working keys and the answer its MAC.
+struct AnswerKeys {
+    HostKeys* host = nullptr;
+    std::span<const std::uint8_t> request;  ///< the request as received
+};
+bool AnswerMessage(Message& m, const SimRules& rules, bool newType, SimExchange& x,
+                   const AnswerKeys& keys = {});
 
 /// cut (its form already set) completed by the table's framing, with kMaxRequestBytes at most.
 [[nodiscard]] RequestCut CutByTable(const FieldTable& table, std::span<const std::uint8_t> stream,

@@ -213,8 +213,9 @@ private:
             }
             const SimExchange x =
                 m_table != nullptr
-                    ? m_table->Answer(std::span(c.in).first(cut.length), m_o.rules)
-                    : AnswerRequest(std::span(c.in).first(cut.length), cut.form, m_o.rules);
+                    ? m_table->Answer(std::span(c.in).first(cut.length), m_o.rules, m_o.keys)
+                    : AnswerRequest(std::span(c.in).first(cut.length), cut.form, m_o.rules,
+                                    m_o.keys);
             c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(cut.length));
             c.requestStart = now;
             CountOne();

@@ -25,6 +25,7 @@ struct ServeOptions {
     SimForm form = SimForm::Auto;
     const FieldTable* table = nullptr;  // SimForm::Table: the form (TableHost::CannotServe empty)
     SimRules rules;
+    HostKeys* keys = nullptr;          // MACs checked and computed, sign-ins answered with keys
     std::size_t count = 0;             // stop after this many requests; 0: no limit
     int idleTimeoutMs = 0;             // stop after this long without traffic; 0: never
     int requestTimeoutMs = 10000;      // a request must be whole this long after its first byte

@@ -11,6 +11,7 @@
 #include "codec/Conversions.h"
 #include "codec/FrameCut.h"
 #include "host/AnswerSteps.h"
+#include "iso/MessageKeys.h"
 #include "trade/WebJson.h"
 
 namespace {
@@ -237,19 +238,33 @@ std::string TypeText(const Message& m) {
     return HexOf(t);
 }
 
-bool AnswerMessage(Message& m, const SimRules& rules, bool newType, SimExchange& x) {
+bool AnswerMessage(Message& m, const SimRules& rules, bool newType, SimExchange& x,
+                   const AnswerKeys& keys) {
     x.type = TypeText(m);
-    const SimRule* rule = FirstMatching(rules, [&](const SimRule& r) {
+    HostKeys::Step step;
+    if (keys.host != nullptr) keys.host->CheckRequest(m, keys.request, step);
+    // A request whose MAC is wrong gets the default answer with its own response code.
+    const SimRule* rule = step.macWrong ? nullptr : FirstMatching(rules, [&](const SimRule& r) {
         return (r.type.empty() || r.type == x.type) && MatchesFields(r, m);
     });
     if (TakeAction(rule, x)) return false;
+    const std::string code = keys.host != nullptr ? NetworkCode(m) : std::string();
     if (!EditAnswer(m, rule, newType, x.type, x.error)) return false;
+    if (keys.host != nullptr) {
+        if (step.macWrong) {
+            (void)m.SetText(kResponseCodeField, kMacWrongCode, kRuleTextRules);
+        } else {
+            (void)keys.host->SignIn(m, x.type, code, step);
+        }
+    }
     const EncodeStatus st = m.Encode(x.reply, EncodeOptions{true, true, false});
     if (!st.ok) {
         x.error = "the answer cannot be packed: " + st.reason;
         x.reply.clear();
         return false;
     }
+    if (keys.host != nullptr) keys.host->MacAnswer(m, x.reply, step);
+    x.keyNote = std::move(step.note);
     return true;
 }
 
@@ -338,7 +353,7 @@ bool ParseSimRules(std::string_view json, SimRules& rules, std::string& why) {
 }
 
 SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
-                          const SimRules& rules) {
+                          const SimRules& rules, HostKeys* keys) {
     if (form == SimForm::Json) return AnswerJsonRequest(request, rules);
     SimExchange x;
     const FieldTable& table = TableOf(form);
@@ -363,7 +378,8 @@ SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
         m.AppendRows(rows);
     }
     // The trade form answers with the request's command code.
-    if (!AnswerMessage(m, rules, form != SimForm::Trade, x)) return x;
+    const AnswerKeys answerKeys{form == SimForm::Trade ? nullptr : keys, request};
+    if (!AnswerMessage(m, rules, form != SimForm::Trade, x, answerKeys)) return x;
     x.replyRows.reserve(x.requestRows.size() + 4);
     const auto n = static_cast<std::int32_t>(x.reply.size());
     if (m.Decode(x.reply.data(), n, x.reply.size(), LengthRule::Match, DecodeContext{}) >= 0) {

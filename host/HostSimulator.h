@@ -87,13 +87,16 @@ struct SimExchange {
     SimAction action = SimAction::Answer;
     int delayMs = 0;
     std::vector<std::uint8_t> reply;  // the bytes to send (Answer, Garbage)
+    std::string keyNote;  // with keys: a wrong MAC (given and computed) or a sign-in; never a key
 };
 
 /// Decodes a request (whole, length included, as CutRequest found it in its form) and builds
 /// the answer by the first matching rule, else the default: the request's fields echoed, the
 /// message type's response form (0200 gives 0210), field 39 "00"; TPDU addresses swapped.
+class HostKeys;
+/// With keys, MACs are checked and computed and sign-ins answered with working keys.
 [[nodiscard]] SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
-                                        const SimRules& rules);
+                                        const SimRules& rules, HostKeys* keys = nullptr);
 
 /// A JSON packet request (its whole trade frame) answered with a JSON packet: by default the
 /// request's text and number members echoed and "responseCode":"00"; the first rule whose
@@ -120,7 +123,8 @@ public:
     [[nodiscard]] RequestCut Cut(std::span<const std::uint8_t> stream) const;
     /// As AnswerRequest, for a whole request (length included) as Cut found it. The rows' titles
     /// point into this object's table.
-    [[nodiscard]] SimExchange Answer(std::span<const std::uint8_t> request, const SimRules& rules);
+    [[nodiscard]] SimExchange Answer(std::span<const std::uint8_t> request, const SimRules& rules,
+                                     HostKeys* keys = nullptr);
 
 private:
     /// Decodes the request for its rows (titles, TLV sub-rows) and into m_message.

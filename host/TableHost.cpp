@@ -32,9 +32,12 @@ bool TableHost::DecodeRequest(std::span<const std::uint8_t> request, SimExchange
     return true;
 }
 
-SimExchange TableHost::Answer(std::span<const std::uint8_t> request, const SimRules& rules) {
+SimExchange TableHost::Answer(std::span<const std::uint8_t> request, const SimRules& rules,
+                              HostKeys* keys) {
     SimExchange x;
-    if (!DecodeRequest(request, x) || !AnswerMessage(m_message, rules, true, x)) return x;
+    if (!DecodeRequest(request, x) || !AnswerMessage(m_message, rules, true, x, {keys, request})) {
+        return x;
+    }
     m_decoder.Parse(HexOf(x.reply), m_result);
     if (m_result.Ok()) x.replyRows = m_result.rows;
     return x;
