@@ -23,6 +23,7 @@
 #include "cli/ResultJson.h"
 #include "cli/Serve.h"
 #include "cli/TableCommands.h"
+#include "tables/TableFile.h"
 #include "iso/BuildIso8583.h"
 #include "iso/MessageKeys.h"
 #include "iso/ParseIso8583.h"
@@ -254,6 +255,8 @@ int RunParseIso8583(const Run& r) {
     }
     EachLineOptions options;
     options.parse = ParseOptions{r.args.Has("--tlv"), r.args.Has("--mask")};
+    options.parse.explain = r.args.Has("--explain");
+    options.parse.explainTable = &ShippedTableValue;
     if (const auto table = r.args.Get("--table")) {
         if (r.args.Has("--mode")) return UsageError(r, "--table and --mode exclude each other");
         const std::optional<FieldTable> loaded = LoadCliTable(*table, r.io);
@@ -660,8 +663,8 @@ int RunLoadMessages(const Run& r) {
 
 constexpr OptionSpec kParseIsoOptions[] = {
     {"--mode", true}, {"--table", true}, {"--format", true}, {"--each-line", false},
-    {"--tlv", false}, {"--mask", false}, {"--jobs", true}, {"--keys", true},
-    {"--show-pin", false}, {"--show-keys", false}};
+    {"--tlv", false}, {"--mask", false}, {"--explain", false}, {"--jobs", true},
+    {"--keys", true}, {"--show-pin", false}, {"--show-keys", false}};
 constexpr OptionSpec kDecodeTlvOptions[] = {{"--format", true}, {"--mask", false}};
 constexpr OptionSpec kParseTradeOptions[] = {
     {"--format", true}, {"--each-line", false}, {"--jobs", true}};
@@ -743,6 +746,10 @@ const std::string kParseIsoHelp =
     "                  and, when it stops, \"tlvError\":{\"offset\",\"reason\"}\n"
     "  --mask          card numbers (fields 2, 35, 36; tags 5A, 56, 57, 9F6B) show only their\n"
     "                  first 6 and last 4 digits, the rest as '*', in hex and text alike\n"
+    "  --explain       also for the built-in forms and the exact tables: values with a meaning\n"
+    "                  show it (\"3531 -> 51: 余额不足\"), sub-fields as rows (\"  60.1\"), and a\n"
+    "                  first row \"交易\" sums up the message; the -full and ISO tables always do.\n"
+    "                  JSON rows carry \"meaning\", sub-rows \"path\", the summary \"summary\":true\n"
     "  --keys FILE     a keys file (docs/keys-file.md): a row \"MAC校验\" after the MAC field\n"
     "                  (\"正确 (algorithm)\" or \"错误: 报文 …, 计算 …\"), and \"mac\":{…} in JSON;\n"
     "                  field 52 with a PAN: a row \"PIN校验\" (format, PIN length, well formed),\n"
@@ -886,7 +893,8 @@ constexpr std::string_view kCheckTableHelp =
 const Subcommand kSubcommands[] = {
     {"parse-iso8583", "decode an ISO 8583 message text (64 or 128 fields) into rows",
      "tarnwick-cli parse-iso8583 [--mode auto|64|128 | --table T] [--format table|json] "
-     "[--each-line [--jobs N]] [--tlv] [--mask] [--keys FILE [--show-pin] [--show-keys]] [TEXT]",
+     "[--each-line [--jobs N]] [--tlv] [--mask] [--explain] [--keys FILE [--show-pin] "
+     "[--show-keys]] [TEXT]",
      kParseIsoHelp, kParseIsoOptions, RunParseIso8583},
     {"parse-trade", "decode an orbo8583 trade message text into rows",
      "tarnwick-cli parse-trade [--format table|json] [--each-line] [--jobs N] [TEXT]",

@@ -180,6 +180,17 @@ void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding enc
             AppendRowText(out, row.value, encoding, scratch);
         }
         out += '"';
+        if (const std::int16_t field = row.field >= 0 ? row.field : row.parent; field >= 0) {
+            out.append(R"(,"field":)").append(std::to_string(field));
+        }
+        if (!row.path.empty()) out.append(R"(,"path":")").append(row.path).append("\"");
+        if (!row.meaning.empty()) {
+            out.append(R"(,"meaning":)");
+            scratch.clear();
+            AppendUtf8(scratch, row.meaning, TextEncoding::Utf8OrGbk);
+            AppendJsonString(out, scratch);
+        }
+        if (row.summary) out.append(R"(,"summary":true)");
         if (!row.title.empty()) {
             out.append(R"(,"title":)");
             scratch.clear();

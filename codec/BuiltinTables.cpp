@@ -150,6 +150,8 @@ FieldTable MakeUnionPay64() {
     t.packLastField = 63;
     t.tlvRowsByDefault = false;
     t.lenientPrefixes = true;
+    t.explainByDefault = false;
+    t.explainFrom = "unionpay-pos64-full";
     return t;
 }
 
@@ -246,6 +248,8 @@ FieldTable MakeUnionPay128() {
     t.packMaxStored = 1024;
     t.tlvRowsByDefault = false;
     t.lenientPrefixes = true;
+    t.explainByDefault = false;
+    t.explainFrom = "unionpay-128-full";
     return t;
 }
 

@@ -72,17 +72,21 @@ std::string FieldText(std::int32_t f) { return "field " + std::to_string(f); }
     return false;
 }
 
-// A stated length above the maximum: a strict table refuses it (false), the others cut it to the
-// maximum, with a warning.
+// A stated length above the maximum, by the field's rule: refused (false), or read cut to the
+// maximum or whole (true), with a warning. A strict table refuses it whatever the field says.
 [[gnu::cold]] bool ReportOverlong(const FieldTable& form, const DecodeContext& ctx, std::int32_t f,
-                                  std::int64_t offset, std::int32_t stated, std::int32_t maxLen) {
+                                  std::int64_t offset, std::int32_t stated, std::int32_t maxLen,
+                                  OverLength rule) {
     std::string what = FieldText(f) + " states length " + std::to_string(stated) +
                        ", above its maximum " + std::to_string(maxLen);
-    if (form.strict) {
+    if (form.strict || rule == OverLength::Refuse) {
         Fail(ctx, f, offset, std::move(what));
         return false;
     }
-    if (ctx.warnings != nullptr) ctx.warnings->push_back(what + "; read as the maximum");
+    if (ctx.warnings != nullptr) {
+        ctx.warnings->push_back(what + (rule == OverLength::Whole ? "; read whole"
+                                                                  : "; read as the maximum"));
+    }
     return true;
 }
 
@@ -201,10 +205,20 @@ std::int32_t UnpackBody(const FieldTable& form, FieldSet s, const std::uint8_t* 
             return -2;
         }
         // Only a variable field states a length; a fixed one leaves stated at 0.
-        if (stated > s.attr[i].maxLen && r >= 0 &&
-            !ReportOverlong(form, ctx, f, base + off, stated, s.attr[i].maxLen)) {
-            s.value[i].length = 0;  // refused: not among the fields decoded before the failure
-            return -2;
+        if (stated > s.attr[i].maxLen && r >= 0) {
+            const OverLength rule =
+                i < form.fields.size() ? form.fields[i].overLength : OverLength::Cut;
+            if (!ReportOverlong(form, ctx, f, base + off, stated, s.attr[i].maxLen, rule)) {
+                s.value[i].length = 0;  // refused: not among the fields decoded before the failure
+                return -2;
+            }
+            if (rule == OverLength::Whole) {
+                // Read again as a field whose maximum is what it states (its prefix bounds it);
+                // the buffer grows to hold it.
+                FieldAttr whole = s.attr[i];
+                whole.maxLen = stated;
+                return UnpackFieldValue(whole, s.value[i], s.arena, at(off), rest(off));
+            }
         }
         return r;
     };

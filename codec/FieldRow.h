@@ -121,10 +121,18 @@ struct FieldRow {
     std::int16_t parent = -1;
     std::int8_t part = -1;
     std::int8_t member = -1;
+    /// The row is the summary of the message ("交易"), not a field.
+    bool summary = false;
+    /// The meaning of the row's value from the table's dictionary (the value text ends with
+    /// ": " and it); points into the table. Empty: none.
+    std::string_view meaning;
+    /// A positional sub-row's path ("60.2.1"); points into the table. Empty: not one.
+    std::string_view path;
 
     /// Forgets what the row showed before (a reused row), title included.
     void ClearKey() {
-        title = {};
+        title = meaning = path = {};
+        summary = false;
         field = parent = -1;
         part = member = -1;
     }

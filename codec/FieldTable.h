@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,53 @@ enum class RowTextPart : std::uint8_t {
     Stored,  ///< every stored byte, length prefix included
 };
 
+/// What to do with a stated length above a field's maximum.
+enum class OverLength : std::uint8_t {
+    Cut,     ///< read the maximum, with a warning; the next field starts there
+    Whole,   ///< read the stated length, with a warning (later revisions send longer fields)
+    Refuse,  ///< a decoding error
+};
+
+/// The meaning of a value, of the values starting with a prefix ("9*"), or of a range of values
+/// of one width ("00-09", compared as text).
+struct ValueMeaning {
+    std::string from;     ///< the value, the prefix, or the range's first value
+    std::string to;       ///< the range's last value; empty: a single value or a prefix
+    bool prefix = false;  ///< from is a prefix
+    std::string meaning;
+
+    [[nodiscard]] bool Matches(std::string_view v) const {
+        if (prefix) return v.starts_with(from);
+        if (to.empty()) return v == from;
+        return v.size() == from.size() && v >= std::string_view(from) && v <= std::string_view(to);
+    }
+};
+
+/// The first meaning that matches v; empty when none does.
+[[nodiscard]] inline std::string_view MeaningOf(const std::vector<ValueMeaning>& values,
+                                                std::string_view v) {
+    for (const ValueMeaning& m : values) {
+        if (m.Matches(v)) return m.meaning;
+    }
+    return {};
+}
+
+/// A positional sub-field: a slice of its field's data (digits of a BCD field, bytes otherwise).
+struct SubField {
+    std::string path;          ///< "60.1", "60.2.1": row name and JSON "path"
+    std::string name;          ///< title ("交易类型码")
+    std::int32_t length = 0;   ///< digits for BCD data, bytes otherwise
+    DataEnc enc = DataEnc::Ascii;  ///< how a byte slice is shown (a BCD field's slices are digits)
+    std::vector<ValueMeaning> values;
+    std::vector<SubField> subfields;  ///< one more level, slices of this one
+};
+
+/// What a field means beyond its bytes: meanings of its values and its sub-fields.
+struct FieldExplain {
+    std::vector<ValueMeaning> values;
+    std::vector<SubField> subfields;
+};
+
 /// One data element. A field whose maxLen is 0 is not defined by the table.
 struct FieldDef {
     std::string name;                      ///< title shown beside the row ("主账号"); may be empty
@@ -50,6 +98,9 @@ struct FieldDef {
     bool tlv = false;                      ///< the data is a BER-TLV list (IC card data)
     RowHex rowHex = RowHex::Stored;        ///< bytes shown as hex in the field's row
     RowTextPart rowText = RowTextPart::None;  ///< bytes shown as text in the field's row
+    OverLength overLength = OverLength::Cut;  ///< a stated length above maxLen
+    /// Meanings and sub-fields (shared: tables are copied whole); null: none.
+    std::shared_ptr<const FieldExplain> explain;
 
     [[nodiscard]] bool Defined() const { return maxLen > 0; }
 };
@@ -150,6 +201,15 @@ struct HeadRow {
     bool withText = false;        ///< the shown bytes as text too
 };
 
+/// Names a transaction: every test given must hold (empty tests hold). Values are compared as
+/// text: the message type, the processing code (field 3) by prefix, and field 60.1.
+struct TransactionRule {
+    std::string name;         ///< "消费"
+    std::string mtiPrefix;    ///< "02" matches 0200 and 0210 (request and reply alike)
+    std::string procPrefix;   ///< processing code prefix ("00")
+    std::string field60Prefix;  ///< field 60's first digits (60.1, "22")
+};
+
 /// A whole message form.
 struct FieldTable {
     std::string name;     ///< "UnionPay POS 64"
@@ -187,6 +247,14 @@ struct FieldTable {
     /// Length prefixes are read as the built-in forms always read them (a non-digit nibble or
     /// character counts by its value, with a warning); false: such a prefix is an error.
     bool lenientPrefixes = false;
+    /// Meanings, sub-fields and the summary row are shown unless asked not to; false: only on
+    /// request (the exact built-in forms keep their rows).
+    bool explainByDefault = true;
+    /// The shipped table whose meanings and sub-fields explain this table's fields, when this
+    /// table carries none of its own ("unionpay-pos64-full"); empty: its own.
+    std::string explainFrom;
+    /// Rules that name a message's transaction for the summary row; empty: no summary row.
+    std::vector<TransactionRule> transactions;
 };
 
 /// The built-in forms, as table values.

@@ -14,6 +14,7 @@
 #include "codec/Message.h"
 #include "codec/Texts.h"
 #include "emv/TlvRows.h"
+#include "iso/ExplainRows.h"
 
 namespace {
 
@@ -225,9 +226,22 @@ void IsoParser::Parse(std::string_view text, const ParseRequest& request, Comman
     const std::int32_t r = message.Decode(bytes, L, readable, form.length, ctx);
     const ParseOptions& options = request.options;
     const bool tlvRows = options.tlv || table.tlvRowsByDefault;
+    // The table whose meanings explain the rows: its own, or the one it names.
+    const FieldTable* explain = nullptr;
+    if (options.explain || table.explainByDefault) {
+        explain = &table;
+        if (!table.explainFrom.empty() && options.explainTable != nullptr) {
+            if (const FieldTable* from = options.explainTable(table.explainFrom)) explain = from;
+        }
+        if (!TableExplains(*explain)) explain = nullptr;
+    }
     const auto finish = [&] {
         message.AppendRows(rows);
         rows.Finish();
+        // Before the TLV sub-rows, whose notes count rows: these rows move them.
+        if (explain != nullptr) {
+            ExplainRows(table, *explain, message.Values(), options.mask, result.rows);
+        }
         if (tlvRows || options.mask) {
             ApplyRowOptions(table, message.Values(), tlvRows, options.mask, result);
         }

@@ -23,6 +23,12 @@ enum InterfaceType : int { kInterfaceAuto = 0, kInterface64 = 1, kInterface128 =
 struct ParseOptions {
     bool tlv = false;   // field 55's tags as sub-rows after its row
     bool mask = false;  // card numbers (2, 35, 36, and 5A, 57 in 55) show 6 + 4 digits only
+    /// Meanings, sub-fields and the summary row also for a table that shows them only on
+    /// request (the exact built-in forms).
+    bool explain = false;
+    /// The table of a shipped table's name, for a table whose meanings live in another
+    /// (FieldTable::explainFrom); null: such a table is explained by its own fields only.
+    const FieldTable* (*explainTable)(std::string_view name) = nullptr;
 };
 /// The parse command with options; with none set, the same rows as without.
 void ParseIso8583Text(std::string_view text, int interfaceType, const ParseOptions& options,

@@ -211,8 +211,119 @@ std::optional<TextRule> ReadTextRule(Reader& r, std::string_view key) {
     return static_cast<TextRule>(*w);
 }
 
+/// `"values": {"51": "余额不足", "9*": "…", "00-09": "…"}`: single values first, then ranges,
+/// then prefixes, longest first, so that the most precise meaning wins.
+std::vector<ValueMeaning> ReadValues(Reader& r, bool gbk, std::vector<std::string>& problems) {
+    std::vector<ValueMeaning> values;
+    json_object* object = r.Object("values");
+    if (object == nullptr) return values;
+    const std::string where = r.Place("values");
+    json_object_object_foreach(object, key, value) {
+        const std::string_view k(key);
+        if (!json_object_is_type(value, json_type_string)) {
+            problems.push_back(where + ", key \"" + std::string(k) +
+                               "\": the meaning must be a text in double quotes");
+            continue;
+        }
+        ValueMeaning m;
+        // Meanings stand in the rows' value texts: in the table's charset.
+        m.meaning.assign(json_object_get_string(value),
+                         static_cast<std::size_t>(json_object_get_string_len(value)));
+        if (gbk) m.meaning = Utf8ToGbk(m.meaning);
+        const std::size_t dash = k.find('-');
+        if (!k.empty() && k.back() == '*') {
+            m.prefix = true;
+            m.from = k.substr(0, k.size() - 1);
+        } else if (dash != std::string_view::npos && dash > 0 && 2 * dash + 1 == k.size()) {
+            m.from = k.substr(0, dash);
+            m.to = k.substr(dash + 1);
+            if (m.to < m.from) {
+                problems.push_back(where + ", key \"" + std::string(k) +
+                                   "\": the range ends before it starts");
+                continue;
+            }
+        } else {
+            m.from = k;
+        }
+        values.push_back(std::move(m));
+    }
+    const auto rank = [](const ValueMeaning& m) { return m.prefix ? 2 : m.to.empty() ? 0 : 1; };
+    std::stable_sort(values.begin(), values.end(), [&](const ValueMeaning& a, const ValueMeaning& b) {
+        if (rank(a) != rank(b)) return rank(a) < rank(b);
+        return a.prefix && a.from.size() > b.from.size();
+    });
+    return values;
+}
+
+std::optional<OverLength> ReadOverLength(Reader& r) {
+    const auto w = r.Word("overLength", {"cut", "whole", "refuse"});
+    if (!w) return std::nullopt;
+    return static_cast<OverLength>(*w);
+}
+
+/// `"subfields": {"1": {"name": …, "length": 2, "enc": "BCD", "values": {…}}, "2": …}`: the
+/// positional sub-fields of moov-io's Composite, in the order of their numbers; depth 1 may
+/// nest one level further.
+std::vector<SubField> ReadSubFields(Reader& r, const std::string& parentPath, bool bcdParent,
+                                    int depth, bool gbk, std::vector<std::string>& problems) {
+    std::vector<std::pair<int, SubField>> numbered;
+    json_object* object = r.Object("subfields");
+    if (object == nullptr) return {};
+    if (depth > 2) {
+        r.Problem("subfields", "sub-fields nest at most two levels (60.2.1)");
+        return {};
+    }
+    json_object_object_foreach(object, key, value) {
+        const std::string_view k(key);
+        int number = 0;
+        const auto res = std::from_chars(k.data(), k.data() + k.size(), number);
+        const std::string path = parentPath + "." + std::string(k);
+        if (k.empty() || res.ec != std::errc() || res.ptr != k.data() + k.size() || number < 1) {
+            problems.push_back(r.Place("subfields") + ", key \"" + std::string(k) +
+                               "\": not a sub-field number");
+            continue;
+        }
+        if (!json_object_is_type(value, json_type_object)) {
+            problems.push_back("sub-field " + path + ": must be an object {\"length\":…}");
+            continue;
+        }
+        Reader sr(value, "sub-field " + path, problems);
+        SubField sf;
+        sf.path = path;
+        auto name = sr.Text("name");
+        if (const auto description = sr.Text("description"); !name && description) {
+            name = description;
+        }
+        if (name) sf.name = *name;
+        (void)sr.Get("type");
+        (void)sr.Get("padding");
+        if (const auto prefix = sr.Text("prefix");
+            prefix && !prefix->ends_with("Fixed")) {
+            sr.Problem("prefix", "a positional sub-field has a fixed length");
+        }
+        if (const auto length = sr.Integer("length", 1, kMaxFieldLength)) {
+            sf.length = static_cast<std::int32_t>(*length);
+        } else if (!sr.Has("length")) {
+            sr.Problem("length", "missing: a positional sub-field needs its length");
+        }
+        if (const auto enc = sr.Word("enc", {"BCD", "ASCII", "Binary"})) {
+            sf.enc = static_cast<DataEnc>(*enc);
+        }
+        if (bcdParent) sf.enc = DataEnc::Bcd;  // a BCD field's slices are digits
+        sf.values = ReadValues(sr, gbk, problems);
+        sf.subfields = ReadSubFields(sr, path, sf.enc == DataEnc::Bcd, depth + 1, gbk, problems);
+        sr.UnknownKeys();
+        numbered.emplace_back(number, std::move(sf));
+    }
+    std::sort(numbered.begin(), numbered.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<SubField> out;
+    for (auto& [n, sf] : numbered) out.push_back(std::move(sf));
+    return out;
+}
+
 void ReadField(json_object* object, int number, FieldTable& t, TextRule tableText,
-               std::vector<std::string>& problems) {
+               OverLength tableOverLength, std::vector<std::string>& problems) {
     Reader r(object, "field " + std::to_string(number), problems);
     FieldDef& f = t.fields[static_cast<std::size_t>(number)];
     auto name = r.Text("name");
@@ -229,7 +340,7 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
         return;
     }
     // Keys read only on some paths: a misspelt key is reported whichever path is taken.
-    r.Expect({"padding", "mac", "macBytes", "tlv", "text"});
+    r.Expect({"padding", "mac", "macBytes", "tlv", "text", "overLength", "values", "subfields"});
     const auto length = r.Integer("length", 1, kMaxFieldLength);
     const std::string_view prefixWord = [&] {
         json_object* p = r.Get("prefix");
@@ -278,6 +389,15 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
         f.macBytes = static_cast<std::int32_t>(*macBytes);
     }
     if (const auto tlv = r.Flag("tlv")) f.tlv = *tlv;
+    f.overLength = ReadOverLength(r).value_or(tableOverLength);
+    FieldExplain explain;
+    const bool gbk = t.charset != "UTF-8";
+    explain.values = ReadValues(r, gbk, problems);
+    explain.subfields =
+        ReadSubFields(r, std::to_string(number), f.enc == DataEnc::Bcd, 1, gbk, problems);
+    if (!explain.values.empty() || !explain.subfields.empty()) {
+        f.explain = std::make_shared<const FieldExplain>(std::move(explain));
+    }
     TextRule text = tableText;
     if (const auto own = ReadTextRule(r, "text")) text = *own;
     switch (text) {
@@ -663,6 +783,36 @@ TableLoad LoadJsonTable(std::string_view text) {
         }
     }
     if (const auto strict = top.Flag("strict")) t.strict = *strict;
+    // A loaded table reads a longer field whole unless it says otherwise: later revisions of a
+    // form send longer fields, and cutting one misaligns every field after it.
+    OverLength overLength = t.strict ? OverLength::Refuse : OverLength::Whole;
+    if (const auto rule = ReadOverLength(top)) overLength = *rule;
+    if (const auto explain = top.Word("explain", {"always", "onRequest"})) {
+        t.explainByDefault = *explain == 0;
+    }
+    if (const auto from = top.Text("explainFrom")) t.explainFrom = *from;
+    if (json_object* rules = top.Array("transactions")) {
+        const std::size_t n = json_object_array_length(rules);
+        for (std::size_t i = 0; i < n; ++i) {
+            json_object* item = json_object_array_get_idx(rules, i);
+            if (!json_object_is_type(item, json_type_object)) {
+                problems.push_back("transactions, entry " + std::to_string(i + 1) +
+                                   ": must be an object {\"name\":…}");
+                continue;
+            }
+            Reader tr(item, "transactions, entry " + std::to_string(i + 1), problems);
+            TransactionRule rule;
+            if (const auto name = tr.Text("name")) {
+                rule.name = t.charset == "UTF-8" ? *name : Utf8ToGbk(*name);
+            }
+            if (rule.name.empty()) tr.Problem("name", "missing: the transaction's name");
+            if (const auto mti = tr.Text("type")) rule.mtiPrefix = *mti;
+            if (const auto proc = tr.Text("processingCode")) rule.procPrefix = *proc;
+            if (const auto f60 = tr.Text("60.1")) rule.field60Prefix = *f60;
+            tr.UnknownKeys();
+            t.transactions.push_back(std::move(rule));
+        }
+    }
     if (const auto minBytes = top.Integer("minBytes", 0, kMaxFrameBytes)) {
         t.minMessageBytes = static_cast<std::int32_t>(*minBytes);
     }
@@ -727,7 +877,7 @@ TableLoad LoadJsonTable(std::string_view text) {
                                    ": must be an object {\"length\":…,\"prefix\":…,\"enc\":…}");
                 continue;
             }
-            ReadField(value, number, t, tableText, problems);
+            ReadField(value, number, t, tableText, overLength, problems);
         }
     }
     top.UnknownKeys();

@@ -145,6 +145,20 @@ const ShippedTable* FindShippedTable(std::string_view name) {
     return nullptr;
 }
 
+const FieldTable* ShippedTableValue(std::string_view name) {
+    // Every shipped table, loaded once for the program's life (a thread-safe static).
+    static const std::vector<std::optional<FieldTable>> loaded = [] {
+        std::vector<std::optional<FieldTable>> all;
+        for (const ShippedTable& t : ShippedTables()) all.push_back(LoadJsonTable(t.text).table);
+        return all;
+    }();
+    const auto tables = ShippedTables();
+    for (std::size_t i = 0; i < tables.size() && i < loaded.size(); ++i) {
+        if ((tables[i].name == name || tables[i].file == name) && loaded[i]) return &*loaded[i];
+    }
+    return nullptr;
+}
+
 TableLoad LoadTableByNameOrFile(const std::string& nameOrPath) {
     if (const ShippedTable* shipped = FindShippedTable(nameOrPath)) {
         return LoadJsonTable(shipped->text);

@@ -53,6 +53,10 @@ struct ShippedTable {
 /// The shipped table of that name or file name; null when there is none.
 [[nodiscard]] const ShippedTable* FindShippedTable(std::string_view name);
 
+/// The loaded value of a shipped table, by name or file name, loaded once and kept for the
+/// program's life (the meanings of the exact forms live in their -full tables); null: none.
+[[nodiscard]] const FieldTable* ShippedTableValue(std::string_view name);
+
 /// A shipped table by its name or its file name ("unionpay-pos64" or "unionpay-pos64.json"), else
 /// a table file by path; a path that does not exist is "not a shipped table (see tarnwick-cli
 /// tables) and not a file".

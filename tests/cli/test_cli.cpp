@@ -525,7 +525,7 @@ TEST(Cli, ServeOptionsAndOneExchange) {
     EXPECT_EQ(FirstLine(served.err), "tarnwick-cli: serving on 127.0.0.1:" + port);
     EXPECT_EQ(served.out.rfind("{\"time\":\"", 0), 0u) << served.out;
     EXPECT_NE(served.out.find(R"("type":"0200","request":[{"name":"TPDU")"), std::string::npos);
-    EXPECT_NE(served.out.find(R"({"name":"Type","length":"4","value":"0210"})"), std::string::npos);
+    EXPECT_NE(served.out.find(R"({"name":"Type","length":"4","value":"0210","field":0})"), std::string::npos);
     EXPECT_NE(served.out.find(R"("ended":"answered"})"), std::string::npos);
     EXPECT_EQ(std::count(served.out.begin(), served.out.end(), '\n'), 1);
 }

@@ -282,6 +282,8 @@ TEST(ShippedTables, GoldenMessages) {
         CommandResult r;
         decoder.Parse(g.hex, r);
         EXPECT_EQ(std::string(r.error), "");
+        // The field rows as they have always been; what the tables explain is tested apart.
+        std::erase_if(r.rows, [](const FieldRow& row) { return row.summary || row.parent >= 0; });
         EXPECT_EQ(RowLines(r), g.rows);
     }
 }

@@ -1,0 +1,269 @@
+// Meanings, positional sub-rows and the summary row, built only when a decode asks for them.
+#include "iso/ExplainRows.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "codec/Conversions.h"
+#include "codec/TextDecode.h"
+#include "emv/CardMask.h"
+
+namespace {
+
+constexpr std::string_view kMeaningSeparator = ": ";
+
+std::string Hex(const std::uint8_t* bytes, std::size_t n) {
+    std::string out(2 * n, '0');
+    BytesToHex(bytes, n, out.data());
+    return out;
+}
+
+// The digit count a variable BCD field's prefix states.
+std::size_t PrefixDigits(const FieldDef& d, const std::uint8_t* s, std::size_t p) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < p; ++i) {
+        switch (d.prefixEnc) {
+            case PrefixEnc::Bcd:
+                n = n * 100 + (s[i] >> 4) * 10 + (s[i] & 0x0F);
+                break;
+            case PrefixEnc::Ascii:
+                n = n * 10 + static_cast<std::size_t>(s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : 0);
+                break;
+            case PrefixEnc::Binary:
+                n = n * 256 + s[i];
+                break;
+        }
+    }
+    return n;
+}
+
+// The bytes of a hex text (even length, as FieldValueText writes binary data).
+std::string HexToRaw(std::string_view hex) {
+    std::string raw(hex.size() / 2, '\0');
+    HexToBytes(hex.data(), hex.size(), reinterpret_cast<std::uint8_t*>(raw.data()));
+    return raw;
+}
+
+void AppendMeaning(FieldRow& row, std::string_view meaning) {
+    std::string text(row.Value());
+    text.append(kMeaningSeparator).append(meaning);
+    SetRowText(row.value, text);
+    row.meaning = meaning;
+}
+
+// A slice of a sub-field's data as its encoding shows it.
+std::string ShowSlice(DataEnc enc, bool digits, std::string_view slice, std::int32_t length) {
+    if (digits || enc == DataEnc::Ascii) return std::string(slice);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(slice.data());
+    std::string hex = Hex(bytes, slice.size());
+    // Packed digits inside a byte field: as many as the sub-field's length.
+    if (enc == DataEnc::Bcd) hex.resize(std::min(hex.size(), static_cast<std::size_t>(length)));
+    return hex;
+}
+
+// Appends the rows of positional sub-fields over data: digits of a BCD field, bytes otherwise.
+// Data ends where it ends: the sub-fields after it are absent.
+void AppendSubRows(const std::vector<SubField>& subs, std::string_view data, bool digits,
+                   std::int16_t field, int depth, FieldRowList& out) {
+    std::size_t at = 0;
+    for (const SubField& sf : subs) {
+        if (at >= data.size()) break;
+        const bool sliceDigits = digits;
+        const std::size_t units = static_cast<std::size_t>(std::max(sf.length, 0));
+        const std::size_t take = !digits && sf.enc == DataEnc::Bcd ? (units + 1) / 2 : units;
+        const std::string_view slice = data.substr(at, take);
+        at += slice.size();
+        FieldRow& row = out.emplace_back();
+        row.ClearKey();
+        SetRowText(row.name, std::string(static_cast<std::size_t>(2 * depth), ' ') + sf.path);
+        SetRowNumber(row.length, static_cast<std::int32_t>(
+                                     !digits && sf.enc == DataEnc::Bcd
+                                         ? std::min(units, 2 * slice.size())
+                                         : slice.size()));
+        const std::string shown = ShowSlice(sf.enc, sliceDigits, slice, sf.length);
+        SetRowText(row.value, shown);
+        row.parent = field;
+        row.title = sf.name;
+        row.path = sf.path;
+        if (const std::string_view m = MeaningOf(sf.values, shown); !m.empty()) {
+            AppendMeaning(row, m);
+        }
+        if (!sf.subfields.empty()) {
+            // A nested slice of packed digits is read as its digits.
+            const bool nestedDigits = digits || sf.enc == DataEnc::Bcd;
+            AppendSubRows(sf.subfields, nestedDigits && !digits ? std::string_view(shown) : slice,
+                          nestedDigits, field, depth + 1, out);
+        }
+    }
+}
+
+bool IsCardField(std::size_t f) { return f == 2 || f == 35 || f == 36; }
+
+// Minor-unit digits of the currencies that have none; every other takes two.
+int MinorDigits(std::string_view alpha) {
+    static constexpr std::string_view kNone[] = {"JPY", "KRW", "VND", "IDR", "CLP", "ISK"};
+    for (std::string_view c : kNone) {
+        if (alpha == c) return 0;
+    }
+    return 2;
+}
+
+std::string AmountText(std::string_view digits, int minor) {
+    std::string whole(digits);
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+    while (whole.size() < static_cast<std::size_t>(minor) + 1) whole.insert(0, 1, '0');
+    if (minor > 0) whole.insert(whole.size() - static_cast<std::size_t>(minor), 1, '.');
+    return whole;
+}
+
+std::string CardText(std::string symbols, CardData kind, bool mask) {
+    if (kind == CardData::Track2) {
+        symbols.resize(std::min(symbols.size(), symbols.find_first_of("D=")));
+    }
+    if (!symbols.empty() && (symbols.back() == 'F' || symbols.back() == 'f')) symbols.pop_back();
+    if (mask) {
+        const HiddenRange hidden = CardNumberHiddenRange(symbols, CardData::Pan);
+        for (std::size_t i = hidden.begin; i < hidden.end && i < symbols.size(); ++i) {
+            symbols[i] = '*';
+        }
+    }
+    return symbols;
+}
+
+// A text of this file (UTF-8) in the rows' charset.
+std::string InCharset(const FieldTable& table, std::string_view utf8) {
+    return table.charset == "UTF-8" ? std::string(utf8) : Utf8ToGbk(utf8);
+}
+
+std::string Summary(const FieldTable& table, const FieldTable& source,
+                    std::span<const FieldValue> values, bool mask, const FieldRowList& rows) {
+    // Only fields that have rows: a failed decode leaves the values after it unread.
+    std::vector<bool> shown(values.size(), false);
+    for (const FieldRow& row : rows) {
+        if (row.field >= 0 && static_cast<std::size_t>(row.field) < shown.size()) {
+            shown[static_cast<std::size_t>(row.field)] = true;
+        }
+    }
+    const auto text = [&](std::size_t f) -> std::string {
+        if (f >= values.size() || f >= table.fields.size() || !shown[f]) return {};
+        return FieldValueText(table.fields[f], values[f]);
+    };
+    const auto meaning = [&](std::size_t f, std::string_view v) -> std::string_view {
+        if (f >= source.fields.size() || !source.fields[f].explain) return {};
+        return MeaningOf(source.fields[f].explain->values, v);
+    };
+    std::vector<std::string> parts;
+    const std::string mti = text(0);
+    const std::string proc = text(3);
+    const std::string f60 = text(60);
+    for (const TransactionRule& rule : source.transactions) {
+        if (mti.starts_with(rule.mtiPrefix) && proc.starts_with(rule.procPrefix) &&
+            f60.starts_with(rule.field60Prefix)) {
+            // The third digit of the message type: odd for a reply.
+            const bool reply = mti.size() >= 3 && mti[2] >= '0' && mti[2] <= '9' && (mti[2] - '0') % 2 == 1;
+            parts.push_back(rule.name + InCharset(table, reply ? "应答" : "请求"));
+            break;
+        }
+    }
+    if (const std::string code = text(39); !code.empty()) {
+        const std::string_view m = meaning(39, code);
+        parts.push_back(m.empty() ? code : code + " " + std::string(m));
+    }
+    if (const std::string amount = text(4); !amount.empty()) {
+        const std::string currency = text(49);
+        std::string alpha(meaning(49, currency));
+        alpha.resize(std::min(alpha.size(), alpha.find(' ')));
+        if (alpha.empty()) alpha = currency;
+        std::string part = AmountText(amount, MinorDigits(alpha));
+        if (!alpha.empty()) part += " " + alpha;
+        parts.push_back(std::move(part));
+    }
+    if (std::string pan = text(2); !pan.empty()) {
+        parts.push_back(CardText(std::move(pan), CardData::Pan, mask));
+    } else if (std::string track2 = text(35); !track2.empty()) {
+        parts.push_back(CardText(std::move(track2), CardData::Track2, mask));
+    }
+    std::string out;
+    const std::string dot = InCharset(table, " · ");
+    for (const std::string& p : parts) out.append(out.empty() ? "" : dot).append(p);
+    return out;
+}
+
+}  // namespace
+
+bool TableExplains(const FieldTable& table) {
+    if (!table.transactions.empty()) return true;
+    return std::any_of(table.fields.begin(), table.fields.end(),
+                       [](const FieldDef& d) { return d.explain != nullptr; });
+}
+
+std::string FieldValueText(const FieldDef& d, const FieldValue& v) {
+    if (v.length <= 0 || !d.Defined()) return {};
+    const std::size_t stored = std::min(static_cast<std::size_t>(v.length), v.data.size());
+    const std::uint8_t* s = v.data.data();
+    const std::size_t p =
+        d.fixed ? 0 : std::min(stored, static_cast<std::size_t>(std::max(d.prefixBytes, 0)));
+    const std::uint8_t* data = s + p;
+    const std::size_t n = stored - p;
+    switch (d.enc) {
+        case DataEnc::Ascii:
+            return std::string(reinterpret_cast<const char*>(data), n);
+        case DataEnc::Binary:
+            return Hex(data, n);
+        case DataEnc::Bcd:
+            break;
+    }
+    std::string digits = Hex(data, n);
+    const std::size_t count =
+        std::min(digits.size(), d.fixed ? static_cast<std::size_t>(std::max(d.maxLen, 0))
+                                        : PrefixDigits(d, s, p));
+    // An odd count leaves a pad nibble on the field's pad side.
+    if (d.pad == PadSide::Left) {
+        digits.erase(0, digits.size() - count);
+    } else {
+        digits.resize(count);
+    }
+    return digits;
+}
+
+void ExplainRows(const FieldTable& table, const FieldTable& source,
+                 std::span<const FieldValue> values, bool mask, FieldRowList& rows) {
+    FieldRowList out;
+    out.reserve(rows.size() + 16);
+    if (!source.transactions.empty() && !rows.empty()) {
+        FieldRow& row = out.emplace_back();
+        row.ClearKey();
+        SetRowText(row.name, InCharset(table, "交易"));
+        SetRowText(row.length, "");
+        SetRowText(row.value, Summary(table, source, values, mask, rows));
+        row.summary = true;
+    }
+    for (FieldRow& r : rows) {
+        out.push_back(std::move(r));
+        FieldRow& row = out.back();
+        if (row.field < 0) continue;
+        const auto f = static_cast<std::size_t>(row.field);
+        if (f >= values.size() || f >= table.fields.size() || f >= source.fields.size() ||
+            f == 1) {
+            continue;
+        }
+        const FieldDef& def = table.fields[f];
+        const FieldExplain* explain = source.fields[f].explain.get();
+        if (explain == nullptr || def.tlv || (mask && IsCardField(f))) continue;
+        const std::string value = FieldValueText(def, values[f]);
+        if (const std::string_view m = MeaningOf(explain->values, value); !m.empty()) {
+            AppendMeaning(row, m);
+        }
+        if (!explain->subfields.empty()) {
+            const bool digits = def.enc == DataEnc::Bcd;
+            const std::string raw = digits || def.enc == DataEnc::Ascii
+                                        ? std::string()
+                                        : HexToRaw(value);
+            AppendSubRows(explain->subfields, def.enc == DataEnc::Binary ? raw : value, digits,
+                          row.field, 1, out);
+        }
+    }
+    rows.swap(out);
+}

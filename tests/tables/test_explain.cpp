@@ -1,0 +1,164 @@
+// Meanings, positional sub-rows, the summary row and the over-length rules of JSON tables.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "codec/TextDecode.h"
+#include "iso/ParseIso8583.h"
+#include "tables/TableFile.h"
+
+namespace {
+
+// A UTF-8 table: binary bitmap, BCD type, ASCII fields, so that row texts read as written.
+// fields: the members after field 0 and the closing brace of "fields".
+std::string TableText(const std::string& top, const std::string& fields) {
+    return R"({"name": "t", "charset": "UTF-8", "bitmap": {"bits": 64, "enc": "Binary"},)" + top +
+           R"("fields": {"0": {"length": 4, "enc": "BCD"},)" + fields + "}";
+}
+
+FieldTable Load(const std::string& text) {
+    TableLoad load = LoadJsonTable(text);
+    EXPECT_TRUE(load.problems.empty()) << (load.problems.empty() ? "" : load.problems.front());
+    return load.Ok() ? *load.table : FieldTable{};
+}
+
+std::string Lines(const CommandResult& r) {
+    std::string s;
+    for (const FieldRow& row : r.rows) {
+        s.append(row.Name()).append("|").append(row.Length()).append("|").append(row.Value());
+        if (!row.path.empty()) s.append("|").append(row.path);
+        s += '\n';
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(Explain, ValuesMatchExactThenRangeThenLongestPrefix) {
+    const FieldTable t = Load(TableText("", R"("39": {"length": 2, "values": {
+        "9*": "prefix", "00-09": "range", "05": "exact", "A*": "A", "A0*": "A0"}}})"));
+    const struct {
+        const char* hex;
+        const char* value;
+    } cases[] = {{"3035", "3035 -> 05: exact"}, {"3037", "3037 -> 07: range"},
+                 {"3936", "3936 -> 96: prefix"}, {"4130", "4130 -> A0: A0"},
+                 {"4131", "4131 -> A1: A"},      {"3530", "3530 -> 50"}};
+    for (const auto& c : cases) {
+        CommandResult r;
+        ParseIso8583WithTable(std::string("0210 0000000002000000 ") + c.hex, t, r);
+        ASSERT_EQ(r.rows.size(), 3u) << c.hex;
+        EXPECT_EQ(r.rows[2].Value(), c.value);
+    }
+}
+
+TEST(Explain, PositionalSubFieldsNestAndEndWithTheData) {
+    // A BCD field in digits with a nested sub-field; an ASCII field in characters.
+    const FieldTable t = Load(TableText("", R"(
+        "60": {"length": 30, "prefix": "BCD.LLL", "enc": "BCD", "subfields": {
+            "1": {"name": "type", "length": 2, "values": {"22": "purchase"}},
+            "2": {"length": 6, "subfields": {"1": {"length": 2}, "2": {"length": 4}}},
+            "3": {"length": 3}}},
+        "63": {"length": 20, "prefix": "BCD.LLL", "subfields": {
+            "1": {"length": 3}, "2": {"length": 2, "enc": "Binary"}}}})"));
+    const struct {
+        const char* fields;
+        const char* rows;
+    } cases[] = {
+        {"0000000000000012 0013 22000123000500 0005 4142433031",
+         "Bit 60|7|001322000123000500\n  60.1|2|22: purchase|60.1\n  60.2|6|000123|60.2\n"
+         "    60.2.1|2|00|60.2.1\n    60.2.2|4|0123|60.2.2\n  60.3|3|000|60.3\n"
+         "Bit 63|5|00054142433031 -> ABC01\n  63.1|3|ABC|63.1\n  63.2|2|3031|63.2\n"},
+        // Trailing sub-fields the sender left out are absent, a cut one shows what there is.
+        {"0000000000000012 0005 220001 0002 4142",
+         "Bit 60|3|0005220001\n  60.1|2|22: purchase|60.1\n  60.2|3|000|60.2\n"
+         "    60.2.1|2|00|60.2.1\n    60.2.2|1|0|60.2.2\n"
+         "Bit 63|2|00024142 -> AB\n  63.1|2|AB|63.1\n"},
+    };
+    for (const auto& c : cases) {
+        CommandResult r;
+        ParseIso8583WithTable(std::string("0200 ") + c.fields, t, r);
+        ASSERT_EQ(std::string(r.error), "");
+        r.rows.erase(r.rows.begin(), r.rows.begin() + 2);  // type and bitmap
+        EXPECT_EQ(Lines(r), c.rows) << c.fields;
+    }
+}
+
+TEST(Explain, SummaryOnlyWhenAskedForAnExactTable) {
+    const std::string fields = R"(
+        "2": {"length": 19, "prefix": "BCD.LL", "enc": "BCD"},
+        "3": {"length": 6, "enc": "BCD"}, "4": {"length": 12, "enc": "BCD"},
+        "39": {"length": 2, "values": {"51": "余额不足"}},
+        "49": {"length": 3, "values": {"156": "CNY 人民币"}}})";
+    const std::string rules = R"("transactions": [{"name": "消费", "type": "02", "processingCode": "00"}],)";
+    const std::string message =
+        "0210 7000000002008000 16 6225880123456789 000000 000000010050 3531 313536";
+    const FieldTable always = Load(TableText(rules, fields));
+    const FieldTable onRequest = Load(TableText(rules + R"("explain": "onRequest",)", fields));
+    for (const bool mask : {false, true}) {
+        CommandResult r;
+        ParseIso8583WithTable(message, always, ParseOptions{false, mask}, r);
+        ASSERT_FALSE(r.rows.empty());
+        EXPECT_TRUE(r.rows[0].summary);
+        EXPECT_EQ(r.rows[0].Value(),
+                  mask ? "消费应答 · 51 余额不足 · 100.50 CNY · 622588******6789"
+                       : "消费应答 · 51 余额不足 · 100.50 CNY · 6225880123456789");
+    }
+    CommandResult plain;
+    ParseIso8583WithTable(message, onRequest, plain);
+    for (const FieldRow& row : plain.rows) {
+        EXPECT_FALSE(row.summary);
+        EXPECT_TRUE(row.meaning.empty());
+    }
+    ParseOptions explain;
+    explain.explain = true;
+    CommandResult asked;
+    ParseIso8583WithTable(message, onRequest, explain, asked);
+    ASSERT_FALSE(asked.rows.empty());
+    EXPECT_TRUE(asked.rows[0].summary);
+}
+
+TEST(Explain, BuiltinFormsTakeTheirMeaningsFromTheFullTablesOnRequest) {
+    const std::string text = "600003000060310031000002100000000002000000 3531";
+    ParseOptions options;
+    options.explainTable = &ShippedTableValue;
+    CommandResult plain;
+    ParseIso8583Text(text, kInterface64, options, plain);
+    options.explain = true;
+    CommandResult explained;
+    ParseIso8583Text(text, kInterface64, options, explained);
+    ASSERT_EQ(plain.rows.size() + 1, explained.rows.size());  // the summary row
+    EXPECT_EQ(plain.rows.back().Value(), "3531 -> 51");
+    EXPECT_EQ(explained.rows.back().meaning, Utf8ToGbk("余额不足"));
+}
+
+TEST(Explain, OverLengthCutWholeOrRefuse) {
+    // Field 2 states 6 characters, 4 allowed; field 3 follows.
+    const std::string message = "0200 6000000000000000 06 414243444546 313233343536";
+    const struct {
+        const char* rule;
+        const char* error;
+        const char* field2;
+    } cases[] = {
+        {R"("overLength": "cut",)", "", "0641424344 -> ABCD"},
+        {"", "", "06414243444546 -> ABCDEF"},  // a loaded table's default: whole
+        {R"("overLength": "refuse",)", "iso8583报文解析出错!", nullptr},
+    };
+    for (const auto& c : cases) {
+        const FieldTable t = Load(TableText(
+            c.rule, R"("2": {"length": 4, "prefix": "BCD.LL"}, "3": {"length": 6}})"));
+        CommandResult r;
+        ParseIso8583WithTable(message, t, r);
+        EXPECT_EQ(std::string(r.error), c.error) << c.rule;
+        if (c.field2 == nullptr) continue;
+        EXPECT_FALSE(r.warnings.empty()) << c.rule;
+        ASSERT_GE(r.rows.size(), 3u);
+        EXPECT_EQ(r.rows[2].Value(), c.field2);
+    }
+    // A field's own rule wins over the table's.
+    const FieldTable perField = Load(TableText(
+        R"("overLength": "refuse",)",
+        R"("2": {"length": 4, "prefix": "BCD.LL", "overLength": "whole"}, "3": {"length": 6}})"));
+    CommandResult r;
+    ParseIso8583WithTable(message, perField, r);
+    EXPECT_EQ(std::string(r.error), "");
+}
