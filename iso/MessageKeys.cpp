@@ -184,6 +184,35 @@ void AppendMacJson(std::string& out, const MacCheck& check) {
     out.append(R"(,"match":)").append(check.match ? "true" : "false").append("}");
 }
 
+bool FillMacBytes(Message& message, std::span<std::uint8_t> bytes, const KeySet& keys,
+                  std::string& problem) {
+    if (keys.mak.Empty()) {
+        problem = "the keys file gives no \"mak\" to compute the MAC with";
+        return false;
+    }
+    std::vector<std::uint8_t> input;
+    if (!MessageMacInput(message, bytes, input)) {
+        problem = "the message carries no MAC field to fill";
+        return false;
+    }
+    const MacAlgorithm alg = keys.macAlgorithm.value_or(kMacAlgorithms[0]);
+    MacValue mac;
+    if (ComputeMac(alg, keys.mak, input, {}, mac) != CryptoStatus::Ok) {
+        problem = "\"mak\": the key's length does not fit " + std::string(MacAlgorithmName(alg));
+        return false;
+    }
+    const std::int32_t f = message.Table().macField;
+    const std::vector<std::uint8_t> field = MacFieldBytes(message, mac);
+    const std::size_t at =
+        MacFieldOffset(message) + (message.Stored(f).size() - message.Data(f).size());
+    if (field.size() != message.Data(f).size() || at + field.size() > bytes.size()) {
+        problem = "the MAC field is not " + std::to_string(field.size()) + " bytes";
+        return false;
+    }
+    std::copy(field.begin(), field.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    return true;
+}
+
 bool FillMessageMac(std::string& messageHex, const ParseRequest& request, const KeySet& keys,
                     std::string& problem) {
     if (keys.mak.Empty()) {
@@ -191,26 +220,11 @@ bool FillMessageMac(std::string& messageHex, const ParseRequest& request, const 
         return false;
     }
     Decoded d = DecodeText(messageHex, request);
-    std::vector<std::uint8_t> input;
-    if (!d.message || !MessageMacInput(*d.message, d.bytes, input)) {
+    if (!d.message) {
         problem = "the message carries no MAC field to fill";
         return false;
     }
-    Message& m = *d.message;
-    const MacAlgorithm alg = keys.macAlgorithm.value_or(kMacAlgorithms[0]);
-    MacValue mac;
-    if (ComputeMac(alg, keys.mak, input, {}, mac) != CryptoStatus::Ok) {
-        problem = "\"mak\": the key's length does not fit " + std::string(MacAlgorithmName(alg));
-        return false;
-    }
-    const std::int32_t f = m.Table().macField;
-    const std::vector<std::uint8_t> field = MacFieldBytes(m, mac);
-    const std::size_t at = MacFieldOffset(m) + (m.Stored(f).size() - m.Data(f).size());
-    if (field.size() != m.Data(f).size() || at + field.size() > d.bytes.size()) {
-        problem = "the MAC field is not " + std::to_string(field.size()) + " bytes";
-        return false;
-    }
-    std::copy(field.begin(), field.end(), d.bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    if (!FillMacBytes(*d.message, d.bytes, keys, problem)) return false;
     messageHex = ToHex(d.bytes);
     return true;
 }
