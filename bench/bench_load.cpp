@@ -30,7 +30,8 @@ struct FileClose {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-/// kMessagesPerRun messages from load over state.range(0) connections to an in-process serve.
+/// kMessagesPerRun messages from load over state.range(0) connections to an in-process serve;
+/// state.range(1) threads for load (0: one per core).
 void BM_LoadAgainstServe(benchmark::State& state) {
     const std::unique_ptr<std::FILE, FileClose> devNull(std::fopen("/dev/null", "w"));
     CancelFlag stop{false};

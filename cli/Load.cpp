@@ -298,7 +298,12 @@ LoadReport LoadWorker::Run() {
             const double due = (static_cast<double>(m_sentHere)) / m_rate - Seconds(now - m_shared.start);
             waitMs = std::clamp(static_cast<int>(std::ceil(due * 1000)), 0, 100);
         }
-        if (m_ready.Wait(waitMs, ready) <= 0) continue;
+        const int readyCount = m_ready.Wait(waitMs, ready);
+        if (readyCount < 0) {
+            m_report.error = "cannot wait for the connections";
+            break;
+        }
+        if (readyCount == 0) continue;
         now = Clock::now();
         for (const ReadyEvent& e : ready) {
             Connection& c = m_connections[e.index];

@@ -48,6 +48,7 @@ void ReadySet::Forget(std::size_t index) {
 int ReadySet::Wait(int timeoutMs, std::vector<ReadyEvent>& ready) {
     ready.clear();
 #ifdef __linux__
+    if (m_epoll < 0) return -1;
     const std::size_t room = std::max<std::size_t>(m_entries.size(), 1);
     if (m_events.size() < room) m_events.resize(room);
     int n;
