@@ -683,7 +683,8 @@ constexpr OptionSpec kReadCaptureOptions[] = {{"--mode", true},   {"--table", tr
 constexpr OptionSpec kDiffOptions[] = {{"--mode", true}, {"--table", true}, {"--format", true}};
 constexpr OptionSpec kLoadOptions[] = {
     {"--ip", true},       {"--port", true},       {"--connections", true}, {"--rate", true},
-    {"--count", true},    {"--duration", true},   {"--timeout-ms", true},  {"--format", true}};
+    {"--count", true},    {"--duration", true},   {"--timeout-ms", true},  {"--format", true},
+    {"--keys", true}};
 constexpr OptionSpec kServeOptions[] = {
     {"--port", true},         {"--bind", true},  {"--mode", true},
     {"--trade", false},       {"--rules", true}, {"--count", true},
@@ -948,7 +949,8 @@ const Subcommand kSubcommands[] = {
      kDiffOptions, RunDiff},
     {"load", "send messages to a host over many connections and measure the replies",
      "tarnwick-cli load --ip A.B.C.D --port P [--connections N] [--rate R]\n"
-     "       [--count N | --duration S] [--timeout-ms T] [--format text|json] [FILE|-]",
+     "       [--count N | --duration S] [--timeout-ms T] [--keys FILE] [--format text|json]\n"
+     "       [FILE|-]",
      kLoadHelp, kLoadOptions, RunLoadMessages},
     {"tables", "list the field tables built into the program", "tarnwick-cli tables",
      kTablesHelp, {}, RunTables},

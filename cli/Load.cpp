@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "cli/KeyCommands.h"
 #include "cli/TableCommands.h"
 #include "codec/Conversions.h"
 #include "codec/FileRead.h"
@@ -19,6 +20,8 @@
 #include "codec/Message.h"
 #include "codec/TextDecode.h"
 #include "codec/Texts.h"
+#include "iso/MessageKeys.h"
+#include "net/ReadySet.h"
 #include "net/Socket.h"
 
 namespace {
@@ -80,6 +83,9 @@ private:
     void Flush(Connection& c);
     void Read(Connection& c, Clock::time_point now);
     void Lost(Connection& c, bool dueReply);
+    [[nodiscard]] std::size_t Index(const Connection& c) const {
+        return static_cast<std::size_t>(&c - m_connections.data());
+    }
     Message& MessageFor(std::vector<std::pair<const FieldTable*, std::unique_ptr<Message>>>& list,
                         const FieldTable& table);
 
@@ -88,8 +94,10 @@ private:
     double m_rate;
     bool m_reportsProgress;
     std::vector<Connection> m_connections;
+    ReadySet m_ready;  // the connections' sockets, by index
     std::vector<std::unique_ptr<Message>> m_templates;  // the messages, decoded once
     std::vector<std::pair<const FieldTable*, std::unique_ptr<Message>>> m_replies;
+    std::vector<std::pair<const FieldTable*, std::unique_ptr<Message>>> m_sentForMac;
     std::uint64_t m_sentHere = 0;
     bool m_noMore = false;
     LoadReport m_report;
@@ -118,6 +126,7 @@ bool LoadWorker::Connect(Connection& c) {
         c.dead = true;
         return false;
     }
+    m_ready.Watch(c.socket.Get(), Index(c), false);
     return true;
 }
 
@@ -136,15 +145,24 @@ void LoadWorker::SendNext(Connection& c, Clock::time_point now) {
     }
     Message& m = *m_templates[k % m_templates.size()];
     if (m.Has(11)) {
-        char stan[8];
-        std::snprintf(stan, sizeof stan, "%06u", static_cast<unsigned>(k % kLastStan + 1));
-        (void)m.SetText(11, stan);
+        char stan[6];
+        for (auto n = static_cast<unsigned>(k % kLastStan + 1), i = 6u; i-- > 0; n /= 10) {
+            stan[i] = static_cast<char>('0' + n % 10);
+        }
+        (void)m.SetText(11, std::string_view(stan, sizeof stan));
     }
     EncodeOptions encode;
     encode.macAsStored = true;
     c.out.clear();
     c.outSent = 0;
     (void)m.Encode(c.out, encode);
+    if (m_options.keys != nullptr) {
+        // The MAC covers the bytes as sent: the encoded message is read back for its input. The
+        // message's own MAC was computed once before the run, so its form and key fit.
+        Message& sent = MessageFor(m_sentForMac, m.Table());
+        std::string problem;
+        if (DecodeInto(sent, c.out)) (void)FillMacBytes(sent, c.out, *m_options.keys, problem);
+    }
     c.form = &m.Table();
     c.awaiting = true;
     c.sentAt = now;
@@ -162,10 +180,12 @@ void LoadWorker::Flush(Connection& c) {
         return;
     }
     c.outSent += n;
+    m_ready.Watch(c.socket.Get(), Index(c), c.outSent < c.out.size());
 }
 
 void LoadWorker::Lost(Connection& c, bool dueReply) {
     if (dueReply && c.awaiting) ++m_report.resets;
+    m_ready.Forget(Index(c));
     c.socket.Close();
     if (!Connect(c)) c.dead = true;
 }
@@ -227,15 +247,23 @@ LoadReport LoadWorker::Run() {
         const FieldTable* form = FormOf(m_options.table, bytes);
         if (form == nullptr) continue;  // checked before the run
         auto m = std::make_unique<Message>(*form);
-        if (DecodeInto(*m, bytes)) m_templates.push_back(std::move(m));
+        if (!DecodeInto(*m, bytes)) continue;
+        if (m_options.keys != nullptr) {
+            std::vector<std::uint8_t> copy = bytes;
+            std::string problem;
+            if (!FillMacBytes(*m, copy, *m_options.keys, problem)) {
+                m_report.error = "message " + std::to_string(m_templates.size() + 1) + ": " + problem;
+                return m_report;
+            }
+        }
+        m_templates.push_back(std::move(m));
     }
     if (m_templates.empty()) {
         m_report.error = "no message decodes";
         return m_report;
     }
     for (Connection& c : m_connections) (void)Connect(c);
-    std::vector<PollItem> items;
-    std::vector<Connection*> polled;
+    std::vector<ReadyEvent> ready;
     Clock::time_point nextProgress = m_shared.start + std::chrono::seconds(1);
     const auto timeout = std::chrono::milliseconds(m_options.timeoutMs);
     for (;;) {
@@ -244,8 +272,7 @@ LoadReport LoadWorker::Run() {
         // Rate: the messages this thread may have sent by now.
         const double allowed = m_rate > 0 ? m_rate * Seconds(now - m_shared.start) + 1 : 1e300;
         bool busy = false;
-        items.clear();
-        polled.clear();
+        bool live = false;
         for (Connection& c : m_connections) {
             if (c.dead) continue;
             if (c.awaiting && now - c.sentAt > timeout) {
@@ -259,25 +286,29 @@ LoadReport LoadWorker::Run() {
                 if (c.dead) continue;
             }
             if (c.awaiting) busy = true;
-            items.push_back({c.socket.Get(), true, c.outSent < c.out.size()});
-            polled.push_back(&c);
+            live = true;
         }
         if (m_reportsProgress && m_options.progress && now >= nextProgress) {
             m_options.progress(m_shared.sent.load(), m_shared.replies.load());
             nextProgress += std::chrono::seconds(1);
         }
-        if (!busy && (!mayRun || m_noMore || items.empty())) break;
+        if (!busy && (!mayRun || m_noMore || !live)) break;
         int waitMs = 100;
         if (m_rate > 0 && mayRun && !m_noMore && static_cast<double>(m_sentHere) >= allowed) {
             const double due = (static_cast<double>(m_sentHere)) / m_rate - Seconds(now - m_shared.start);
             waitMs = std::clamp(static_cast<int>(std::ceil(due * 1000)), 0, 100);
         }
-        if (PollSockets(items, waitMs) <= 0) continue;
+        const int readyCount = m_ready.Wait(waitMs, ready);
+        if (readyCount < 0) {
+            m_report.error = "cannot wait for the connections";
+            break;
+        }
+        if (readyCount == 0) continue;
         now = Clock::now();
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            Connection& c = *polled[i];
-            if (items[i].writable && !c.dead) Flush(c);
-            if (items[i].readable && !c.dead) Read(c, now);
+        for (const ReadyEvent& e : ready) {
+            Connection& c = m_connections[e.index];
+            if (e.writable && !c.dead) Flush(c);
+            if (e.readable && !c.dead) Read(c, now);
         }
     }
     return m_report;
@@ -480,6 +511,11 @@ int RunLoadCommand(const CliOptionList& options, std::string_view file, const Cl
     if (const auto v = Get(options, "--timeout-ms"); v && !ReadNumber<int>(*v, 1, 3600000, load.timeoutMs)) {
         return usageError("--timeout-ms must be a number of milliseconds, 1 or more");
     }
+    KeySet keys;
+    if (const auto path = Get(options, "--keys")) {
+        if (!LoadKeysFile(*path, keys, io)) return kExitFailed;
+        load.keys = &keys;
+    }
     const std::string_view format = Get(options, "--format").value_or("text");
     if (format != "text" && format != "json") return usageError("--format must be text or json");
     const FileRead read = file.empty() || file == "-" ? ReadBoundedStream(fileno(io.in))
@@ -531,6 +567,8 @@ const std::string_view kLoadHelp =
     "to a host over N connections; each connection waits for the reply to one message before it\n"
     "sends the next. Field 11 of every message sent is renumbered 000001, 000002, … (where the\n"
     "message has one). One event loop per core, not a thread per connection.\n"
+    "  --keys FILE      a keys file (docs/keys-file.md): the MAC field of every message sent\n"
+    "                   gets the MAC computed with its MAK after field 11 is renumbered\n"
     "  --ip A.B.C.D, --port P   the host\n"
     "  --connections N  (default 1)\n"
     "  --rate R         at most R messages per second over all connections\n"

@@ -13,6 +13,7 @@
 #include "capture/Latency.h"
 #include "cli/Cli.h"
 #include "codec/FieldTable.h"
+#include "crypto/KeysFile.h"
 
 using CliOptionList = std::vector<std::pair<std::string_view, std::string_view>>;
 
@@ -27,6 +28,7 @@ struct LoadOptions {
     unsigned threads = 0;          ///< 0: one per core, at most one per connection
     std::vector<std::vector<std::uint8_t>> messages;  ///< sent in turn, field 11 renumbered
     const FieldTable* table = nullptr;  ///< the form of messages and replies; null: built-in
+    const KeySet* keys = nullptr;  ///< given: each message's MAC computed after 11 is renumbered
     const std::atomic<bool>* stop = nullptr;
     std::function<void(std::uint64_t sent, std::uint64_t replies)> progress;  ///< once a second
 };
@@ -48,7 +50,8 @@ struct LoadReport {
 
 /// Runs the load: every connection sends a message, waits for its reply (or the time-out) and
 /// sends the next, in an event loop per thread. Field 11 of each message sent is the next of a
-/// running number (000001, 000002, …) where the message has one.
+/// running number (000001, 000002, …) where the message has one; with keys, its MAC field then
+/// holds the MAC computed over the message as sent.
 [[nodiscard]] LoadReport RunLoad(const LoadOptions& options);
 
 /// The report as JSON (one line) or as text lines.

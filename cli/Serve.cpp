@@ -1,6 +1,7 @@
 // tarnwick-cli serve: the simulated host on the command line, one JSON log line per exchange.
 #include "cli/Serve.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -60,31 +61,43 @@ std::optional<std::string> ReadRulesFile(std::string_view path, std::string& why
     return std::nullopt;
 }
 
-/// UTC time with milliseconds: 2026-01-31T12:00:00.123Z.
-std::string TimeText() {
+/// Appends the UTC time with milliseconds: 2026-01-31T12:00:00.123Z. The text up to the seconds
+/// is formatted once per second of this thread.
+void AppendTimeText(std::string& out) {
+    thread_local std::time_t formattedSecond = -1;
+    thread_local char secondText[80] = "";  // room for any int the fields may hold
+    thread_local std::size_t secondLength = 0;
     const auto now = std::chrono::system_clock::now();
     const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto ms =
+    const auto ms = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
-    std::tm tm{};
+        1000);
+    if (t != formattedSecond) {
+        std::tm tm{};
 #ifdef _WIN32
-    gmtime_s(&tm, &t);
+        gmtime_s(&tm, &t);
 #else
-    gmtime_r(&t, &tm);
+        gmtime_r(&t, &tm);
 #endif
-    char text[96];  // room for any int the fields may hold
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<int>(ms));
-    return text;
+        const int n = std::snprintf(secondText, sizeof secondText, "%04d-%02d-%02dT%02d:%02d:%02d",
+                                    tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                                    tm.tm_min, tm.tm_sec);
+        secondLength = n > 0 ? std::min(static_cast<std::size_t>(n), sizeof secondText - 1) : 0;
+        formattedSecond = t;
+    }
+    out.append(secondText, secondLength);
+    const char millis[] = {'.', static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
+                           static_cast<char>('0' + ms % 10), 'Z'};
+    out.append(millis, sizeof millis);
 }
 
-/// One log line: {"time","peer","type","request":[rows],"reply":[rows],"ended"[,"error","bytes"]}.
-std::string LogLine(const ServeRecord& r) {
-    std::string line;
-    std::string scratch;
-    line.append(R"({"time":")").append(TimeText()).append(R"(","peer":)");
+}  // namespace
+
+void AppendServeLogLine(std::string& line, const ServeRecord& r) {
+    thread_local std::string scratch;
+    line.append(R"({"time":")");
+    AppendTimeText(line);
+    line.append(R"(","peer":)");
     AppendJsonText(line, r.peer, TextEncoding::Utf8OrGbk, scratch);
     if (r.exchange != nullptr) {
         line.append(R"(,"type":)");
@@ -112,10 +125,7 @@ std::string LogLine(const ServeRecord& r) {
         line.append(R"(,"bytes":)").append(std::to_string(r.bytes));
     }
     line.append("}\n");
-    return line;
 }
-
-}  // namespace
 
 const std::string_view kServeHelp =
     "A simulated host: listens on one address, answers the requests of any number of\n"
@@ -250,10 +260,14 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
                      static_cast<unsigned>(p));
         std::fflush(io.err);
     };
-    o.log = [&](const ServeRecord& r) {
-        const std::string line = LogLine(r);
-        std::fwrite(line.data(), 1, line.size(), io.out);
+    // The lines of one round of the host's loop go out in one write.
+    std::string pending;
+    o.log = [&pending](const ServeRecord& r) { AppendServeLogLine(pending, r); };
+    o.flush = [&pending, &io] {
+        if (pending.empty()) return;
+        std::fwrite(pending.data(), 1, pending.size(), io.out);
         std::fflush(io.out);
+        pending.clear();
     };
     if (!ServeHost(o, why)) {
         std::fprintf(io.err, "tarnwick-cli serve: cannot listen on %s:%u: %s\n", o.address.c_str(),

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "cli/Cli.h"
+#include "host/HostServer.h"
 
 using CliOptionList = std::vector<std::pair<std::string_view, std::string_view>>;
 
@@ -14,6 +16,10 @@ using CliOptionList = std::vector<std::pair<std::string_view, std::string_view>>
 /// returns the exit status. The log goes to io.out, one JSON line per exchange.
 [[nodiscard]] int RunServeCommand(const CliOptionList& options, const CliStreams& io,
                                   const std::function<int(std::string_view)>& usageError);
+
+/// Appends the log line of one record: {"time","peer","type","request":[rows],"reply":[rows],
+/// "ended"[,"error","bytes"]} and a line end.
+void AppendServeLogLine(std::string& out, const ServeRecord& record);
 
 /// The text of `serve --help` after its usage line.
 extern const std::string_view kServeHelp;

@@ -63,6 +63,7 @@ public:
             const auto now = Clock::now();
             for (auto& c : m_connections) Serve(*c, now);
             std::erase_if(m_connections, [](const auto& c) { return c->dead; });
+            if (m_o.flush) m_o.flush();
         }
         return true;
     }
@@ -158,7 +159,8 @@ private:
         if (c.dead) return;
         std::size_t got = 0;
         std::string why;
-        switch (ReceiveSome(c.socket, m_block, 0, got, why)) {
+        // The poll said readable: one receive without another wait.
+        switch (ReceiveNow(c.socket, m_block, got, why)) {
             case ReceiveStatus::Data:
                 if (c.in.empty()) c.requestStart = Clock::now();
                 c.in.insert(c.in.end(), m_block.begin(),

@@ -36,6 +36,9 @@ struct ServeOptions {
     const CancelFlag* stop = nullptr;  // set from another thread to stop
     std::function<void(std::uint16_t port)> listening;  // called once the socket listens
     std::function<void(const ServeRecord&)> log;
+    /// Called after each round of the loop (before it waits again): lines logged in the round
+    /// may be written out together.
+    std::function<void()> flush;
 };
 
 /// Listens and answers until the count or the idle time-out is reached, or stop is set; pending

@@ -356,8 +356,18 @@ SimExchange AnswerRequest(std::span<const std::uint8_t> request, SimForm form,
                           const SimRules& rules, HostKeys* keys) {
     if (form == SimForm::Json) return AnswerJsonRequest(request, rules);
     SimExchange x;
+    // Building a message (its field buffers and attributes) costs as much as decoding one, so
+    // each thread keeps one per built-in form: the tables live as long as the program, and every
+    // decode clears what the last request left.
+    thread_local std::vector<std::pair<const FieldTable*, std::unique_ptr<Message>>> reused;
     const FieldTable& table = TableOf(form);
-    Message m(table);
+    auto held = std::find_if(reused.begin(), reused.end(),
+                             [&table](const auto& r) { return r.first == &table; });
+    if (held == reused.end()) {
+        reused.emplace_back(&table, std::make_unique<Message>(table));
+        held = std::prev(reused.end());
+    }
+    Message& m = *held->second;
     const auto len = static_cast<std::int32_t>(request.size());
     std::vector<std::string> warnings;
     if (m.Decode(request.data(), len, request.size(), LengthRule::Match,

@@ -185,6 +185,25 @@ void AppendMacJson(std::string& out, const MacCheck& check) {
     out.append(R"(,"match":)").append(check.match ? "true" : "false").append("}");
 }
 
+bool FillMacBytes(Message& message, std::span<std::uint8_t> bytes, const KeySet& keys,
+                  std::string& problem) {
+    if (keys.mak.Empty()) {
+        problem = "the keys file gives no \"mak\" to compute the MAC with";
+        return false;
+    }
+    if (!message.Has(message.Table().macField)) {
+        problem = "the message carries no MAC field to fill";
+        return false;
+    }
+    const MacAlgorithm alg = keys.macAlgorithm.value_or(kMacAlgorithms[0]);
+    if (!FillMacBytes(message, bytes, keys.mak, alg)) {
+        problem = "\"mak\": the key's length does not fit " + std::string(MacAlgorithmName(alg)) +
+                  ", or the MAC field has another width";
+        return false;
+    }
+    return true;
+}
+
 bool FillMessageMac(std::string& messageHex, const ParseRequest& request, const KeySet& keys,
                     std::string& problem) {
     if (keys.mak.Empty()) {
@@ -192,22 +211,16 @@ bool FillMessageMac(std::string& messageHex, const ParseRequest& request, const 
         return false;
     }
     Decoded d = DecodeText(messageHex, request);
-    std::vector<std::uint8_t> input;
-    if (!d.message || !MessageMacInput(*d.message, d.bytes, input)) {
+    if (!d.message) {
         problem = "the message carries no MAC field to fill";
         return false;
     }
-    const MacAlgorithm alg = keys.macAlgorithm.value_or(kMacAlgorithms[0]);
-    if (!FillMacBytes(*d.message, d.bytes, keys.mak, alg)) {
-        problem = "\"mak\": the key's length does not fit " + std::string(MacAlgorithmName(alg)) +
-                  ", or the MAC field has another width";
-        return false;
-    }
+    if (!FillMacBytes(*d.message, d.bytes, keys, problem)) return false;
     messageHex = ToHex(d.bytes);
     return true;
 }
 
-bool FillMacBytes(Message& m, std::vector<std::uint8_t>& bytes, const SecretKey& mak,
+bool FillMacBytes(Message& m, std::span<std::uint8_t> bytes, const SecretKey& mak,
                   MacAlgorithm alg) {
     std::vector<std::uint8_t> input;
     if (!MessageMacInput(m, bytes, input)) return false;

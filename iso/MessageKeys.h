@@ -48,6 +48,12 @@ void AddMacRow(CommandResult& result, const MacCheck& check);
 /// Appends ,"mac":{…} for a check that was done.
 void AppendMacJson(std::string& out, const MacCheck& check);
 
+/// Writes the MAC computed with the keys' MAK (and algorithm, else the first one) into bytes, the
+/// whole message that message was decoded from; false with problem when the message carries no
+/// MAC field, no MAK was given, or the key does not fit the algorithm.
+[[nodiscard]] bool FillMacBytes(Message& message, std::span<std::uint8_t> bytes,
+                                const KeySet& keys, std::string& problem);
+
 /// Writes the computed MAC into a built message text (hex) decoded by the request's form; false
 /// with problem when the message has no MAC field, no MAK was given, or it does not decode.
 [[nodiscard]] bool FillMessageMac(std::string& messageHex, const ParseRequest& request,
@@ -153,5 +159,5 @@ void AppendKeyChecksJson(std::string& out, const MessageChecks& checks, const Ke
 
 /// Writes the MAC of encoded message bytes (as decoded into message) into its MAC field with the
 /// MAK and algorithm given; false when it has no MAC field or the key does not fit.
-[[nodiscard]] bool FillMacBytes(Message& message, std::vector<std::uint8_t>& bytes,
+[[nodiscard]] bool FillMacBytes(Message& message, std::span<std::uint8_t> bytes,
                                 const SecretKey& mak, MacAlgorithm alg);

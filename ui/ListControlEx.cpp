@@ -189,6 +189,22 @@ void CListControlEx::LoadRows(const FieldRowList& rows, TextEncoding encoding) {
         }
     }
     setUpdatesEnabled(true);
+    m_previousDecode = std::move(m_lastDecode);
+    m_lastDecode.clear();
+    m_lastDecode.reserve(rows.size());
+    for (int r = 0; r < rowCount(); ++r) {
+        m_lastDecode.push_back({item(r, 1)->text(), item(r, 2)->text(), item(r, 3)->text()});
+    }
+}
+
+void CListControlEx::HighlightRows(const std::vector<int>& rows) {
+    const QBrush highlight(QColor(255, 236, 160));
+    for (const int r : rows) {
+        if (r < 0 || r >= rowCount()) continue;
+        for (int column = 0; column < columnCount(); ++column) {
+            if (QTableWidgetItem* cell = item(r, column)) cell->setBackground(highlight);
+        }
+    }
 }
 
 void CListControlEx::SetRowKey(int row, const FieldRow& key) {

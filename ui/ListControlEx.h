@@ -5,8 +5,11 @@
 #include <QLineEdit>
 #include <QTableWidget>
 
+#include <vector>
+
 #include "codec/FieldRow.h"
 #include "codec/TextDecode.h"
+#include "ui/RowCompare.h"
 
 /// A cell's text as the list shows it: control characters (0x00-0x1F, 0x7F) as the visible
 /// symbols of the U+2400 block, so that no cell breaks its line or hides text.
@@ -54,6 +57,12 @@ public:
     /// member and name.
     static constexpr int kKeyRole = Qt::UserRole + 1;
 
+    /// The rows of the last decoding loaded, and of the one before it (for comparing them).
+    [[nodiscard]] const std::vector<ShownRow>& LastDecode() const { return m_lastDecode; }
+    [[nodiscard]] const std::vector<ShownRow>& PreviousDecode() const { return m_previousDecode; }
+    /// Marks rows with a highlight background (until the rows are replaced).
+    void HighlightRows(const std::vector<int>& rows);
+
     /// Adds lines to the tip of a row's value cell, after the value.
     void AddRowTip(int row, const QString& lines);
 
@@ -83,6 +92,8 @@ private:
     /// No horizontal scroll bar while there are no rows; back at the left end.
     void UpdateScrollBars();
 
+    std::vector<ShownRow> m_lastDecode;
+    std::vector<ShownRow> m_previousDecode;
     int m_nItem = -1;           // row of the cell being edited; -1 after a click that hit no row
     int m_nSubItem = 0;         // column of the cell being edited
     QFont m_font;               // the edit box's font

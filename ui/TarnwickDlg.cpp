@@ -38,6 +38,7 @@
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
 #include "ui/TableChoice.h"
+#include "ui/TrafficTexts.h"
 #include "ui/WindowTexts.h"
 
 #ifdef Q_OS_WIN
@@ -800,6 +801,9 @@ void CTarnwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     };
     addChoice(kTextExpandTlv, m_expandTlv, &CTarnwickDlg::SetExpandTlv);
     addChoice(kTextMaskCardNumbers, m_maskCardNumbers, &CTarnwickDlg::SetMaskCardNumbers);
+    menu.addSeparator();
+    menu.addAction(QString::fromUtf8(kTextOpenCaptureItem), this, [this] { OnOpenCapture(); });
+    menu.addAction(QString::fromUtf8(kTextCompareItem), this, [this] { OnCompareWithPrevious(); });
     menu.exec(event->globalPos());
 }
 

@@ -125,6 +125,11 @@ public:
     void OnSysCommand(int id);
     /// Shows the "模拟主机" window (context menu).
     void OnHostSimulator();
+    /// "打开抓包文件…": the messages of a chosen capture file in a list; a double click puts one
+    /// into the message edit and decodes it.
+    void OnOpenCapture();
+    /// "与上次解析比较": the rows changed since the previous decoding highlighted and listed.
+    void OnCompareWithPrevious();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "cli/Load.h"
+#include "codec/Conversions.h"
 #include "host/HostServer.h"
+#include "iso/MessageKeys.h"
 #include "tests/common/LoopbackListener.h"
 
 namespace {
@@ -104,4 +106,34 @@ TEST(Load, HostFailuresCounted) {
         EXPECT_EQ(report.*c.counter, 1u);
         EXPECT_EQ(report.timeouts + report.resets + report.undecodable, 1u);
     }
+}
+
+// With keys, the MAC is computed over the message as sent (field 11 renumbered); without a MAK
+// the run does not start.
+TEST(Load, KeysRecomputeTheMacAfterRenumbering) {
+    KeySet keys;
+    std::string problem;
+    ASSERT_TRUE(ParseKeysJson(R"({"mak":"0123456789ABCDEFFEDCBA9876543210","macAlgorithm":"x9.19"})",
+                              keys, problem))
+        << problem;
+    const std::vector<std::uint8_t> request = Typical64();
+    LoopbackListener listener({request.size(), {}, false, false});
+    LoadOptions load;
+    load.port = static_cast<std::uint16_t>(std::stoi(listener.Port()));
+    load.count = 1;
+    load.timeoutMs = 200;
+    load.keys = &keys;
+    load.messages = {request};
+    (void)RunLoad(load);
+    const std::vector<std::uint8_t>& sent = listener.Received();
+    ASSERT_EQ(sent.size(), request.size());
+    MacCheck check;
+    CheckTextMac(HexOf(sent), ParseRequest{}, keys, check);
+    EXPECT_TRUE(check.done && check.match) << check.given << " " << check.computed;
+    EXPECT_NE(std::vector<std::uint8_t>(sent.end() - 8, sent.end()),
+              std::vector<std::uint8_t>(request.end() - 8, request.end()));
+
+    const KeySet noMak;
+    load.keys = &noMak;
+    EXPECT_NE(RunLoad(load).error.find("mak"), std::string::npos);
 }

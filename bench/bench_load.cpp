@@ -1,0 +1,78 @@
+// load against serve on 127.0.0.1, both in this process: messages answered per second with 50
+// connections, serve writing its JSON log lines as the command does (to /dev/null).
+#include <benchmark/benchmark.h>
+
+#ifdef TARNWICK_HAVE_CLI
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "cli/Load.h"
+#include "cli/Serve.h"
+#include "codec/Conversions.h"
+#include "host/HostServer.h"
+
+namespace {
+
+constexpr std::string_view kTypical64 =
+    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123051000"
+    "286225880123456789D2812201000031323334353637383132333435363738393031323334353135360013220001"
+    "230005003A4F9C0D12E5B776";
+constexpr std::uint64_t kMessagesPerRun = 100000;
+
+struct FileClose {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+/// kMessagesPerRun messages from load over state.range(0) connections to an in-process serve;
+/// state.range(1) threads for load (0: one per core).
+void BM_LoadAgainstServe(benchmark::State& state) {
+    const std::unique_ptr<std::FILE, FileClose> devNull(std::fopen("/dev/null", "w"));
+    CancelFlag stop{false};
+    std::atomic<std::uint16_t> port{0};
+    std::string pending;
+    ServeOptions serve;
+    serve.stop = &stop;
+    serve.listening = [&port](std::uint16_t p) { port = p; };
+    serve.log = [&pending](const ServeRecord& r) { AppendServeLogLine(pending, r); };
+    serve.flush = [&] {
+        std::fwrite(pending.data(), 1, pending.size(), devNull.get());
+        std::fflush(devNull.get());
+        pending.clear();
+    };
+    std::string why;
+    std::thread server([&] { (void)ServeHost(serve, why); });
+    while (port == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    LoadOptions load;
+    load.port = port;
+    load.connections = static_cast<unsigned>(state.range(0));
+    load.threads = static_cast<unsigned>(state.range(1));
+    load.count = kMessagesPerRun;
+    std::vector<std::uint8_t> request(kTypical64.size() / 2);
+    HexToBytes(kTypical64.data(), kTypical64.size(), request.data());
+    load.messages = {request};
+    std::uint64_t replies = 0;
+    double seconds = 0;
+    for (auto _ : state) {
+        const LoadReport report = RunLoad(load);
+        replies += report.replies;
+        seconds += report.seconds;
+        if (report.replies != kMessagesPerRun) state.SkipWithError("not every message answered");
+    }
+    stop = true;
+    server.join();
+    state.SetItemsProcessed(static_cast<std::int64_t>(replies));
+    state.counters["messages/s"] = seconds > 0 ? static_cast<double>(replies) / seconds : 0;
+}
+BENCHMARK(BM_LoadAgainstServe)->Args({50, 0})->Args({50, 1})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+}  // namespace
+
+#endif
