@@ -24,6 +24,7 @@ class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+struct WindowKeys;
 
 /// Index of the selected interface type: 0 automatic, 1 64 fields without length, 2 128 fields
 /// without length. Set by the dialog, read by the ISO 8583 parse command.
@@ -125,6 +126,8 @@ public:
     void OnSysCommand(int id);
     /// Shows the "模拟主机" window (context menu).
     void OnHostSimulator();
+    /// Opens "密钥设置" (context menu): the keys decodes are checked and builds are MACed with.
+    void OnKeySettings();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -172,6 +175,8 @@ private:
     CancelFlag m_sendCancel{false};
     std::thread m_sendThread;
     CHostSimDlg* m_hostSim = nullptr;
+    // The test keys, held while the program runs (remembered ones are read at start).
+    std::unique_ptr<WindowKeys> m_keys;
     bool m_expandTlv = false;
     bool m_maskCardNumbers = false;
     // The combo's field tables after its built-in items, and the item chosen last.
