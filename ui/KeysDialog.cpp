@@ -95,7 +95,6 @@ QLineEdit* NewKeyEdit(const char* name, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QString::fromLatin1(name));
     edit->setEchoMode(QLineEdit::Password);
-    edit->setMaxLength(48);
     edit->setAccessibleName(QString::fromLatin1(name).toUpper());
     return edit;
 }
