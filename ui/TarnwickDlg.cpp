@@ -34,6 +34,7 @@
 #include "ui/HostSimDlg.h"
 #include "ui/InterfaceTypeCombo.h"
 #include "ui/IpAddressCtrl.h"
+#include "ui/KeysDialog.h"
 #include "ui/ListRows.h"
 #include "ui/ListControlEx.h"
 #include "ui/MessageEdit.h"
@@ -92,6 +93,7 @@ constexpr int kPortMaxChars = 5;
 const char* const kTextPortTooLong = "请输入不多于 %1 个的字符。";
 const char* const kTextAboutItem = "关于 Tarnwick(&A)...";
 const char* const kTextHostSimItem = "模拟主机";
+const char* const kTextKeysItem = "密钥设置…";
 const char* const kTextAppName = "Tarnwick";
 const char* const kTextReply = "主机应答 %1 字节:";
 const char* const kTextParseReply = "解析应答";
@@ -261,6 +263,8 @@ CTarnwickDlg::CTarnwickDlg(QWidget* parent) : QDialog(parent) {
     CreateControls();
     ConnectHandlers();
     OnInitDialog();
+    m_keys = std::make_unique<WindowKeys>();
+    if (QString problem; !m_keys->Load(WindowKeys::FilePath(), problem)) qWarning("%s", qPrintable(problem));
 }
 
 CTarnwickDlg::~CTarnwickDlg() {
@@ -494,7 +498,11 @@ void CTarnwickDlg::OnParseIso8583() {
         ParseIso8583Text(MessageBytes(), g_interfaceType, options, result);
     }
     TranslateTlvRows(result.rows, result.tlv, result.rowEncoding);
+    ParseRequest keysRequest;
+    keysRequest.interfaceType = g_interfaceType;
+    keysRequest.table = m_tables->TableAt(m_comboInterfaceType->currentIndex());
     if (m_expandTlv || result.tlv.empty()) {
+        m_keys->AddCheckRows(MessageBytes(), keysRequest, result);
         LoadResultRows(result);
         return;
     }
@@ -506,6 +514,7 @@ void CTarnwickDlg::OnParseIso8583() {
         LoadResultRows(result);
         return;
     }
+    m_keys->AddCheckRows(MessageBytes(), keysRequest, folded, result.rowEncoding);
     m_listFields->LoadRows(folded.rows, result.rowEncoding);
     for (const auto& [row, tip] : folded.tips) {
         m_listFields->AddRowTip(static_cast<int>(row),
@@ -573,10 +582,17 @@ void CTarnwickDlg::OnBuildJson() {
 void CTarnwickDlg::OnBuildIso8583() {
     ReadControls();
     m_listFields->CommitEdit();  // a cell still being edited is built with its new text
-    const FieldRowList rows = RowsToPack(*m_listFields);
+    std::string pin;
+    const FieldRowList rows = m_keys->RowsToBuild(RowsToPack(*m_listFields), pin);
     const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex());
-    const CommandResult result = table != nullptr ? BuildIso8583WithTable(rows, *table)
-                                                  : BuildIso8583FromRows(rows, g_interfaceType);
+    CommandResult result = table != nullptr ? BuildIso8583WithTable(rows, *table)
+                                            : BuildIso8583FromRows(rows, g_interfaceType);
+    ParseRequest keysRequest;
+    keysRequest.interfaceType = g_interfaceType;
+    keysRequest.table = table;
+    keysRequest.titles = table != nullptr;
+    m_keys->FillBuilt(result, keysRequest, pin);
+    WipeBytes(pin.data(), pin.size());
     if (!result.Ok()) {
         ShowFailure(result);
         return;
@@ -769,6 +785,10 @@ void CTarnwickDlg::OnHostSimulator() {
     m_hostSim->activateWindow();
 }
 
+void CTarnwickDlg::OnKeySettings() {
+    if (const QString problem = EditWindowKeys(*m_keys, this); !problem.isEmpty()) ShowError(problem);
+}
+
 void CTarnwickDlg::OnSysCommand(int id) {
     if ((id & 0xFFF0) == kIdmAboutBox) {
         CAboutDlg about(m_hIcon, this);
@@ -791,6 +811,7 @@ void CTarnwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8(kTextAboutItem), this, [this] { OnSysCommand(kIdmAboutBox); });
     menu.addAction(QString::fromUtf8(kTextHostSimItem), this, [this] { OnHostSimulator(); });
+    menu.addAction(QString::fromUtf8(kTextKeysItem), this, [this] { OnKeySettings(); });
     menu.addSeparator();
     const auto addChoice = [&](std::string_view text, bool on, void (CTarnwickDlg::*set)(bool)) {
         QAction* action =

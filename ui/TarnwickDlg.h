@@ -24,6 +24,7 @@ class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+struct WindowKeys;
 
 /// Index of the selected interface type: 0 automatic, 1 64 fields without length, 2 128 fields
 /// without length. Set by the dialog, read by the ISO 8583 parse command.
@@ -130,6 +131,8 @@ public:
     void OnOpenCapture();
     /// "与上次解析比较": the rows changed since the previous decoding highlighted and listed.
     void OnCompareWithPrevious();
+    /// Opens "密钥设置" (context menu): the keys decodes are checked and builds are MACed with.
+    void OnKeySettings();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -177,6 +180,8 @@ private:
     CancelFlag m_sendCancel{false};
     std::thread m_sendThread;
     CHostSimDlg* m_hostSim = nullptr;
+    // The test keys, held while the program runs (remembered ones are read at start).
+    std::unique_ptr<WindowKeys> m_keys;
     bool m_expandTlv = false;
     bool m_maskCardNumbers = false;
     // The combo's field tables after its built-in items, and the item chosen last.
