@@ -167,7 +167,8 @@ std::string EndpointText(const Endpoint& e) {
         }
         i = j == i ? i + 1 : j;
     }
-    text = "[";
+    text.clear();
+    text.push_back('[');
     for (std::size_t i = 0; i < 8; ++i) {
         if (i == bestAt) {
             text += "::";

@@ -11,14 +11,6 @@
 
 namespace {
 
-std::optional<std::string_view> Get(const CliOptionList& options, std::string_view name) {
-    std::optional<std::string_view> found;
-    for (const auto& [n, v] : options) {
-        if (n == name) found = v;
-    }
-    return found;
-}
-
 struct Keyed {
     int field = -1;
     std::string path;
@@ -111,18 +103,18 @@ std::vector<RowDifference> DiffRows(const FieldRowList& a, const FieldRowList& b
 
 int RunDiffCommand(const CliOptionList& options, std::string_view a, std::string_view b,
                    const CliStreams& io, const std::function<int(std::string_view)>& usageError) {
-    const std::string_view format = Get(options, "--format").value_or("table");
+    const std::string_view format = OptionValue(options, "--format").value_or("table");
     if (format != "json" && format != "table") return usageError("--format must be table or json");
     EachLineOptions decode;
     decode.parse.tlv = true;  // field 55's tags are compared one by one
     std::optional<FieldTable> table;
-    if (const auto name = Get(options, "--table")) {
-        if (Get(options, "--mode")) return usageError("--table and --mode exclude each other");
+    if (const auto name = OptionValue(options, "--table")) {
+        if (OptionValue(options, "--mode")) return usageError("--table and --mode exclude each other");
         table = LoadCliTable(*name, io);
         if (!table) return kExitUsage;
         decode.table = &*table;
     } else {
-        const std::string_view mode = Get(options, "--mode").value_or("auto");
+        const std::string_view mode = OptionValue(options, "--mode").value_or("auto");
         if (mode == "64") {
             decode.interfaceType = kInterface64;
         } else if (mode == "128") {

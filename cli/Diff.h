@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/Options.h"
 #include "codec/FieldRow.h"
-
-using CliOptionList = std::vector<std::pair<std::string_view, std::string_view>>;
 
 /// One place where two decodings differ.
 struct RowDifference {

@@ -14,16 +14,8 @@
 
 namespace {
 
-std::optional<std::string_view> Get(const CliOptionList& options, std::string_view name) {
-    std::optional<std::string_view> found;
-    for (const auto& [n, v] : options) {
-        if (n == name) found = v;
-    }
-    return found;
-}
-
 bool Has(const CliOptionList& options, std::string_view name) {
-    return Get(options, name).has_value();
+    return OptionValue(options, name).has_value();
 }
 
 /// The one error line of a command, exit status 1.
@@ -79,7 +71,7 @@ bool ReadHexOption(std::string_view name, std::string_view text, std::vector<std
 
 /// --key read and checked; the problem names the option, never the key.
 bool KeyOption(const KeyCommandArgs& a, SecretKey& key, std::string& problem) {
-    const auto text = Get(a.options, "--key");
+    const auto text = OptionValue(a.options, "--key");
     if (!text) {
         problem = "--key is missing";
         return false;
@@ -108,7 +100,7 @@ std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 /// --json, or for mac --format text|json.
 bool JsonFormat(const KeyCommandArgs& a, bool& json, std::string& problem) {
     json = Has(a.options, "--json");
-    const auto format = Get(a.options, "--format");
+    const auto format = OptionValue(a.options, "--format");
     if (!format) return true;
     json = *format == "json";
     if (*format != "text" && *format != "json") {
@@ -173,14 +165,14 @@ int RunMacCommand(const KeyCommandArgs& a) {
     std::string problem;
     bool json = false;
     if (!JsonFormat(a, json, problem)) return Refuse(a, kName, problem);
-    const auto alg = MacAlgorithmFromName(Get(a.options, "--alg").value_or(""));
+    const auto alg = MacAlgorithmFromName(OptionValue(a.options, "--alg").value_or(""));
     if (!alg) return Refuse(a, kName, "--alg must be x9.9, x9.19 or unionpay-ecb");
     MacParams params;
-    const std::string_view pad = Get(a.options, "--pad").value_or("1");
+    const std::string_view pad = OptionValue(a.options, "--pad").value_or("1");
     if (pad != "1" && pad != "2" && pad != "3") return Refuse(a, kName, "--pad must be 1, 2 or 3");
     params.padding = pad[0] - '0';
     std::vector<std::uint8_t> iv;
-    if (const auto text = Get(a.options, "--iv")) {
+    if (const auto text = OptionValue(a.options, "--iv")) {
         if (!ReadHexOption("--iv", *text, iv, problem)) return Refuse(a, kName, problem);
         if (iv.size() != 8) return Refuse(a, kName, "--iv must be 8 bytes (16 hex digits)");
     }
@@ -215,8 +207,8 @@ int RunPinBlockCommand(const KeyCommandArgs& a) {
     SecretKey key;
     const bool keyed = Has(a.options, "--key");
     if (keyed && !KeyOption(a, key, problem)) return Refuse(a, kName, problem);
-    const std::string_view pan = Get(a.options, "--pan").value_or("");
-    if (const auto block = Get(a.options, "--decode")) {
+    const std::string_view pan = OptionValue(a.options, "--pan").value_or("");
+    if (const auto block = OptionValue(a.options, "--decode")) {
         if (Has(a.options, "--pin") || Has(a.options, "--format") || Has(a.options, "--fill")) {
             return Refuse(a, kName, "--decode takes no --pin, --format or --fill");
         }
@@ -229,15 +221,15 @@ int RunPinBlockCommand(const KeyCommandArgs& a) {
                                          {"pin", Quoted(read.pin)}}));
     }
     // --format is the PIN block's format here; --json chooses the output.
-    const std::string_view format = Get(a.options, "--format").value_or("");
+    const std::string_view format = OptionValue(a.options, "--format").value_or("");
     if (format.size() != 1 || format[0] < '0' || format[0] > '4') {
         return Refuse(a, kName, PinStatusText(PinStatus::BadFormat));
     }
-    const auto pin = Get(a.options, "--pin");
+    const auto pin = OptionValue(a.options, "--pin");
     if (!pin) return Refuse(a, kName, "--pin is missing");
     PinBlock block;
     const PinStatus s = MakePinBlock(
-        {format[0] - '0', *pin, pan, Get(a.options, "--fill").value_or("")}, keyed ? &key : nullptr,
+        {format[0] - '0', *pin, pan, OptionValue(a.options, "--fill").value_or("")}, keyed ? &key : nullptr,
         block);
     if (s != PinStatus::Ok) return Refuse(a, kName, PinStatusText(s));
     if (!keyed) {
@@ -254,7 +246,7 @@ int RunKcvCommand(const KeyCommandArgs& a) {
     if (!a.positional.empty()) return Refuse(a, kName, "too many arguments");
     std::string problem;
     const bool json = Has(a.options, "--json");
-    const std::string_view bytes = Get(a.options, "--bytes").value_or("4");
+    const std::string_view bytes = OptionValue(a.options, "--bytes").value_or("4");
     if (bytes != "3" && bytes != "4") return Refuse(a, kName, "--bytes must be 3 or 4");
     SecretKey key;
     if (!KeyOption(a, key, problem)) return Refuse(a, kName, problem);
@@ -275,7 +267,7 @@ int RunCipherCommand(const KeyCommandArgs& a) {
     if (a.positional.size() > 1) return Refuse(a, kName, "too many arguments");
     std::string problem;
     const bool json = Has(a.options, "--json");
-    const std::string_view algText = Get(a.options, "--alg").value_or("");
+    const std::string_view algText = OptionValue(a.options, "--alg").value_or("");
     CipherAlg alg = CipherAlg::Des;
     if (algText == "tdes") {
         alg = CipherAlg::Tdes;
@@ -288,11 +280,11 @@ int RunCipherCommand(const KeyCommandArgs& a) {
     if (encrypt == Has(a.options, "--decrypt")) {
         return Refuse(a, kName, "give one of --encrypt and --decrypt");
     }
-    const std::string_view modeText = Get(a.options, "--mode").value_or("ecb");
+    const std::string_view modeText = OptionValue(a.options, "--mode").value_or("ecb");
     if (modeText != "ecb" && modeText != "cbc") return Refuse(a, kName, "--mode must be ecb or cbc");
     const CipherMode mode = modeText == "cbc" ? CipherMode::Cbc : CipherMode::Ecb;
     std::vector<std::uint8_t> iv;
-    if (const auto text = Get(a.options, "--iv")) {
+    if (const auto text = OptionValue(a.options, "--iv")) {
         if (mode != CipherMode::Cbc) return Refuse(a, kName, "--iv applies to --mode cbc only");
         if (!ReadHexOption("--iv", *text, iv, problem)) return Refuse(a, kName, problem);
         if (iv.size() != BlockSize(alg)) {

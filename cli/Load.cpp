@@ -403,20 +403,6 @@ std::string LoadReportText(const LoadReport& r, bool json) {
 
 namespace {
 
-std::optional<std::string_view> Get(const CliOptionList& options, std::string_view name) {
-    std::optional<std::string_view> found;
-    for (const auto& [n, v] : options) {
-        if (n == name) found = v;
-    }
-    return found;
-}
-
-template <typename T>
-bool ReadNumber(std::string_view text, T low, T high, T& value) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
-}
-
 bool IsIpv4(std::string_view text) {
     int fields = 0;
     while (true) {
@@ -484,23 +470,23 @@ bool ReadMessages(std::string_view text, const FieldTable* table,
 int RunLoadCommand(const CliOptionList& options, std::string_view file, const CliStreams& io,
                    const std::function<int(std::string_view)>& usageError) {
     LoadOptions load;
-    const std::string_view ip = Get(options, "--ip").value_or("");
+    const std::string_view ip = OptionValue(options, "--ip").value_or("");
     if (!IsIpv4(ip)) return usageError("--ip must be an IPv4 address A.B.C.D");
     load.ip = std::string(ip);
     std::uint16_t port = 0;
-    if (!ReadNumber<std::uint16_t>(Get(options, "--port").value_or(""), 1, 65535, port)) {
+    if (!ReadNumber<std::uint16_t>(OptionValue(options, "--port").value_or(""), 1, 65535, port)) {
         return usageError("--port must be a port number from 1 to 65535");
     }
     load.port = port;
-    if (const auto v = Get(options, "--connections");
+    if (const auto v = OptionValue(options, "--connections");
         v && !ReadNumber<unsigned>(*v, 1, 10000, load.connections)) {
         return usageError("--connections must be a number from 1 to 10000");
     }
-    if (const auto v = Get(options, "--rate"); v && (!ReadNumber<double>(*v, 0.001, 1e9, load.rate))) {
+    if (const auto v = OptionValue(options, "--rate"); v && (!ReadNumber<double>(*v, 0.001, 1e9, load.rate))) {
         return usageError("--rate must be a number of messages per second above 0");
     }
-    const auto count = Get(options, "--count");
-    const auto duration = Get(options, "--duration");
+    const auto count = OptionValue(options, "--count");
+    const auto duration = OptionValue(options, "--duration");
     if (count && duration) return usageError("--count and --duration exclude each other");
     if (count && !ReadNumber<std::uint64_t>(*count, 1, UINT64_MAX / 2, load.count)) {
         return usageError("--count must be a number of messages, 1 or more");
@@ -508,15 +494,15 @@ int RunLoadCommand(const CliOptionList& options, std::string_view file, const Cl
     if (duration && !ReadNumber<double>(*duration, 0.001, 1e7, load.durationSeconds)) {
         return usageError("--duration must be a number of seconds above 0");
     }
-    if (const auto v = Get(options, "--timeout-ms"); v && !ReadNumber<int>(*v, 1, 3600000, load.timeoutMs)) {
+    if (const auto v = OptionValue(options, "--timeout-ms"); v && !ReadNumber<int>(*v, 1, 3600000, load.timeoutMs)) {
         return usageError("--timeout-ms must be a number of milliseconds, 1 or more");
     }
     KeySet keys;
-    if (const auto path = Get(options, "--keys")) {
+    if (const auto path = OptionValue(options, "--keys")) {
         if (!LoadKeysFile(*path, keys, io)) return kExitFailed;
         load.keys = &keys;
     }
-    const std::string_view format = Get(options, "--format").value_or("text");
+    const std::string_view format = OptionValue(options, "--format").value_or("text");
     if (format != "text" && format != "json") return usageError("--format must be text or json");
     const FileRead read = file.empty() || file == "-" ? ReadBoundedStream(fileno(io.in))
                                                       : ReadBoundedFile(std::string(file));

@@ -12,10 +12,9 @@
 
 #include "capture/Latency.h"
 #include "cli/Cli.h"
+#include "cli/Options.h"
 #include "codec/FieldTable.h"
 #include "crypto/KeysFile.h"
-
-using CliOptionList = std::vector<std::pair<std::string_view, std::string_view>>;
 
 struct LoadOptions {
     std::string ip = "127.0.0.1";

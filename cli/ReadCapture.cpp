@@ -18,14 +18,6 @@
 
 namespace {
 
-std::optional<std::string_view> Get(const CliOptionList& options, std::string_view name) {
-    std::optional<std::string_view> found;
-    for (const auto& [n, v] : options) {
-        if (n == name) found = v;
-    }
-    return found;
-}
-
 std::string EpochText(std::int64_t us) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%lld.%06lld", static_cast<long long>(us / 1000000),
@@ -228,9 +220,9 @@ int RunReadCaptureCommand(const CliOptionList& options, std::string_view path,
                           const CliStreams& io,
                           const std::function<int(std::string_view)>& usageError) {
     CaptureOptions capture;
-    const std::string_view format = Get(options, "--format").value_or("json");
+    const std::string_view format = OptionValue(options, "--format").value_or("json");
     if (format != "json" && format != "table") return usageError("--format must be table or json");
-    if (const auto port = Get(options, "--port")) {
+    if (const auto port = OptionValue(options, "--port")) {
         int value = -1;
         const auto [end, ec] = std::from_chars(port->data(), port->data() + port->size(), value);
         if (ec != std::errc() || end != port->data() + port->size() || value < 1 ||
@@ -240,8 +232,8 @@ int RunReadCaptureCommand(const CliOptionList& options, std::string_view path,
         capture.port = value;
     }
     std::optional<FieldTable> table;
-    if (const auto name = Get(options, "--table")) {
-        if (Get(options, "--mode")) return usageError("--table and --mode exclude each other");
+    if (const auto name = OptionValue(options, "--table")) {
+        if (OptionValue(options, "--mode")) return usageError("--table and --mode exclude each other");
         table = LoadCliTable(*name, io);
         if (!table) return kExitFailed;
         if (const std::string why = CannotCut(*table); !why.empty()) {
@@ -250,7 +242,7 @@ int RunReadCaptureCommand(const CliOptionList& options, std::string_view path,
         }
         capture.table = &*table;
     } else {
-        const std::string_view mode = Get(options, "--mode").value_or("auto");
+        const std::string_view mode = OptionValue(options, "--mode").value_or("auto");
         if (mode == "64") {
             capture.interfaceType = kInterface64;
         } else if (mode == "128") {
@@ -260,7 +252,7 @@ int RunReadCaptureCommand(const CliOptionList& options, std::string_view path,
         }
     }
     const bool json = format == "json";
-    const bool summaryOnly = Get(options, "--summary").has_value();
+    const bool summaryOnly = OptionValue(options, "--summary").has_value();
     Summary summary;
     std::string out;
     std::string scratch;

@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
-
-using CliOptionList = std::vector<std::pair<std::string_view, std::string_view>>;
+#include "cli/Options.h"
 
 /// Runs `read-capture` with its options (last one wins) on the capture file path; a usage
 /// problem goes to usageError, which returns the exit status.

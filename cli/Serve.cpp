@@ -19,20 +19,6 @@
 
 namespace {
 
-std::optional<std::string_view> Get(const CliOptionList& options, std::string_view name) {
-    std::optional<std::string_view> found;
-    for (const auto& [n, v] : options) {
-        if (n == name) found = v;
-    }
-    return found;
-}
-
-template <typename T>
-bool ReadNumber(std::string_view text, T low, T high, T& value) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
-}
-
 /// The rules file's text (the one bounded reader: a regular file of at most 1 MiB).
 std::optional<std::string> ReadRulesFile(std::string_view path, std::string& why) {
     FileRead read = ReadBoundedFile(std::string(path));
@@ -173,15 +159,15 @@ const std::string_view kServeHelp =
 int RunServeCommand(const CliOptionList& options, const CliStreams& io,
                     const std::function<int(std::string_view)>& usageError) {
     ServeOptions o;
-    const auto port = Get(options, "--port");
+    const auto port = OptionValue(options, "--port");
     if (!port || !ReadNumber<std::uint16_t>(*port, 0, 65535, o.port)) {
         return usageError("--port must be a port number 0..65535");
     }
-    o.address = std::string(Get(options, "--bind").value_or("127.0.0.1"));
-    const auto mode = Get(options, "--mode");
-    const auto table = Get(options, "--table");
-    const bool trade = Get(options, "--trade").has_value();
-    const bool json = Get(options, "--json").has_value();
+    o.address = std::string(OptionValue(options, "--bind").value_or("127.0.0.1"));
+    const auto mode = OptionValue(options, "--mode");
+    const auto table = OptionValue(options, "--table");
+    const bool trade = OptionValue(options, "--trade").has_value();
+    const bool json = OptionValue(options, "--json").has_value();
     const int forms = (mode ? 1 : 0) + (trade ? 1 : 0) + (table ? 1 : 0) + (json ? 1 : 0);
     if (mode && trade && forms == 2) return usageError("--mode and --trade exclude each other");
     if (forms > 1) return usageError("--mode, --table, --trade and --json exclude each other");
@@ -207,19 +193,19 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
     } else {
         return usageError("--mode must be auto, 64 or 128");
     }
-    if (const auto count = Get(options, "--count")) {
+    if (const auto count = OptionValue(options, "--count")) {
         if (!ReadNumber<std::size_t>(*count, 1, SIZE_MAX, o.count)) {
             return usageError("--count must be a number of requests, 1 or more");
         }
     }
-    if (const auto idle = Get(options, "--idle-timeout")) {
+    if (const auto idle = OptionValue(options, "--idle-timeout")) {
         int seconds = 0;
         if (!ReadNumber(*idle, 1, 86400, seconds)) {
             return usageError("--idle-timeout must be a number of seconds, 1..86400");
         }
         o.idleTimeoutMs = seconds * 1000;
     }
-    if (const auto idle = Get(options, "--connection-idle")) {
+    if (const auto idle = OptionValue(options, "--connection-idle")) {
         int seconds = 0;
         if (!ReadNumber(*idle, 1, 86400, seconds)) {
             return usageError("--connection-idle must be a number of seconds, 1..86400");
@@ -227,7 +213,7 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
         o.connectionIdleMs = seconds * 1000;
     }
     std::string why;
-    if (const auto rules = Get(options, "--rules")) {
+    if (const auto rules = OptionValue(options, "--rules")) {
         const auto text = ReadRulesFile(*rules, why);
         if (!text || !ParseSimRules(*text, o.rules, why)) {
             std::fprintf(io.err, "tarnwick-cli serve: --rules %.*s: %s\n",
@@ -243,7 +229,7 @@ int RunServeCommand(const CliOptionList& options, const CliStreams& io,
         if (!problems.empty()) return kExitFailed;
     }
     std::optional<HostKeys> hostKeys;
-    if (const auto path = Get(options, "--keys")) {
+    if (const auto path = OptionValue(options, "--keys")) {
         if (json || trade) return usageError("--keys applies to ISO 8583 forms only");
         KeySet keys;
         if (!LoadKeysFile(*path, keys, io)) return kExitFailed;

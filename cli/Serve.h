@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "cli/Options.h"
 #include "host/HostServer.h"
-
-using CliOptionList = std::vector<std::pair<std::string_view, std::string_view>>;
 
 /// Runs `serve` with its options (last one wins); a usage problem goes to usageError, which
 /// returns the exit status. The log goes to io.out, one JSON line per exchange.
