@@ -356,7 +356,9 @@ std::int64_t ReadLengthPart(const FramePart& part, const std::uint8_t* data, std
 }
 
 std::int64_t FrameTotal(const FramePart& part, std::int64_t offset, std::int64_t value) {
-    return part.countsItself ? offset + value : offset + std::max(part.bytes, 0) + value;
+    // A length of 8 bytes may state more than any sum can hold: such a total stays at the top.
+    const std::int64_t before = part.countsItself ? offset : offset + std::max(part.bytes, 0);
+    return value > INT64_MAX - before ? INT64_MAX : before + value;
 }
 
 std::string LengthPartText(const FramePart& part, const std::uint8_t* bytes, std::size_t n) {

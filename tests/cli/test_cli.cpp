@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "tests/common/CliRun.h"
 #include "cli/EachLine.h"
 #include "cli/Output.h"
 #include "codec/Texts.h"
@@ -167,33 +168,6 @@ TEST(Output, RowsJsonMatchesDecodeThenEscapeAtEveryPosition) {
     }
 }
 
-/// Runs the program in-process with the given standard input.
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string ReadBack(std::FILE* f) {
-    std::string s;
-    std::rewind(f);
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-    std::fclose(f);
-    return s;
-}
-
-CliRun Cli(std::vector<const char*> args, std::string_view input = {}) {
-    args.insert(args.begin(), "tarnwick-cli");
-    CliStreams io{std::tmpfile(), std::tmpfile(), std::tmpfile()};
-    if (!input.empty()) std::fwrite(input.data(), 1, input.size(), io.in);
-    std::rewind(io.in);
-    CliRun r;
-    r.status = RunCli(static_cast<int>(args.size()), args.data(), io);
-    std::fclose(io.in);
-    r.out = ReadBack(io.out);
-    r.err = ReadBack(io.err);
-    return r;
-}
 
 std::string FirstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
 

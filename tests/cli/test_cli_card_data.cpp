@@ -7,35 +7,10 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "tests/common/CliRun.h"
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string ReadBack(std::FILE* f) {
-    std::string s;
-    std::rewind(f);
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-    std::fclose(f);
-    return s;
-}
-
-CliRun Cli(std::vector<const char*> args, std::string_view input = {}) {
-    args.insert(args.begin(), "tarnwick-cli");
-    CliStreams io{std::tmpfile(), std::tmpfile(), std::tmpfile()};
-    std::fwrite(input.data(), 1, input.size(), io.in);
-    std::rewind(io.in);
-    CliRun r;
-    r.status = RunCli(static_cast<int>(args.size()), args.data(), io);
-    std::fclose(io.in);
-    r.out = ReadBack(io.out);
-    r.err = ReadBack(io.err);
-    return r;
-}
 
 // Template 70 holding 5A 4761739001010010, alone and as field 55 of a 64-field message.
 constexpr const char* kTemplate = "700A5A084761739001010010";

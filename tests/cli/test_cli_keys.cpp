@@ -8,35 +8,10 @@
 #include <vector>
 
 #include "cli/Cli.h"
+#include "tests/common/CliRun.h"
 
 namespace {
 
-struct KeyRun {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string ReadBack(std::FILE* f) {
-    std::string s;
-    std::rewind(f);
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-    std::fclose(f);
-    return s;
-}
-
-KeyRun Cli(std::vector<const char*> args, std::string_view input = {}) {
-    args.insert(args.begin(), "tarnwick-cli");
-    CliStreams io{std::tmpfile(), std::tmpfile(), std::tmpfile()};
-    std::fwrite(input.data(), 1, input.size(), io.in);
-    std::rewind(io.in);
-    KeyRun r;
-    r.status = RunCli(static_cast<int>(args.size()), args.data(), io);
-    std::fclose(io.in);
-    r.out = ReadBack(io.out);
-    r.err = ReadBack(io.err);
-    return r;
-}
 
 TEST(KeyCommands, Results) {
     const struct {
@@ -71,7 +46,7 @@ TEST(KeyCommands, Results) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[0]);
-        const KeyRun r = Cli(c.args, c.input);
+        const CliRun r = Cli(c.args, c.input);
         EXPECT_EQ(r.status, kExitOk) << r.err;
         EXPECT_EQ(r.out, c.out);
     }
@@ -81,7 +56,7 @@ TEST(KeyCommands, KeyFromAFile) {
     const auto path = std::filesystem::temp_directory_path() / "tarnwick_test_key.txt";
     std::ofstream(path) << "  12345678123456781234567812345678\n";
     const std::string arg = "@" + path.string();
-    const KeyRun r = Cli({"kcv", "--key", arg.c_str(), "--bytes", "3"});
+    const CliRun r = Cli({"kcv", "--key", arg.c_str(), "--bytes", "3"});
     std::filesystem::remove(path);
     EXPECT_EQ(r.out, "6FB1C8\n");
 }
@@ -131,7 +106,7 @@ TEST(KeyCommands, BadInputIsOneLineAndNoOutput) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.err);
-        const KeyRun r = Cli(c.args);
+        const CliRun r = Cli(c.args);
         EXPECT_EQ(r.status, kExitFailed);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, std::string(c.err) + "\n");
@@ -142,7 +117,7 @@ TEST(KeyCommands, BadInputIsOneLineAndNoOutput) {
 TEST(KeyCommands, HelpWarnsAboutKeysOnTheCommandLine) {
     for (const char* command : {"mac", "pin-block", "kcv", "cipher"}) {
         SCOPED_TRACE(command);
-        const KeyRun r = Cli({command, "--help"});
+        const CliRun r = Cli({command, "--help"});
         EXPECT_EQ(r.status, kExitOk);
         EXPECT_NE(r.out.find("visible to every user"), std::string::npos);
     }
