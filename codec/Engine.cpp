@@ -377,6 +377,15 @@ std::string LengthPartText(const FramePart& part, const std::uint8_t* bytes, std
 
 namespace {
 
+// The XOR of a frame's first `end` bytes from the check part's start.
+std::uint8_t XorCheck(const FramePart& check, const std::uint8_t* frame, std::size_t end) {
+    std::uint8_t x = 0;
+    for (std::size_t i = static_cast<std::size_t>(std::max(check.checkFrom, 0)); i < end; ++i) {
+        x ^= frame[i];
+    }
+    return x;
+}
+
 std::int32_t TrailerBytes(const FieldTable& form) {
     std::int32_t n = 0;
     for (const FramePart& p : form.trailer) n += std::max(p.bytes, 0);
@@ -392,11 +401,7 @@ bool CheckTrailer(const FieldTable& form, const std::uint8_t* data, std::size_t 
     for (const FramePart& part : form.trailer) {
         const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
         if (part.kind == FramePartKind::Check) {
-            std::uint8_t x = 0;
-            for (std::size_t i = static_cast<std::size_t>(std::max(part.checkFrom, 0)); i < pos;
-                 ++i) {
-                x ^= byteAt(i);
-            }
+            const std::uint8_t x = XorCheck(part, data, std::min(pos, readable));
             if (byteAt(pos) != x) {
                 char got[3], want[3];
                 const std::uint8_t g = byteAt(pos);
@@ -690,11 +695,7 @@ std::size_t WriteTrailer(const FieldTable& form, std::uint8_t* frame, std::size_
     for (const FramePart& part : form.trailer) {
         const auto width = static_cast<std::size_t>(std::max(part.bytes, 0));
         if (part.kind == FramePartKind::Check) {
-            std::uint8_t x = 0;
-            for (std::size_t i = static_cast<std::size_t>(std::max(part.checkFrom, 0)); i < pos;
-                 ++i) {
-                x ^= frame[i];
-            }
+            const std::uint8_t x = XorCheck(part, frame, pos);
             std::memset(frame + pos, 0, width);
             if (width > 0) frame[pos] = x;
         } else {

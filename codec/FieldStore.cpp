@@ -45,9 +45,8 @@ void CopyReadable(std::uint8_t* out, const std::uint8_t* source, std::size_t n,
     if (n > have) std::memset(out + have, 0, n - have);
 }
 
-// The stated length of a variable field, read from its prefix bytes. A BCD nibble above 9 or
-// a character that is not a digit still counts by its value (the built-in forms have always read
-// prefixes so); *digits says whether every one was a digit.
+}  // namespace
+
 std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source, std::size_t readable,
                               bool* digits) {
     std::uint8_t prefix[8] = {};
@@ -82,8 +81,6 @@ std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source, st
     }
     return l;
 }
-
-}  // namespace
 
 std::int32_t UnpackFieldValue(const FieldAttr& a, FieldValue& value, FieldBufferArena& arena,
                               const std::uint8_t* source, std::size_t readable,

@@ -61,5 +61,11 @@ private:
                                             std::size_t readable, std::int32_t* stated = nullptr,
                                             bool* prefixDigits = nullptr);
 
+/// The length a variable field's prefix at source states (readable bytes, the rest zero). A BCD
+/// nibble above 9 or a character that is not a digit still counts by its value (the built-in forms
+/// have always read prefixes so); digits (may be null) is set to false when one is not a digit.
+[[nodiscard]] std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source,
+                                            std::size_t readable, bool* digits = nullptr);
+
 /// Sets every stored length to 0; buffers stay.
 void ClearValues(std::span<FieldValue> values);

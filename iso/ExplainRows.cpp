@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "codec/Conversions.h"
+#include "codec/Engine.h"
 #include "codec/TextDecode.h"
 #include "emv/CardMask.h"
 
@@ -22,21 +23,7 @@ std::string Hex(const std::uint8_t* bytes, std::size_t n) {
 
 // The digit count a variable BCD field's prefix states.
 std::size_t PrefixDigits(const FieldDef& d, const std::uint8_t* s, std::size_t p) {
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < p; ++i) {
-        switch (d.prefixEnc) {
-            case PrefixEnc::Bcd:
-                n = n * 100 + (s[i] >> 4) * 10 + (s[i] & 0x0F);
-                break;
-            case PrefixEnc::Ascii:
-                n = n * 10 + static_cast<std::size_t>(s[i] >= '0' && s[i] <= '9' ? s[i] - '0' : 0);
-                break;
-            case PrefixEnc::Binary:
-                n = n * 256 + s[i];
-                break;
-        }
-    }
-    return n;
+    return static_cast<std::size_t>(std::max(ReadStatedLength(AttrOf(d), s, p), 0));
 }
 
 // The bytes of a hex text (even length, as FieldValueText writes binary data).

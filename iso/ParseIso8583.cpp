@@ -45,21 +45,7 @@ void EditRowValue(FieldRow& row, Fn fn) {
 // The digit count a BCD field states: its fixed length, or its prefix.
 std::size_t StatedDigits(const FieldDef& d, std::span<const std::uint8_t> s, std::size_t p) {
     if (d.fixed) return static_cast<std::size_t>(std::max(d.maxLen, 0));
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < p; ++i) {
-        switch (d.prefixEnc) {
-            case PrefixEnc::Bcd:
-                n = n * 100 + (s[i] >> 4) * 10 + (s[i] & 0x0F);
-                break;
-            case PrefixEnc::Ascii:
-                n = n * 10 + static_cast<std::size_t>(s[i] - '0');
-                break;
-            case PrefixEnc::Binary:
-                n = n * 256 + s[i];
-                break;
-        }
-    }
-    return n;
+    return static_cast<std::size_t>(std::max(ReadStatedLength(AttrOf(d), s.data(), p), 0));
 }
 
 // Card numbers hidden and TLV fields' sub-rows on the rows just built from values by table.
