@@ -373,28 +373,31 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
                 }
                 def = table.fields[static_cast<std::size_t>(f)];
                 if (given[static_cast<std::size_t>(f)]) return RowFailure(i, name, "given twice");
-                // A value shown with its meaning is read without it.
-                if (static_cast<std::size_t>(f) < source->fields.size() &&
-                    source->fields[static_cast<std::size_t>(f)].explain != nullptr) {
-                    // The meanings are in the explaining table's charset.
-                    const bool convert = source->charset != "UTF-8" &&
-                                         rowEncoding == TextEncoding::Utf8OrGbk;
-                    const std::string raw = convert ? Utf8ToGbk(rows[i].Value())
-                                                    : std::string(rows[i].Value());
-                    const std::string_view shown = WithoutMeaning(
-                        source->fields[static_cast<std::size_t>(f)].explain->values, raw);
-                    if (shown.size() != raw.size()) {
-                        value = SplitValue(shown);
-                        const TextEncoding from = convert ? TextEncoding::Gbk : rowEncoding;
-                        if (value.text && from != TextEncoding::Utf8OrGbk) {
-                            value.text = ToUtf8(*value.text, from);
-                        }
-                    }
-                }
                 break;
             }
         }
         if (!def.Defined()) return RowFailure(i, name, "not defined by the table");
+        if (target->kind == RowKind::Type || target->kind == RowKind::Field) {
+            const auto fi = static_cast<std::size_t>(target->kind == RowKind::Type ? 0 : target->field);
+            // A value shown with its meaning is read without it.
+            if (fi < source->fields.size() &&
+                source->fields[fi].explain != nullptr) {
+                // The meanings are in the explaining table's charset.
+                const bool convert = source->charset != "UTF-8" &&
+                                     rowEncoding == TextEncoding::Utf8OrGbk;
+                const std::string raw = convert ? Utf8ToGbk(rows[i].Value())
+                                                : std::string(rows[i].Value());
+                const std::string_view shown = WithoutMeaning(
+                    source->fields[fi].explain->values, raw);
+                if (shown.size() != raw.size()) {
+                    value = SplitValue(shown);
+                    const TextEncoding from = convert ? TextEncoding::Gbk : rowEncoding;
+                    if (value.text && from != TextEncoding::Utf8OrGbk) {
+                        value.text = ToUtf8(*value.text, from);
+                    }
+                }
+            }
+        }
         if (LettersInBcd(def, value)) {
             if (table.strict) return RowFailure(i, name, "a BCD value takes digits only");
             warnings.push_back("row " + std::to_string(i + 1) + " \"" + name +

@@ -192,6 +192,26 @@ std::string Summary(const FieldTable& table, const FieldTable& source,
     return out;
 }
 
+// The country tags of IC card data read by the table's own country list (field 19), so that one
+// list serves both: "0156" is country 156.
+void ExplainCodeTag(const FieldTable& source, FieldRow& row) {
+    std::string_view name = row.Name();
+    while (name.starts_with(' ')) name.remove_prefix(1);
+    const std::size_t listField = name == "9F1A" || name == "5F28" ? 19 : 0;
+    if (listField == 0 || listField >= source.fields.size() ||
+        source.fields[listField].explain == nullptr) {
+        return;
+    }
+    std::string_view code = row.Value();
+    code = code.substr(0, code.find(' '));
+    if (code.size() != 4 || code[0] != '0') return;
+    if (const std::string_view m = MeaningOf(source.fields[listField].explain->values,
+                                             code.substr(1));
+        !m.empty()) {
+        AppendMeaning(row, m);
+    }
+}
+
 }  // namespace
 
 bool TableExplains(const FieldTable& table) {
@@ -462,4 +482,10 @@ bool RewriteSubFields(const FieldDef& def, const FieldExplain& explain,
         changed = true;
     }
     return true;
+}
+
+void ExplainTagRows(const FieldTable& source, FieldRowList& rows) {
+    for (FieldRow& row : rows) {
+        if (row.field < 0 && row.parent >= 0 && row.path.empty()) ExplainCodeTag(source, row);
+    }
 }

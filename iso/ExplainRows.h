@@ -28,6 +28,10 @@
 void ExplainRows(const FieldTable& table, const FieldTable& source,
                  std::span<const FieldValue> values, bool mask, FieldRowList& rows);
 
+/// Meanings of the TLV sub-rows that hold a country code (9F1A, 5F28) from source's country
+/// list (field 19's values), so that one list serves the field and the tags.
+void ExplainTagRows(const FieldTable& source, FieldRowList& rows);
+
 /// A row's value without the meaning a decode put after it (": " and one of values' meanings).
 [[nodiscard]] std::string_view WithoutMeaning(const std::vector<ValueMeaning>& values,
                                               std::string_view value);

@@ -131,6 +131,11 @@ TEST(Explain, BuiltinFormsTakeTheirMeaningsFromTheFullTablesOnRequest) {
     ASSERT_EQ(plain.rows.size() + 1, explained.rows.size());  // the summary row
     EXPECT_EQ(plain.rows.back().Value(), "3531 -> 51");
     EXPECT_EQ(explained.rows.back().meaning, Utf8ToGbk("余额不足"));
+    for (const FieldRow& row : explained.rows) {
+        if (row.field == 0) {
+            EXPECT_EQ(row.meaning, Utf8ToGbk("金融类"));  // the message class
+        }
+    }
 }
 
 TEST(Explain, OverLengthCutWholeOrRefuse) {
@@ -247,4 +252,18 @@ TEST(Explain, SubRowsOfOneSlotEditedDifferentlyAreRefusedNamingBoth) {
     EXPECT_FALSE(built.ok);
     EXPECT_NE(built.reason.find("60.2\""), std::string::npos) << built.reason;
     EXPECT_NE(built.reason.find("60.2.1\""), std::string::npos) << built.reason;
+}
+
+TEST(Explain, CountryTagsOfIcCardDataTakeTheTablesCountryList) {
+    const FieldTable t = Load(TableText("", R"(
+        "19": {"length": 3, "enc": "BCD", "values": {"156": "China"}},
+        "55": {"length": 255, "prefix": "BCD.LLL", "enc": "Binary", "tlv": true}})"));
+    CommandResult r;
+    ParseIso8583WithTable("0200 0000000000000200 0010 9F1A0201565F28020840", t, r);
+    ASSERT_EQ(std::string(r.error), "");
+    std::string meanings;
+    for (const FieldRow& row : r.rows) {
+        if (row.parent == 55) meanings.append(row.meaning).append("|");
+    }
+    EXPECT_EQ(meanings, "China||");  // 840 is not in this table's list
 }
