@@ -445,7 +445,7 @@ int RunBuildIso8583(const Run& r) {
         request.titles = true;
         build = [&table, keys, &request, &keyRows](std::span<const FieldRow> rows) {
             const std::vector<FieldRow> kept = keyRows.Take(rows);
-            return WithMac(BuildIso8583WithTable(kept, *table), keys, request, keyRows.pin);
+            return WithMac(BuildIso8583WithTable(kept, *table, TextEncoding::Utf8OrGbk, &ShippedTableValue), keys, request, keyRows.pin);
         };
     } else {
         const std::string_view mode = r.args.Get("--mode").value_or("auto");
@@ -460,7 +460,8 @@ int RunBuildIso8583(const Run& r) {
         request.interfaceType = interfaceType;
         build = [interfaceType, keys, &request, &keyRows](std::span<const FieldRow> rows) {
             const std::vector<FieldRow> kept = keyRows.Take(rows);
-            return WithMac(BuildIso8583FromRows(kept, interfaceType), keys, request, keyRows.pin);
+            return WithMac(BuildIso8583FromRows(kept, interfaceType, TextEncoding::Utf8OrGbk,
+                                                  &ShippedTableValue), keys, request, keyRows.pin);
         };
     }
     return RunBuild(

@@ -8,6 +8,7 @@
 
 #include "codec/Conversions.h"
 #include "codec/Message.h"
+#include "iso/ExplainRows.h"
 #include "iso/ParseIso8583.h"
 #include "codec/TextDecode.h"
 #include "codec/Texts.h"
@@ -225,8 +226,77 @@ bool LettersInBcd(const FieldDef& def, const RowValue& v) {
 
 }  // namespace
 
+namespace {
+
+/// A positional sub-row's path: the row's own, else its name when that reads "60.2" under its
+/// field; empty for a TLV tag's row.
+std::string SubRowPath(const FieldRow& row) {
+    if (!row.path.empty()) return std::string(row.path);
+    const std::string name = Trim(row.Name());
+    const std::string head = std::to_string(row.parent) + ".";
+    return name.starts_with(head) ? name : std::string();
+}
+
+/// The data of field f as its stored value gives it, stored again after its sub-rows' edits.
+BuiltMessage ApplySubRowEdits(std::span<const FieldRow> rows, const FieldTable& table,
+                              const FieldTable& source, std::int32_t f,
+                              std::span<const SubRowEdit> edits, std::size_t fieldRow,
+                              Message& message) {
+    const FieldDef& def = table.fields[static_cast<std::size_t>(f)];
+    const FieldExplain& explain = *source.fields[static_cast<std::size_t>(f)].explain;
+    std::string data = FieldValueText(def, message.Values()[static_cast<std::size_t>(f)]);
+    bool changed = false;
+    std::size_t failed = 0;
+    std::size_t other = SIZE_MAX;
+    std::string why;
+    if (!RewriteSubFields(def, explain, edits, data, changed, failed, other, why)) {
+        if (other != SIZE_MAX) {
+            why += ": row " + std::to_string(other + 1) + " \"" + Trim(rows[other].Name()) + "\"";
+        }
+        return RowFailure(failed, Trim(rows[failed].Name()), why);
+    }
+    BuiltMessage ok;
+    ok.ok = true;
+    if (!changed) return ok;
+    FieldBytes b;
+    switch (def.enc) {
+        case DataEnc::Bcd: {
+            std::string digits = data;
+            const char pad = "0123456789ABCDEF"[def.padNibble & 15];
+            if (digits.size() % 2 != 0) {
+                digits.insert(def.pad == PadSide::Left ? digits.begin() : digits.end(), pad);
+            }
+            b = Encoded(def, Bytes(digits), static_cast<std::int32_t>(data.size()));
+            break;
+        }
+        case DataEnc::Ascii:
+            b = Encoded(def, data, static_cast<std::int32_t>(data.size()));
+            break;
+        case DataEnc::Binary: {
+            const std::string raw = Bytes(data);
+            b = Encoded(def, raw, static_cast<std::int32_t>(raw.size()));
+            break;
+        }
+    }
+    if (!b.stored) return RowFailure(fieldRow, Trim(rows[fieldRow].Name()), b.reason);
+    if (EncodeStatus st = message.SetStored(f, *b.stored); !st.ok) {
+        return RowFailure(fieldRow, Trim(rows[fieldRow].Name()), st.reason);
+    }
+    return ok;
+}
+
+}  // namespace
+
 BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, bool withLength,
-                      TextEncoding rowEncoding) {
+                      TextEncoding rowEncoding, ExplainTableFn explainTable) {
+    // The table whose sub-fields the sub-rows name: its own, or the one it names.
+    const FieldTable* source = &table;
+    if (!table.explainFrom.empty() && explainTable != nullptr) {
+        if (const FieldTable* from = explainTable(table.explainFrom)) source = from;
+    }
+    // Positional sub-rows by field, applied once every field row is stored.
+    std::vector<std::vector<SubRowEdit>> subEdits(table.fields.size());
+    std::vector<std::size_t> fieldRowOf(table.fields.size(), SIZE_MAX);
     const bool utf8 = table.charset == "UTF-8";
     const auto bits = static_cast<std::int32_t>(std::clamp(table.bitmap.bits, 64, 128));
     Message message(table);
@@ -247,6 +317,20 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
             value.text = ToUtf8(*value.text, rowEncoding);
         }
         if (name.empty() && value.digits.empty() && !value.text) continue;
+        if (rows[i].summary) continue;  // the summary says what the fields say
+        if (const std::int16_t parent = rows[i].parent;
+            parent > 1 && static_cast<std::size_t>(parent) < table.fields.size() &&
+            static_cast<std::size_t>(parent) < source->fields.size() &&
+            source->fields[static_cast<std::size_t>(parent)].explain != nullptr &&
+            !source->fields[static_cast<std::size_t>(parent)].explain->subfields.empty()) {
+            if (std::string path = SubRowPath(rows[i]); !path.empty()) {
+                std::string shown(rows[i].Value());
+                if (!utf8 && rowEncoding == TextEncoding::Utf8OrGbk) shown = Utf8ToGbk(shown);
+                subEdits[static_cast<std::size_t>(parent)].push_back(
+                    SubRowEdit{i, std::move(path), std::move(shown)});
+                continue;
+            }
+        }
         // A row of a field's sub-rows (a TLV tag): its field's own row carries the bytes.
         if (rows[i].parent < 0 && rows[i].field < 0 && rows[i].part < 0 &&
             rows[i].Name().starts_with("  ")) {
@@ -293,6 +377,27 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
             }
         }
         if (!def.Defined()) return RowFailure(i, name, "not defined by the table");
+        if (target->kind == RowKind::Type || target->kind == RowKind::Field) {
+            const auto fi = static_cast<std::size_t>(target->kind == RowKind::Type ? 0 : target->field);
+            // A value shown with its meaning is read without it.
+            if (fi < source->fields.size() &&
+                source->fields[fi].explain != nullptr) {
+                // The meanings are in the explaining table's charset.
+                const bool convert = source->charset != "UTF-8" &&
+                                     rowEncoding == TextEncoding::Utf8OrGbk;
+                const std::string raw = convert ? Utf8ToGbk(rows[i].Value())
+                                                : std::string(rows[i].Value());
+                const std::string_view shown = WithoutMeaning(
+                    source->fields[fi].explain->values, raw);
+                if (shown.size() != raw.size()) {
+                    value = SplitValue(shown);
+                    const TextEncoding from = convert ? TextEncoding::Gbk : rowEncoding;
+                    if (value.text && from != TextEncoding::Utf8OrGbk) {
+                        value.text = ToUtf8(*value.text, from);
+                    }
+                }
+            }
+        }
         if (LettersInBcd(def, value)) {
             if (table.strict) return RowFailure(i, name, "a BCD value takes digits only");
             warnings.push_back("row " + std::to_string(i + 1) + " \"" + name +
@@ -319,6 +424,9 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
                 }
                 if (!st.ok) return RowFailure(i, name, st.reason);
                 given[static_cast<std::size_t>(f)] = true;
+                if (static_cast<std::size_t>(f) < fieldRowOf.size()) {
+                    fieldRowOf[static_cast<std::size_t>(f)] = i;
+                }
                 break;
             }
             case RowKind::Skip:
@@ -327,6 +435,17 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
         }
     }
     if (!given[0]) return Failure("no message type row (\"" + table.typeRow.name + "\")");
+    for (std::size_t f = 2; f < subEdits.size(); ++f) {
+        if (subEdits[f].empty()) continue;
+        if (fieldRowOf[f] == SIZE_MAX) {
+            const std::size_t r = subEdits[f].front().row;
+            return RowFailure(r, Trim(rows[r].Name()),
+                              "a sub-row of field " + std::to_string(f) + ", which has no row");
+        }
+        BuiltMessage applied = ApplySubRowEdits(rows, table, *source, static_cast<std::int32_t>(f),
+                                                subEdits[f], fieldRowOf[f], message);
+        if (!applied.ok) return applied;
+    }
 
     // Header members: those given, the total length member filled when packed, and none missing.
     for (std::size_t p = 0; p < table.frame.size(); ++p) {
@@ -433,13 +552,13 @@ CommandResult Finished(const BuiltMessage& built, Decode decode) {
 }  // namespace
 
 CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t interfaceType,
-                                   TextEncoding rowEncoding) {
+                                   TextEncoding rowEncoding, ExplainTableFn explainTable) {
     std::size_t decidedBy = 0;
     const bool automatic = interfaceType != kInterface64 && interfaceType != kInterface128;
     const BuiltinForm form = interfaceType == kInterface64    ? BuiltinForm::kUnionPay64
                              : interfaceType == kInterface128 ? BuiltinForm::kUnionPay128
                                                               : ChooseBuiltinForm(rows, &decidedBy);
-    BuiltMessage built = PackRows(rows, BuiltinTable(form), automatic, rowEncoding);
+    BuiltMessage built = PackRows(rows, BuiltinTable(form), automatic, rowEncoding, explainTable);
     if (!built.ok && automatic && form == BuiltinForm::kUnionPay128 && built.row >= 0 &&
         static_cast<std::size_t>(built.row) != decidedBy &&
         built.reason.find("no such row") != std::string::npos) {
@@ -456,11 +575,11 @@ CommandResult BuildIso8583FromRows(std::span<const FieldRow> rows, std::int32_t 
 }
 
 CommandResult BuildIso8583WithTable(std::span<const FieldRow> rows, const FieldTable& table,
-                                    TextEncoding rowEncoding) {
+                                    TextEncoding rowEncoding, ExplainTableFn explainTable) {
     const bool withLength =
         std::any_of(table.frame.begin(), table.frame.end(),
                     [](const FramePart& p) { return p.kind == FramePartKind::Length; });
     return Finished(
-        PackRows(rows, table, withLength, rowEncoding),
+        PackRows(rows, table, withLength, rowEncoding, explainTable),
         [&](std::string_view hex, CommandResult& r) { ParseIso8583WithTable(hex, table, r); });
 }

@@ -4,10 +4,15 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "iso/CommandResult.h"
 #include "codec/FieldTable.h"
+
+/// The shipped table of a name (FieldTable::explainFrom), whose sub-fields place a form's
+/// sub-rows; null: none.
+using ExplainTableFn = const FieldTable* (*)(std::string_view name);
 
 /// The message bytes built from rows, or why a row cannot be packed.
 struct BuiltMessage {
@@ -26,10 +31,15 @@ struct BuiltMessage {
 /// when the prefix agrees with the data; otherwise the prefix is computed from the data. The
 /// bitmap is computed from the fields present; framing parts are written only when rows give
 /// them; a Length part only when withLength, stating the bytes after it, as does a header member
-/// filled with the total length. Rows with neither name nor value are passed over.
+/// filled with the total length. Rows with neither name nor value are passed over, as is the
+/// summary row. A positional sub-row ("60.2", of the table's sub-fields or explainTable's for
+/// its explainFrom) whose value differs from what its field's row gives rewrites that slot of
+/// the field; two rows that rewrite one slot differently are refused, naming both. TLV sub-rows
+/// are passed over: the field's row carries the bytes.
 [[nodiscard]] BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table,
                                     bool withLength,
-                                    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk);
+                                    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk,
+                                    ExplainTableFn explainTable = nullptr);
 
 /// The form "自动判断" builds: 128 fields when the rows hold a field above 64, a 16-byte "Bit 1"
 /// or a row of the 128-field header's members, else 64 fields.
@@ -43,10 +53,10 @@ struct BuiltMessage {
 /// failure.reason, with failure.field the row's index).
 [[nodiscard]] CommandResult BuildIso8583FromRows(
     std::span<const FieldRow> rows, std::int32_t interfaceType,
-    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk);
+    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk, ExplainTableFn explainTable = nullptr);
 
 /// The same on any table value: with a length when the table has a Length part; the message is
 /// decoded again with the table.
 [[nodiscard]] CommandResult BuildIso8583WithTable(
     std::span<const FieldRow> rows, const FieldTable& table,
-    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk);
+    TextEncoding rowEncoding = TextEncoding::Utf8OrGbk, ExplainTableFn explainTable = nullptr);

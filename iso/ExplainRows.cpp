@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -178,6 +179,26 @@ std::string Summary(const FieldTable& table, const FieldTable& source,
     return out;
 }
 
+// The country tags of IC card data read by the table's own country list (field 19), so that one
+// list serves both: "0156" is country 156.
+void ExplainCodeTag(const FieldTable& source, FieldRow& row) {
+    std::string_view name = row.Name();
+    while (name.starts_with(' ')) name.remove_prefix(1);
+    const std::size_t listField = name == "9F1A" || name == "5F28" ? 19 : 0;
+    if (listField == 0 || listField >= source.fields.size() ||
+        source.fields[listField].explain == nullptr) {
+        return;
+    }
+    std::string_view code = row.Value();
+    code = code.substr(0, code.find(' '));
+    if (code.size() != 4 || code[0] != '0') return;
+    if (const std::string_view m = MeaningOf(source.fields[listField].explain->values,
+                                             code.substr(1));
+        !m.empty()) {
+        AppendMeaning(row, m);
+    }
+}
+
 }  // namespace
 
 bool TableExplains(const FieldTable& table) {
@@ -253,4 +274,205 @@ void ExplainRows(const FieldTable& table, const FieldTable& source,
         }
     }
     rows.swap(out);
+}
+
+namespace {
+
+// How a slot's characters stand in the text a field's sub-fields are cut from.
+enum class SlotUnit : std::uint8_t {
+    Digits,      // one digit a unit (a BCD field, or packed digits inside bytes)
+    Chars,       // one byte a unit (an ASCII field)
+    HexBytes,    // two hex digits a byte (a binary field, as its hex)
+    CharsPacked  // packed digits inside an ASCII field: shown, not rewritten
+};
+
+struct SubSlot {
+    const SubField* sf = nullptr;
+    std::size_t at = 0;    // in the field's text
+    std::size_t size = 0;  // characters of the field's text the slot covers
+    SlotUnit unit = SlotUnit::Digits;
+};
+
+// The slots of subs in text[begin, end), as AppendSubRows cuts them, nested ones too.
+void CollectSlots(const std::vector<SubField>& subs, std::string_view text, std::size_t begin,
+                  std::size_t end, SlotUnit unit, std::vector<SubSlot>& out) {
+    std::size_t at = begin;
+    for (const SubField& sf : subs) {
+        if (at >= end) break;
+        const auto len = static_cast<std::size_t>(std::max(sf.length, 0));
+        SubSlot slot{&sf, at, 0, unit};
+        SlotUnit inner = unit;
+        std::size_t innerEnd = 0;
+        switch (unit) {
+            case SlotUnit::Digits:
+            case SlotUnit::CharsPacked:
+                slot.size = std::min(len, end - at);
+                break;
+            case SlotUnit::Chars:
+                if (sf.enc == DataEnc::Bcd) {
+                    slot.size = std::min((len + 1) / 2, end - at);
+                    slot.unit = inner = SlotUnit::CharsPacked;
+                } else {
+                    slot.size = std::min(len, end - at);
+                }
+                break;
+            case SlotUnit::HexBytes:
+                if (sf.enc == DataEnc::Bcd) {
+                    slot.size = std::min(2 * ((len + 1) / 2), end - at);
+                    inner = SlotUnit::Digits;
+                    innerEnd = at + std::min(len, slot.size);
+                } else {
+                    slot.size = std::min(2 * len, end - at);
+                }
+                break;
+        }
+        out.push_back(slot);
+        if (!sf.subfields.empty() && slot.unit != SlotUnit::CharsPacked) {
+            CollectSlots(sf.subfields, text, at, innerEnd != 0 ? innerEnd : at + slot.size, inner,
+                         out);
+        }
+        at += slot.size;
+    }
+}
+
+// What a slot's row shows (as AppendSubRows writes it, without the meaning).
+std::string SlotShown(const SubSlot& s, std::string_view text) {
+    const std::string_view slice = text.substr(s.at, s.size);
+    switch (s.unit) {
+        case SlotUnit::Digits:
+            return std::string(slice);
+        case SlotUnit::Chars:
+            if (s.sf->enc == DataEnc::Binary) {
+                return Hex(reinterpret_cast<const std::uint8_t*>(slice.data()), slice.size());
+            }
+            return std::string(slice);
+        case SlotUnit::CharsPacked:
+            return ShowSlice(DataEnc::Bcd, false, slice, s.sf->length);
+        case SlotUnit::HexBytes:
+            if (s.sf->enc == DataEnc::Ascii) return HexToRaw(slice);
+            if (s.sf->enc == DataEnc::Bcd) {
+                return std::string(slice.substr(0, std::min(slice.size(),
+                                                             static_cast<std::size_t>(std::max(s.sf->length, 0)))));
+            }
+            return std::string(slice);
+    }
+    return {};
+}
+
+bool AllHex(std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    });
+}
+
+// The slot's characters in the field's text for a shown value, or why it does not fit.
+std::optional<std::string> SlotText(const SubSlot& s, std::string_view shown, std::string_view old,
+                                    std::string& why) {
+    const auto need = [&](std::size_t n, std::string_view what) -> bool {
+        if (shown.size() == n) return true;
+        why = "takes " + std::to_string(n) + " " + std::string(what) + ", not " +
+              std::to_string(shown.size());
+        return false;
+    };
+    switch (s.unit) {
+        case SlotUnit::Digits:
+            if (!need(s.size, "digits")) return std::nullopt;
+            if (!AllHex(shown)) {
+                why = "takes digits only";
+                return std::nullopt;
+            }
+            return std::string(shown);
+        case SlotUnit::Chars:
+            if (s.sf->enc == DataEnc::Binary) {
+                if (!need(2 * s.size, "hex digits")) return std::nullopt;
+                if (!AllHex(shown)) {
+                    why = "takes hex digits only";
+                    return std::nullopt;
+                }
+                return HexToRaw(shown);
+            }
+            if (!need(s.size, "characters")) return std::nullopt;
+            return std::string(shown);
+        case SlotUnit::CharsPacked:
+            why = "packed digits inside characters are shown only, edit the field's row";
+            return std::nullopt;
+        case SlotUnit::HexBytes: {
+            if (s.sf->enc == DataEnc::Ascii) {
+                if (!need(s.size / 2, "characters")) return std::nullopt;
+                return Hex(reinterpret_cast<const std::uint8_t*>(shown.data()), shown.size());
+            }
+            const std::size_t digits = s.sf->enc == DataEnc::Bcd
+                                           ? std::min(s.size, static_cast<std::size_t>(std::max(s.sf->length, 0)))
+                                           : s.size;
+            if (!need(digits, "hex digits")) return std::nullopt;
+            if (!AllHex(shown)) {
+                why = "takes hex digits only";
+                return std::nullopt;
+            }
+            std::string text(shown);
+            text.append(old.substr(std::min(old.size(), digits)));  // a pad nibble stays
+            return text;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string_view WithoutMeaning(const std::vector<ValueMeaning>& values, std::string_view value) {
+    for (const ValueMeaning& m : values) {
+        const std::size_t n = kMeaningSeparator.size() + m.meaning.size();
+        if (value.size() >= n && value.ends_with(m.meaning) &&
+            value.substr(value.size() - n, kMeaningSeparator.size()) == kMeaningSeparator) {
+            return value.substr(0, value.size() - n);
+        }
+    }
+    return value;
+}
+
+bool RewriteSubFields(const FieldDef& def, const FieldExplain& explain,
+                      std::span<const SubRowEdit> edits, std::string& data, bool& changed,
+                      std::size_t& failedRow, std::size_t& otherRow, std::string& why) {
+    changed = false;
+    otherRow = SIZE_MAX;
+    const SlotUnit top = def.enc == DataEnc::Bcd     ? SlotUnit::Digits
+                         : def.enc == DataEnc::Ascii ? SlotUnit::Chars
+                                                     : SlotUnit::HexBytes;
+    std::vector<SubSlot> slots;
+    CollectSlots(explain.subfields, data, 0, data.size(), top, slots);
+    const std::string original = data;
+    // Which edit wrote each character, so that two edits of one character must agree.
+    std::vector<std::size_t> writer(data.size(), SIZE_MAX);
+    for (const SubRowEdit& e : edits) {
+        failedRow = e.row;
+        const auto slot = std::find_if(slots.begin(), slots.end(),
+                                       [&](const SubSlot& s) { return s.sf->path == e.path; });
+        if (slot == slots.end()) {
+            why = "no sub-field " + e.path + " in the field's data";
+            return false;
+        }
+        const std::string_view shown = WithoutMeaning(slot->sf->values, e.value);
+        if (shown == SlotShown(*slot, original)) continue;  // not edited
+        const std::string_view old = std::string_view(original).substr(slot->at, slot->size);
+        const std::optional<std::string> text = SlotText(*slot, shown, old, why);
+        if (!text) return false;
+        for (std::size_t i = 0; i < text->size(); ++i) {
+            const std::size_t at = slot->at + i;
+            if (writer[at] != SIZE_MAX && data[at] != (*text)[i]) {
+                otherRow = writer[at];
+                why = "edited differently from another row of the same data";
+                return false;
+            }
+            data[at] = (*text)[i];
+            writer[at] = e.row;
+        }
+        changed = true;
+    }
+    return true;
+}
+
+void ExplainTagRows(const FieldTable& source, FieldRowList& rows) {
+    for (FieldRow& row : rows) {
+        if (row.field < 0 && row.parent >= 0 && row.path.empty()) ExplainCodeTag(source, row);
+    }
 }

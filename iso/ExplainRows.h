@@ -2,9 +2,12 @@
 // row, from a table's dictionaries.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "codec/FieldRow.h"
 #include "codec/FieldStore.h"
@@ -24,3 +27,29 @@
 /// the summary's card shows 6 + 4 digits only. Rows point into source, which outlives them.
 void ExplainRows(const FieldTable& table, const FieldTable& source,
                  std::span<const FieldValue> values, bool mask, FieldRowList& rows);
+
+/// Meanings of the TLV sub-rows that hold a country code (9F1A, 5F28) from source's country
+/// list (field 19's values), so that one list serves the field and the tags.
+void ExplainTagRows(const FieldTable& source, FieldRowList& rows);
+
+/// A row's value without the meaning a decode put after it (": " and one of values' meanings).
+[[nodiscard]] std::string_view WithoutMeaning(const std::vector<ValueMeaning>& values,
+                                              std::string_view value);
+
+/// The edit of one positional sub-row: its path ("60.2") and the value its row shows (a meaning
+/// after ": " is dropped).
+struct SubRowEdit {
+    std::size_t row = 0;  ///< index of the row, for messages
+    std::string path;
+    std::string value;
+};
+
+/// Field def's data rewritten by the sub-rows that differ from it: each replaces its slot. data
+/// is the field's value as FieldValueText gives it and becomes the new one (same form). False
+/// with why (and failedRow, the row's index; otherRow the index of a row it disagrees with, or
+/// SIZE_MAX) when a sub-row names no sub-field, does not fit its slot, or disagrees with another.
+/// changed: whether any slot was rewritten.
+[[nodiscard]] bool RewriteSubFields(const FieldDef& def, const FieldExplain& explain,
+                                    std::span<const SubRowEdit> edits, std::string& data,
+                                    bool& changed, std::size_t& failedRow, std::size_t& otherRow,
+                                    std::string& why);

@@ -230,6 +230,7 @@ void IsoParser::Parse(std::string_view text, const ParseRequest& request, Comman
         }
         if (tlvRows || options.mask) {
             ApplyRowOptions(table, message.Values(), tlvRows, options.mask, result);
+            if (explain != nullptr && tlvRows) ExplainTagRows(*explain, result.rows);
         }
         if (request.titles) Titles(result.rows, table);
     };

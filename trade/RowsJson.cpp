@@ -3,7 +3,10 @@
 
 #include <json-c/json.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "codec/Texts.h"
 #include "trade/ConfigFile.h"
@@ -19,6 +22,25 @@ bool StringMember(json_object* row, const char* key, std::string_view& out) {
     out = std::string_view(json_object_get_string(v),
                            static_cast<std::size_t>(json_object_get_string_len(v)));
     return true;
+}
+
+// The field number a row carries ("field"), or -1 when it has none; false when it is not a field
+// number.
+bool FieldMember(json_object* row, std::int32_t& out) {
+    out = -1;
+    json_object* v = nullptr;
+    if (!json_object_object_get_ex(row, "field", &v) || v == nullptr) return true;
+    if (!json_object_is_type(v, json_type_int)) return false;
+    const std::int64_t n = json_object_get_int64(v);
+    if (n < 0 || n > 128) return false;
+    out = static_cast<std::int32_t>(n);
+    return true;
+}
+
+bool IsSummary(json_object* row) {
+    json_object* v = nullptr;
+    return json_object_object_get_ex(row, "summary", &v) && v != nullptr &&
+           json_object_is_type(v, json_type_boolean) && json_object_get_boolean(v) != 0;
 }
 
 }  // namespace
@@ -62,9 +84,33 @@ bool ReadRowsJson(std::string_view json, FieldRowList& rows, std::string& why) {
             rows.clear();
             return false;
         }
+        std::string_view path;
+        std::int32_t field = -1;
+        if (!StringMember(row, "path", path) || !FieldMember(row, field)) {
+            why = "row " + std::to_string(i + 1) +
+                  ": \"field\" is not a field number or \"path\" is not a string";
+            rows.clear();
+            return false;
+        }
         FieldRow& r = rows.emplace_back();
-        SetRowText(r.name, name);
         SetRowText(r.value, value);
+        r.summary = IsSummary(row);
+        // Placed by number where the row says it: a sub-row (a path, or a TLV tag's indented
+        // name) under its field, else the field itself; rows without one go by their name.
+        const bool indented = name.starts_with(' ');
+        if (field >= 0 && (!path.empty() || indented)) {
+            r.parent = static_cast<std::int16_t>(field);
+        } else if (field >= 0) {
+            r.field = static_cast<std::int16_t>(field);
+        }
+        if (!path.empty()) {
+            // The path is the sub-row's name (the row cannot point into the JSON text).
+            std::string named(static_cast<std::size_t>(2 * std::count(path.begin(), path.end(), '.')), ' ');
+            named.append(path);
+            SetRowText(r.name, named);
+        } else {
+            SetRowText(r.name, name);
+        }
     }
     return true;
 }

@@ -505,3 +505,21 @@ TEST(Cli, ServeOptionsAndOneExchange) {
 }
 
 }  // namespace
+
+TEST(Cli, AnEditedSubRowOfTheJsonRowsRewritesItsField) {
+    // Decoded with its sub-rows, 60.2 changed in the JSON, built, decoded again.
+    const CliRun parsed = Cli({"parse-iso8583", "--explain", "--format", "json"}, kTypical64);
+    ASSERT_EQ(parsed.status, kExitOk) << parsed.err;
+    std::string json = parsed.out;
+    const std::string from = R"("value":"000123","field":60,"path":"60.2")";
+    const std::size_t at = json.find(from);
+    ASSERT_NE(at, std::string::npos) << json;
+    json.replace(at, from.size(), R"("value":"000124","field":60,"path":"60.2")");
+    const CliRun built = Cli({"build-iso8583", "--mode", "64", "-"}, json);
+    ASSERT_EQ(built.status, kExitOk) << built.err;
+    EXPECT_NE(built.out.find("22000124000500"), std::string::npos) << built.out;
+    const CliRun again =
+        Cli({"parse-iso8583", "--mode", "64", "--explain", "--format", "json"}, FirstLine(built.out));
+    EXPECT_NE(again.out.find(R"("value":"000124","field":60,"path":"60.2")"), std::string::npos)
+        << again.out << again.err;
+}

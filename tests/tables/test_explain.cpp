@@ -4,6 +4,8 @@
 #include <string>
 
 #include "codec/TextDecode.h"
+#include "codec/Conversions.h"
+#include "iso/BuildIso8583.h"
 #include "iso/ParseIso8583.h"
 #include "tables/TableFile.h"
 
@@ -129,6 +131,11 @@ TEST(Explain, BuiltinFormsTakeTheirMeaningsFromTheFullTablesOnRequest) {
     ASSERT_EQ(plain.rows.size() + 1, explained.rows.size());  // the summary row
     EXPECT_EQ(plain.rows.back().Value(), "3531 -> 51");
     EXPECT_EQ(explained.rows.back().meaning, Utf8ToGbk("余额不足"));
+    for (const FieldRow& row : explained.rows) {
+        if (row.field == 0) {
+            EXPECT_EQ(row.meaning, Utf8ToGbk("金融类"));  // the message class
+        }
+    }
 }
 
 TEST(Explain, OverLengthCutWholeOrRefuse) {
@@ -161,4 +168,102 @@ TEST(Explain, OverLengthCutWholeOrRefuse) {
     CommandResult r;
     ParseIso8583WithTable(message, perField, r);
     EXPECT_EQ(std::string(r.error), "");
+}
+
+TEST(Explain, EditedSubRowsRewriteTheirSlots) {
+    const FieldTable t = Load(TableText("", R"(
+        "60": {"length": 30, "prefix": "BCD.LLL", "enc": "BCD", "subfields": {
+            "1": {"length": 2, "values": {"22": "purchase"}},
+            "2": {"length": 6, "subfields": {"1": {"length": 2}, "2": {"length": 4}}},
+            "3": {"length": 3}}},
+        "62": {"length": 20, "prefix": "BCD.LL", "enc": "Binary", "subfields": {
+            "1": {"length": 2, "enc": "ASCII"}, "2": {"length": 3, "enc": "BCD"}}},
+        "63": {"length": 20, "prefix": "BCD.LLL", "subfields": {
+            "1": {"length": 3}, "2": {"length": 2, "enc": "Binary"}}}})"));
+    const std::string message =
+        "0200 0000000000000016 0013 22000123000500 05 4142012F00 0005 4142433031";
+    const struct {
+        const char* path;
+        const char* value;
+        const char* field;  // the field's row after the build; empty: refused
+        const char* reason;
+    } cases[] = {
+        {"60.1", "23: purchase", "001323000123000500", ""},  // the old meaning is dropped
+        {"60.2", "000124", "001322000124000500", ""},
+        {"60.2.2", "0999", "001322000999000500", ""},
+        {"60.3", "001", "001322000123001500", ""},
+        {"62.1", "XY", "055859012F00", ""},
+        {"62.2", "456", "054142456F00", ""},  // the pad nibble stays
+        {"63.1", "XYZ", "000558595A", ""},
+        {"63.2", "3132", "00054142433132", ""},
+        {"60.2", "12345", "", "takes 6 digits, not 5"},
+        {"62.2", "4X6", "", "takes hex digits only"},
+    };
+    for (const auto& c : cases) {
+        CommandResult decoded;
+        ParseIso8583WithTable(message, t, decoded);
+        ASSERT_EQ(std::string(decoded.error), "");
+        const std::string_view field = std::string_view(c.path).substr(0, 2);
+        for (FieldRow& row : decoded.rows) {
+            if (row.path == c.path) SetRowText(row.value, c.value);
+        }
+        const BuiltMessage built = PackRows(decoded.rows, t, false);
+        if (*c.field == '\0') {
+            EXPECT_FALSE(built.ok) << c.path;
+            EXPECT_NE(built.reason.find(c.reason), std::string::npos) << built.reason;
+            continue;
+        }
+        ASSERT_TRUE(built.ok) << c.path << ": " << built.reason;
+        std::string hex(2 * built.bytes.size(), '0');
+        BytesToHex(reinterpret_cast<const std::uint8_t*>(built.bytes.data()), built.bytes.size(),
+                   hex.data());
+        CommandResult again;
+        ParseIso8583WithTable(hex, t, again);
+        ASSERT_EQ(std::string(again.error), "") << c.path;
+        bool found = false;
+        for (const FieldRow& row : again.rows) {
+            if (row.field >= 0 && std::to_string(row.field) == field) {
+                EXPECT_TRUE(row.Value().starts_with(c.field)) << c.path << ": " << row.Value();
+                found = true;
+            }
+            if (row.path == c.path) {
+                const std::string value(c.value);
+                EXPECT_TRUE(row.Value().starts_with(value.substr(0, value.find(':'))))
+                    << row.Value();
+            }
+        }
+        EXPECT_TRUE(found) << c.path;
+    }
+}
+
+TEST(Explain, SubRowsOfOneSlotEditedDifferentlyAreRefusedNamingBoth) {
+    const FieldTable t = Load(TableText("", R"(
+        "60": {"length": 30, "prefix": "BCD.LLL", "enc": "BCD", "subfields": {
+            "1": {"length": 2},
+            "2": {"length": 6, "subfields": {"1": {"length": 2}, "2": {"length": 4}}}}}})"));
+    CommandResult decoded;
+    ParseIso8583WithTable("0200 0000000000000010 0008 22000123", t, decoded);
+    ASSERT_EQ(std::string(decoded.error), "");
+    for (FieldRow& row : decoded.rows) {
+        if (row.path == "60.2") SetRowText(row.value, "110123");
+        if (row.path == "60.2.1") SetRowText(row.value, "22");
+    }
+    const BuiltMessage built = PackRows(decoded.rows, t, false);
+    EXPECT_FALSE(built.ok);
+    EXPECT_NE(built.reason.find("60.2\""), std::string::npos) << built.reason;
+    EXPECT_NE(built.reason.find("60.2.1\""), std::string::npos) << built.reason;
+}
+
+TEST(Explain, CountryTagsOfIcCardDataTakeTheTablesCountryList) {
+    const FieldTable t = Load(TableText("", R"(
+        "19": {"length": 3, "enc": "BCD", "values": {"156": "China"}},
+        "55": {"length": 255, "prefix": "BCD.LLL", "enc": "Binary", "tlv": true}})"));
+    CommandResult r;
+    ParseIso8583WithTable("0200 0000000000000200 0010 9F1A0201565F28020840", t, r);
+    ASSERT_EQ(std::string(r.error), "");
+    std::string meanings;
+    for (const FieldRow& row : r.rows) {
+        if (row.parent == 55) meanings.append(row.meaning).append("|");
+    }
+    EXPECT_EQ(meanings, "China||");  // 840 is not in this table's list
 }

@@ -284,6 +284,11 @@ TEST(ShippedTables, GoldenMessages) {
         EXPECT_EQ(std::string(r.error), "");
         // The field rows as they have always been; what the tables explain is tested apart.
         std::erase_if(r.rows, [](const FieldRow& row) { return row.summary || row.parent >= 0; });
+        for (FieldRow& row : r.rows) {
+            if (row.meaning.empty()) continue;
+            const std::string_view v = row.Value();
+            SetRowText(row.value, std::string(v.substr(0, v.size() - row.meaning.size() - 2)));
+        }
         EXPECT_EQ(RowLines(r), g.rows);
     }
 }
