@@ -287,203 +287,271 @@ BuiltMessage ApplySubRowEdits(std::span<const FieldRow> rows, const FieldTable& 
 
 }  // namespace
 
-BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, bool withLength,
-                      TextEncoding rowEncoding, ExplainTableFn explainTable) {
-    // The table whose sub-fields the sub-rows name: its own, or the one it names.
-    const FieldTable* source = &table;
-    if (!table.explainFrom.empty() && explainTable != nullptr) {
-        if (const FieldTable* from = explainTable(table.explainFrom)) source = from;
-    }
-    // Positional sub-rows by field, applied once every field row is stored.
-    std::vector<std::vector<SubRowEdit>> subEdits(table.fields.size());
-    std::vector<std::size_t> fieldRowOf(table.fields.size(), SIZE_MAX);
-    const bool utf8 = table.charset == "UTF-8";
-    const auto bits = static_cast<std::int32_t>(std::clamp(table.bitmap.bits, 64, 128));
-    Message message(table);
-    std::vector<bool> given(static_cast<std::size_t>(bits) + 1, false);
-    std::vector<std::vector<std::optional<std::vector<std::uint8_t>>>> members(table.frame.size());
-    for (std::size_t p = 0; p < table.frame.size(); ++p) {
-        members[p].resize(table.frame[p].members.size());
-    }
-    std::vector<bool> partGiven(table.frame.size(), false);
-    std::vector<std::string> warnings;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        // Names read as UTF-8 (the JSON form of rows) meet a GBK table's names in its charset.
-        const std::string name = !utf8 && rowEncoding == TextEncoding::Utf8OrGbk
-                                     ? Utf8ToGbk(Trim(rows[i].Name()))
-                                     : Trim(rows[i].Name());
-        RowValue value = SplitValue(rows[i].Value());
-        if (value.text && rowEncoding != TextEncoding::Utf8OrGbk) {
-            value.text = ToUtf8(*value.text, rowEncoding);
+namespace {
+
+// Rows packed into one message: each step reads the rows or the values gathered so far.
+class RowPacker {
+public:
+    RowPacker(std::span<const FieldRow> rows, const FieldTable& table, TextEncoding rowEncoding,
+              ExplainTableFn explainTable)
+        : m_rows(rows),
+          m_table(table),
+          m_rowEncoding(rowEncoding),
+          m_utf8(table.charset == "UTF-8"),
+          m_bits(static_cast<std::int32_t>(std::clamp(table.bitmap.bits, 64, 128))),
+          m_message(table),
+          m_given(static_cast<std::size_t>(m_bits) + 1, false),
+          m_members(table.frame.size()),
+          m_partGiven(table.frame.size(), false),
+          m_subEdits(table.fields.size()),
+          m_fieldRowOf(table.fields.size(), SIZE_MAX) {
+        // The table whose sub-fields the sub-rows name: its own, or the one it names.
+        if (!table.explainFrom.empty() && explainTable != nullptr) {
+            if (const FieldTable* from = explainTable(table.explainFrom)) m_source = from;
         }
-        if (name.empty() && value.digits.empty() && !value.text) continue;
-        if (rows[i].summary) continue;  // the summary says what the fields say
-        if (const std::int16_t parent = rows[i].parent;
-            parent > 1 && static_cast<std::size_t>(parent) < table.fields.size() &&
-            static_cast<std::size_t>(parent) < source->fields.size() &&
-            source->fields[static_cast<std::size_t>(parent)].explain != nullptr &&
-            !source->fields[static_cast<std::size_t>(parent)].explain->subfields.empty()) {
-            if (std::string path = SubRowPath(rows[i]); !path.empty()) {
-                std::string shown(rows[i].Value());
-                if (!utf8 && rowEncoding == TextEncoding::Utf8OrGbk) shown = Utf8ToGbk(shown);
-                subEdits[static_cast<std::size_t>(parent)].push_back(
-                    SubRowEdit{i, std::move(path), std::move(shown)});
-                continue;
-            }
+        for (std::size_t p = 0; p < table.frame.size(); ++p) {
+            m_members[p].resize(table.frame[p].members.size());
         }
-        // A row of a field's sub-rows (a TLV tag): its field's own row carries the bytes.
-        if (rows[i].parent < 0 && rows[i].field < 0 && rows[i].part < 0 &&
-            rows[i].Name().starts_with("  ")) {
-            continue;
-        }
-        const auto target = TargetOf(table, rows[i], name);
-        if (!target) return RowFailure(i, name, "no such row in this message form");
-        FieldDef def;
-        switch (target->kind) {
-            case RowKind::Skip:
-            case RowKind::Bitmap:  // computed from the fields present, whatever the row says
-                continue;
-            case RowKind::Part:
-                def = FixedBytes(table.frame[target->part].bytes, false);
-                if (partGiven[target->part]) return RowFailure(i, name, "given twice");
-                break;
-            case RowKind::Member: {
-                const HeaderMember& m = table.frame[target->part].members[target->member];
-                def = FixedBytes(m.bytes, m.withText);
-                if (members[target->part][target->member]) return RowFailure(i, name, "given twice");
-                break;
-            }
-            case RowKind::Type:
-                def = table.fields.empty() ? FieldDef{} : table.fields[0];
-                def.rowText = table.typeRow.withText ? RowTextPart::Stored : RowTextPart::None;
-                if (given[0]) return RowFailure(i, name, "given twice");
-                break;
-            case RowKind::Field: {
-                const std::int32_t f = target->field;
-                if (f < 2 || f > 128) {
-                    return RowFailure(i, name, "field " + std::to_string(f) + ": no such field");
-                }
-                if (f > bits || static_cast<std::size_t>(f) >= table.fields.size() ||
-                    !table.fields[static_cast<std::size_t>(f)].Defined()) {
-                    return RowFailure(
-                        i, name, "field " + std::to_string(f) + " is not defined by the table");
-                }
-                if (f > 64 && table.bitmap.secondary == SecondaryBitmap::Never) {
-                    return RowFailure(i, name, "the form has no secondary bitmap");
-                }
-                def = table.fields[static_cast<std::size_t>(f)];
-                if (given[static_cast<std::size_t>(f)]) return RowFailure(i, name, "given twice");
-                break;
-            }
-        }
-        if (!def.Defined()) return RowFailure(i, name, "not defined by the table");
-        if (target->kind == RowKind::Type || target->kind == RowKind::Field) {
-            const auto fi = static_cast<std::size_t>(target->kind == RowKind::Type ? 0 : target->field);
-            // A value shown with its meaning is read without it.
-            if (fi < source->fields.size() &&
-                source->fields[fi].explain != nullptr) {
-                // The meanings are in the explaining table's charset.
-                const bool convert = source->charset != "UTF-8" &&
-                                     rowEncoding == TextEncoding::Utf8OrGbk;
-                const std::string raw = convert ? Utf8ToGbk(rows[i].Value())
-                                                : std::string(rows[i].Value());
-                const std::string_view shown = WithoutMeaning(
-                    source->fields[fi].explain->values, raw);
-                if (shown.size() != raw.size()) {
-                    value = SplitValue(shown);
-                    const TextEncoding from = convert ? TextEncoding::Gbk : rowEncoding;
-                    if (value.text && from != TextEncoding::Utf8OrGbk) {
-                        value.text = ToUtf8(*value.text, from);
-                    }
-                }
-            }
-        }
-        if (LettersInBcd(def, value)) {
-            if (table.strict) return RowFailure(i, name, "a BCD value takes digits only");
-            warnings.push_back("row " + std::to_string(i + 1) + " \"" + name +
-                               "\": hex letters in a BCD value (" + value.digits + ")");
-        }
-        FieldBytes b = ValueOf(def, value, utf8);
-        if (!b.stored) return RowFailure(i, name, b.reason);
-        switch (target->kind) {
-            case RowKind::Part:
-                (void)message.SetPart(target->part, *b.stored);
-                partGiven[target->part] = true;
-                break;
-            case RowKind::Member:
-                members[target->part][target->member] = std::move(b.stored);
-                break;
-            case RowKind::Type:
-            case RowKind::Field: {
-                const std::int32_t f = target->kind == RowKind::Type ? 0 : target->field;
-                // The type row may show fewer bytes than the field's record says.
-                EncodeStatus st = f == 0 ? EncodeStatus{} : message.SetStored(f, *b.stored);
-                if (f == 0) {
-                    st = message.SetStored(0, *b.stored);
-                    if (!st.ok) st = message.Set(0, *b.stored);
-                }
-                if (!st.ok) return RowFailure(i, name, st.reason);
-                given[static_cast<std::size_t>(f)] = true;
-                if (static_cast<std::size_t>(f) < fieldRowOf.size()) {
-                    fieldRowOf[static_cast<std::size_t>(f)] = i;
-                }
-                break;
-            }
-            case RowKind::Skip:
-            case RowKind::Bitmap:
-                break;
-        }
-    }
-    if (!given[0]) return Failure("no message type row (\"" + table.typeRow.name + "\")");
-    for (std::size_t f = 2; f < subEdits.size(); ++f) {
-        if (subEdits[f].empty()) continue;
-        if (fieldRowOf[f] == SIZE_MAX) {
-            const std::size_t r = subEdits[f].front().row;
-            return RowFailure(r, Trim(rows[r].Name()),
-                              "a sub-row of field " + std::to_string(f) + ", which has no row");
-        }
-        BuiltMessage applied = ApplySubRowEdits(rows, table, *source, static_cast<std::int32_t>(f),
-                                                subEdits[f], fieldRowOf[f], message);
-        if (!applied.ok) return applied;
     }
 
-    // Header members: those given, the total length member filled when packed, and none missing.
-    for (std::size_t p = 0; p < table.frame.size(); ++p) {
-        const FramePart& part = table.frame[p];
+    /// Every row into the message's values and parts; a failure names the row.
+    std::optional<BuiltMessage> ReadRows() {
+        for (std::size_t i = 0; i < m_rows.size(); ++i) {
+            if (auto failed = ReadRow(i)) return failed;
+        }
+        if (!m_given[0]) return Failure("no message type row (\"" + m_table.typeRow.name + "\")");
+        return std::nullopt;
+    }
+    std::optional<BuiltMessage> ApplySubRows();
+    std::optional<BuiltMessage> AssembleHeaders();
+    std::optional<BuiltMessage> CheckPartsTogether() const;
+    BuiltMessage Encode(bool withLength);
+
+private:
+    std::optional<BuiltMessage> ReadRow(std::size_t i);
+    std::optional<BuiltMessage> DefOf(const RowTarget& target, std::size_t i,
+                                      const std::string& name, FieldDef& def) const;
+    void DropMeaning(const RowTarget& target, std::size_t i, RowValue& value) const;
+    std::optional<BuiltMessage> Store(const RowTarget& target, std::size_t i,
+                                      const std::string& name, std::vector<std::uint8_t> stored);
+
+    std::span<const FieldRow> m_rows;
+    const FieldTable& m_table;
+    const FieldTable* m_source = &m_table;
+    TextEncoding m_rowEncoding;
+    bool m_utf8;
+    std::int32_t m_bits;
+    Message m_message;
+    std::vector<bool> m_given;
+    std::vector<std::vector<std::optional<std::vector<std::uint8_t>>>> m_members;
+    std::vector<bool> m_partGiven;
+    // Positional sub-rows by field, applied once every field row is stored.
+    std::vector<std::vector<SubRowEdit>> m_subEdits;
+    std::vector<std::size_t> m_fieldRowOf;
+    std::vector<std::string> m_warnings;
+};
+
+std::optional<BuiltMessage> RowPacker::ReadRow(std::size_t i) {
+    const FieldRow& row = m_rows[i];
+    // Names read as UTF-8 (the JSON form of rows) meet a GBK table's names in its charset.
+    const std::string name = !m_utf8 && m_rowEncoding == TextEncoding::Utf8OrGbk
+                                 ? Utf8ToGbk(Trim(row.Name()))
+                                 : Trim(row.Name());
+    RowValue value = SplitValue(row.Value());
+    if (value.text && m_rowEncoding != TextEncoding::Utf8OrGbk) {
+        value.text = ToUtf8(*value.text, m_rowEncoding);
+    }
+    if (name.empty() && value.digits.empty() && !value.text) return std::nullopt;
+    if (row.summary) return std::nullopt;  // the summary says what the fields say
+    if (const std::int16_t parent = row.parent;
+        parent > 1 && static_cast<std::size_t>(parent) < m_table.fields.size() &&
+        static_cast<std::size_t>(parent) < m_source->fields.size() &&
+        m_source->fields[static_cast<std::size_t>(parent)].explain != nullptr &&
+        !m_source->fields[static_cast<std::size_t>(parent)].explain->subfields.empty()) {
+        if (std::string path = SubRowPath(row); !path.empty()) {
+            std::string shown(row.Value());
+            if (!m_utf8 && m_rowEncoding == TextEncoding::Utf8OrGbk) shown = Utf8ToGbk(shown);
+            m_subEdits[static_cast<std::size_t>(parent)].push_back(
+                SubRowEdit{i, std::move(path), std::move(shown)});
+            return std::nullopt;
+        }
+    }
+    // A row of a field's sub-rows (a TLV tag): its field's own row carries the bytes.
+    if (row.parent < 0 && row.field < 0 && row.part < 0 && row.Name().starts_with("  ")) {
+        return std::nullopt;
+    }
+    const auto target = TargetOf(m_table, row, name);
+    if (!target) return RowFailure(i, name, "no such row in this message form");
+    // The bitmap is computed from the fields present, whatever its row says.
+    if (target->kind == RowKind::Skip || target->kind == RowKind::Bitmap) return std::nullopt;
+    FieldDef def;
+    if (auto failed = DefOf(*target, i, name, def)) return failed;
+    DropMeaning(*target, i, value);
+    if (LettersInBcd(def, value)) {
+        if (m_table.strict) return RowFailure(i, name, "a BCD value takes digits only");
+        m_warnings.push_back("row " + std::to_string(i + 1) + " \"" + name +
+                             "\": hex letters in a BCD value (" + value.digits + ")");
+    }
+    FieldBytes b = ValueOf(def, value, m_utf8);
+    if (!b.stored) return RowFailure(i, name, b.reason);
+    return Store(*target, i, name, std::move(*b.stored));
+}
+
+// The field a row fills, and whether it may fill it.
+std::optional<BuiltMessage> RowPacker::DefOf(const RowTarget& target, std::size_t i,
+                                             const std::string& name, FieldDef& def) const {
+    switch (target.kind) {
+        case RowKind::Skip:
+        case RowKind::Bitmap:
+            break;
+        case RowKind::Part:
+            def = FixedBytes(m_table.frame[target.part].bytes, false);
+            if (m_partGiven[target.part]) return RowFailure(i, name, "given twice");
+            break;
+        case RowKind::Member: {
+            const HeaderMember& m = m_table.frame[target.part].members[target.member];
+            def = FixedBytes(m.bytes, m.withText);
+            if (m_members[target.part][target.member]) return RowFailure(i, name, "given twice");
+            break;
+        }
+        case RowKind::Type:
+            def = m_table.fields.empty() ? FieldDef{} : m_table.fields[0];
+            def.rowText = m_table.typeRow.withText ? RowTextPart::Stored : RowTextPart::None;
+            if (m_given[0]) return RowFailure(i, name, "given twice");
+            break;
+        case RowKind::Field: {
+            const std::int32_t f = target.field;
+            if (f < 2 || f > 128) {
+                return RowFailure(i, name, "field " + std::to_string(f) + ": no such field");
+            }
+            if (f > m_bits || static_cast<std::size_t>(f) >= m_table.fields.size() ||
+                !m_table.fields[static_cast<std::size_t>(f)].Defined()) {
+                return RowFailure(i, name,
+                                  "field " + std::to_string(f) + " is not defined by the table");
+            }
+            if (f > 64 && m_table.bitmap.secondary == SecondaryBitmap::Never) {
+                return RowFailure(i, name, "the form has no secondary bitmap");
+            }
+            def = m_table.fields[static_cast<std::size_t>(f)];
+            if (m_given[static_cast<std::size_t>(f)]) return RowFailure(i, name, "given twice");
+            break;
+        }
+    }
+    if (!def.Defined()) return RowFailure(i, name, "not defined by the table");
+    return std::nullopt;
+}
+
+// A value shown with its meaning is read without it.
+void RowPacker::DropMeaning(const RowTarget& target, std::size_t i, RowValue& value) const {
+    if (target.kind != RowKind::Type && target.kind != RowKind::Field) return;
+    const auto fi = static_cast<std::size_t>(target.kind == RowKind::Type ? 0 : target.field);
+    if (fi >= m_source->fields.size() || m_source->fields[fi].explain == nullptr) return;
+    // The meanings are in the explaining table's charset.
+    const bool convert =
+        m_source->charset != "UTF-8" && m_rowEncoding == TextEncoding::Utf8OrGbk;
+    const std::string raw =
+        convert ? Utf8ToGbk(m_rows[i].Value()) : std::string(m_rows[i].Value());
+    const std::string_view shown = WithoutMeaning(m_source->fields[fi].explain->values, raw);
+    if (shown.size() == raw.size()) return;
+    value = SplitValue(shown);
+    const TextEncoding from = convert ? TextEncoding::Gbk : m_rowEncoding;
+    if (value.text && from != TextEncoding::Utf8OrGbk) value.text = ToUtf8(*value.text, from);
+}
+
+// A row's stored bytes into the message, its part or a header member.
+std::optional<BuiltMessage> RowPacker::Store(const RowTarget& target, std::size_t i,
+                                             const std::string& name,
+                                             std::vector<std::uint8_t> stored) {
+    switch (target.kind) {
+        case RowKind::Part:
+            (void)m_message.SetPart(target.part, stored);
+            m_partGiven[target.part] = true;
+            break;
+        case RowKind::Member:
+            m_members[target.part][target.member] = std::move(stored);
+            break;
+        case RowKind::Type:
+        case RowKind::Field: {
+            const std::int32_t f = target.kind == RowKind::Type ? 0 : target.field;
+            EncodeStatus st = m_message.SetStored(f, stored);
+            // The type row may show fewer bytes than the field's record says.
+            if (f == 0 && !st.ok) st = m_message.Set(0, stored);
+            if (!st.ok) return RowFailure(i, name, st.reason);
+            m_given[static_cast<std::size_t>(f)] = true;
+            if (static_cast<std::size_t>(f) < m_fieldRowOf.size()) {
+                m_fieldRowOf[static_cast<std::size_t>(f)] = i;
+            }
+            break;
+        }
+        case RowKind::Skip:
+        case RowKind::Bitmap:
+            break;
+    }
+    return std::nullopt;
+}
+
+std::optional<BuiltMessage> RowPacker::ApplySubRows() {
+    for (std::size_t f = 2; f < m_subEdits.size(); ++f) {
+        if (m_subEdits[f].empty()) continue;
+        if (m_fieldRowOf[f] == SIZE_MAX) {
+            const std::size_t r = m_subEdits[f].front().row;
+            return RowFailure(r, Trim(m_rows[r].Name()),
+                              "a sub-row of field " + std::to_string(f) + ", which has no row");
+        }
+        BuiltMessage applied =
+            ApplySubRowEdits(m_rows, m_table, *m_source, static_cast<std::int32_t>(f),
+                             m_subEdits[f], m_fieldRowOf[f], m_message);
+        if (!applied.ok) return applied;
+    }
+    return std::nullopt;
+}
+
+// Header members: those given, the total length member filled when packed, and none missing.
+std::optional<BuiltMessage> RowPacker::AssembleHeaders() {
+    for (std::size_t p = 0; p < m_table.frame.size(); ++p) {
+        const FramePart& part = m_table.frame[p];
         if (part.members.empty()) continue;
-        const bool any = std::any_of(members[p].begin(), members[p].end(),
+        const bool any = std::any_of(m_members[p].begin(), m_members[p].end(),
                                      [](const auto& m) { return m.has_value(); });
         if (!any) continue;
         std::vector<std::uint8_t> bytes;
         for (std::size_t m = 0; m < part.members.size(); ++m) {
             const HeaderMember& member = part.members[m];
-            if (members[p][m]) {
-                bytes.insert(bytes.end(), members[p][m]->begin(), members[p][m]->end());
+            if (m_members[p][m]) {
+                bytes.insert(bytes.end(), m_members[p][m]->begin(), m_members[p][m]->end());
             } else if (member.fill == MemberFill::TotalLength) {
                 bytes.insert(bytes.end(), static_cast<std::size_t>(member.bytes), '0');
             } else {
                 return Failure("header row \"" + member.name + "\" is missing");
             }
         }
-        (void)message.SetPart(p, bytes);
-        partGiven[p] = true;
+        (void)m_message.SetPart(p, bytes);
+        m_partGiven[p] = true;
     }
-    // Parts that come together: both given or neither.
-    for (std::size_t p = 1; p < table.frame.size(); ++p) {
-        const FramePart& part = table.frame[p];
-        const FramePart& before = table.frame[p - 1];
+    return std::nullopt;
+}
+
+// Parts that come together: both given or neither.
+std::optional<BuiltMessage> RowPacker::CheckPartsTogether() const {
+    for (std::size_t p = 1; p < m_table.frame.size(); ++p) {
+        const FramePart& part = m_table.frame[p];
+        const FramePart& before = m_table.frame[p - 1];
         if (part.presence == Presence::WithPrevious && before.kind != FramePartKind::Length &&
-            partGiven[p] != partGiven[p - 1]) {
+            m_partGiven[p] != m_partGiven[p - 1]) {
             return Failure("\"" + before.name + "\" and \"" + part.name +
                            "\" come together: the rows give only one of them");
         }
     }
+    return std::nullopt;
+}
+
+BuiltMessage RowPacker::Encode(bool withLength) {
     EncodeOptions options;
     options.withLength = withLength;
     options.onlyGivenParts = true;
     options.macAsStored = true;
     std::vector<std::uint8_t> out;
-    EncodeStatus st = message.Encode(out, options);
+    EncodeStatus st = m_message.Encode(out, options);
     if (!st.ok) return Failure(std::move(st.reason));
     if (out.size() > kMaxMessageBytes) {
         return Failure("message of " + std::to_string(out.size()) + " bytes exceeds " +
@@ -493,8 +561,20 @@ BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, b
     BuiltMessage m;
     m.ok = true;
     m.bytes.assign(out.begin(), out.end());
-    m.warnings = std::move(warnings);
+    m.warnings = std::move(m_warnings);
     return m;
+}
+
+}  // namespace
+
+BuiltMessage PackRows(std::span<const FieldRow> rows, const FieldTable& table, bool withLength,
+                      TextEncoding rowEncoding, ExplainTableFn explainTable) {
+    RowPacker packer(rows, table, rowEncoding, explainTable);
+    if (auto failed = packer.ReadRows()) return std::move(*failed);
+    if (auto failed = packer.ApplySubRows()) return std::move(*failed);
+    if (auto failed = packer.AssembleHeaders()) return std::move(*failed);
+    if (auto failed = packer.CheckPartsTogether()) return std::move(*failed);
+    return packer.Encode(withLength);
 }
 
 BuiltinForm ChooseBuiltinForm(std::span<const FieldRow> rows, std::size_t* decidedBy) {
