@@ -119,6 +119,20 @@ std::int32_t UnpackFieldValue(const FieldAttr& a, FieldValue& value, FieldBuffer
     return n;
 }
 
+bool TakesWhole(const FieldAttr& a, std::span<const std::uint8_t> stored) {
+    const std::int32_t s = MaxEncodedSize(a);
+    if (s <= 0) return false;
+    if (a.fixed == 1) return stored.size() == static_cast<std::size_t>(s);
+    const auto p = static_cast<std::size_t>(std::max(a.lenBytes, 0));
+    if (stored.size() < p) return false;
+    bool digits = true;
+    const std::int32_t stated = ReadStatedLength(a, stored.data(), stored.size(), &digits);
+    if (!digits || stated < 0 || stated > a.maxLen) return false;
+    const std::size_t data = a.format == 'N' ? (static_cast<std::size_t>(stated) + 1) / 2
+                                             : static_cast<std::size_t>(stated);
+    return stored.size() == p + data;
+}
+
 void ClearValues(std::span<FieldValue> values) {
     for (FieldValue& v : values) v.length = 0;
 }

@@ -67,5 +67,9 @@ private:
 [[nodiscard]] std::int32_t ReadStatedLength(const FieldAttr& a, const std::uint8_t* source,
                                             std::size_t readable, bool* digits = nullptr);
 
+/// Whether unpacking a field by a would take exactly these stored bytes: a fixed field its size, a
+/// variable one a prefix of digits stating at most its maximum and the data it states.
+[[nodiscard]] bool TakesWhole(const FieldAttr& a, std::span<const std::uint8_t> stored);
+
 /// Sets every stored length to 0; buffers stay.
 void ClearValues(std::span<FieldValue> values);

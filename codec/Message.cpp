@@ -232,15 +232,7 @@ EncodeStatus Message::SetText(std::int32_t f, std::string_view text, const TextR
 
 EncodeStatus Message::SetStored(std::int32_t f, std::span<const std::uint8_t> stored) {
     if (!Defined(f)) return EncodeStatus::Refused(FieldName(f) + " is not defined");
-    const FieldAttr& a = m_attrs[static_cast<std::size_t>(f)];
-    FieldValue probe;
-    FieldBufferArena scratch;
-    std::int32_t stated = 0;
-    bool digits = true;
-    const std::int32_t took =
-        UnpackFieldValue(a, probe, scratch, stored.data(), stored.size(), &stated, &digits);
-    if (took != static_cast<std::int32_t>(stored.size()) || !digits ||
-        (a.fixed != 1 && stated > a.maxLen)) {
+    if (!TakesWhole(m_attrs[static_cast<std::size_t>(f)], stored)) {
         return EncodeStatus::Refused(FieldName(f) + ": " + std::to_string(stored.size()) +
                                      " bytes that do not read back as the field");
     }

@@ -76,18 +76,8 @@ FieldBytes Encoded(const FieldDef& def, std::string_view data, std::int32_t unit
 /// Stored bytes b that may or may not start with the field's prefix: kept when the prefix agrees
 /// with the data after it (the field reads back exactly b), else taken as data.
 FieldBytes FromBytes(const FieldDef& def, std::string b, bool mayHavePrefix) {
-    if (!def.fixed && mayHavePrefix) {
-        FieldValue probe;
-        FieldBufferArena scratch;
-        std::int32_t stated = 0;
-        bool digits = true;
-        const FieldAttr a = AttrOf(def);
-        const std::int32_t took = UnpackFieldValue(a, probe, scratch, Span(b).data(), b.size(),
-                                                   &stated, &digits);
-        if (digits && took == static_cast<std::int32_t>(b.size()) && stated <= def.maxLen &&
-            b.size() >= static_cast<std::size_t>(def.prefixBytes)) {
-            return {std::vector<std::uint8_t>(b.begin(), b.end()), {}};
-        }
+    if (!def.fixed && mayHavePrefix && TakesWhole(AttrOf(def), Span(b))) {
+        return {std::vector<std::uint8_t>(b.begin(), b.end()), {}};
     }
     const auto units = static_cast<std::int32_t>(def.enc == DataEnc::Bcd ? 2 * b.size() : b.size());
     return Encoded(def, b, units);
