@@ -242,6 +242,8 @@ FieldTable MakeUnionPay128() {
     t.bitmapRow = {"Bit 1", "1", 16, false};
     t.macField = 128;
     t.macFill = MacFill::ZeroHex;
+    t.macInput = MacInput::Fields;  // the marked fields' text, joined by single spaces
+    t.macForm = MacForm::Hex8;
     t.minMessageBytes = 13;
     t.packSetsBit1 = true;
     t.packLastField = 127;

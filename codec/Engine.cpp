@@ -648,6 +648,8 @@ std::int32_t MaxBodySize(const FieldTable& form, std::span<const FieldAttr> attr
 
 std::int32_t BuildMacText(const FieldTable& form, FieldSet s, std::uint8_t* out) {
     std::size_t pos = 0;
+    std::size_t taken = 0;
+    const std::string_view sep = form.macSeparator;
     const std::size_t n = std::min(s.attr.size(), s.value.size());
     // The MAC field itself and everything after it take no part.
     const std::size_t end =
@@ -660,14 +662,18 @@ std::int32_t BuildMacText(const FieldTable& form, FieldSet s, std::uint8_t* out)
         const std::size_t take = limit > 0 ? std::min<std::size_t>(static_cast<std::size_t>(limit),
                                                                     v.data.size())
                                            : StoredBytes(v);
-        if (pos + take + 1 > static_cast<std::size_t>(kMacInputScratch)) break;
-        std::memcpy(out + pos, v.data.data(), take);
+        const std::size_t gap = taken > 0 ? sep.size() : 0;
+        // Room for the separator, the text and the terminator.
+        if (pos + gap + take + 1 > static_cast<std::size_t>(kMacInputScratch)) break;
+        if (gap > 0) std::memcpy(out + pos, sep.data(), gap);
+        pos += gap;
+        if (take > 0) std::memcpy(out + pos, v.data.data(), take);
         pos += take;
-        out[pos++] = ' ';
+        ++taken;
     }
-    if (pos == 0) return 0;
-    out[pos - 1] = 0;
-    return static_cast<std::int32_t>(pos - 1);
+    if (taken == 0) return 0;
+    out[pos] = 0;
+    return static_cast<std::int32_t>(pos);
 }
 
 void WriteLengthPart(const FramePart& part, std::uint8_t* out, std::int64_t value) {

@@ -126,8 +126,8 @@ std::size_t WriteTrailer(const FieldTable& form, std::uint8_t* frame, std::size_
 /// Upper bound of what PackFramed writes.
 [[nodiscard]] std::int32_t MaxFramedSize(const FieldTable& form, std::span<const FieldAttr> attr);
 
-/// The MAC input text of the fields marked inMac, separated by spaces, into out (kMacInputScratch
-/// bytes); its length without terminator, 0 when no field qualifies.
+/// The MAC input text of the fields marked inMac, separated by the form's macSeparator, into out
+/// (kMacInputScratch bytes); its length without terminator, 0 when no field qualifies.
 std::int32_t BuildMacText(const FieldTable& form, FieldSet s, std::uint8_t* out);
 
 /// Appends the rows of one framing part: one row named after a Tpdu/Header part, or one per

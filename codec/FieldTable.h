@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 /// How the data bytes of a field are encoded.
@@ -193,6 +194,22 @@ enum class MacFill : std::uint8_t {
     ZeroHex,    ///< the hex text of four zero bytes, written back into the stored value too
 };
 
+/// What the MAC is computed over.
+enum class MacInput : std::uint8_t {
+    Bytes,   ///< the message's bytes as received, from macFrom up to the start of the MAC field
+    Fields,  ///< the fields marked inMac before the MAC field, joined by macSeparator
+};
+
+/// What a message's MAC field holds of a computed MAC.
+enum class MacForm : std::uint8_t {
+    Algorithm,  ///< as the algorithm writes it: unionpay-ecb's 8 hex characters, else the block
+    Block,      ///< the 8-byte final block
+    Hex8,       ///< the block's first 4 bytes as 8 upper-case hex characters
+};
+
+/// The MAC algorithms a table may name as its default (the keys' own choice wins).
+inline constexpr std::string_view kTableMacAlgorithms[] = {"unionpay-ecb", "x9.9", "x9.19"};
+
 /// How the message type and bitmap rows look.
 struct HeadRow {
     std::string name;        ///< row name ("Type", "MsgType", "CMD", "Bit 1")
@@ -227,6 +244,14 @@ struct FieldTable {
 
     std::int32_t macField = 0;        ///< field carrying the MAC (64 or 128); 0: none
     MacFill macFill = MacFill::Stored;  ///< what Pack puts there
+    MacInput macInput = MacInput::Bytes;  ///< what the MAC is computed over
+    /// MacInput::Bytes: where the input starts, in bytes from the message's first byte as
+    /// received (framing included); -1: at the message type.
+    std::int32_t macFrom = -1;
+    std::string macSeparator = " ";  ///< MacInput::Fields: between two fields' MAC text
+    MacForm macForm = MacForm::Algorithm;  ///< what the MAC field holds
+    /// The algorithm used when the keys name none ("auto"); empty: every one is tried.
+    std::string macAlgorithm;
 
     /// A Length part may state fewer bytes than the text holds: only the stated bytes are
     /// decoded, with a warning about the rest.

@@ -12,7 +12,7 @@ KeySet HostKeys::KeysOf(const std::string& terminal) const {
 void HostKeys::CheckRequest(Message& m, std::span<const std::uint8_t> bytes, Step& step) {
     step.terminal = FieldDigits(m, 41) + "/" + FieldDigits(m, 42);
     const KeySet keys = KeysOf(step.terminal);
-    step.replyAlgorithm = keys.macAlgorithm.value_or(kMacAlgorithms[0]);
+    step.replyAlgorithm = MessageMacAlgorithm(m.Table(), keys).value_or(kMacAlgorithms[0]);
     MacCheck check;
     CheckMessageMac(m, bytes, keys, check);
     if (!check.done) return;

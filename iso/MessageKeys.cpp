@@ -13,10 +13,6 @@
 
 namespace {
 
-bool TakesMacText(const FieldTable& table) {
-    return std::any_of(table.fields.begin(), table.fields.end(),
-                       [](const FieldDef& d) { return d.inMac; });
-}
 
 /// Where the MAC field's stored bytes start in the message: after the framing, the type, the
 /// bitmap and every field before it, each as received.
@@ -62,18 +58,24 @@ Decoded DecodeText(std::string_view text, const ParseRequest& request) {
 
 }  // namespace
 
+std::optional<MacAlgorithm> MessageMacAlgorithm(const FieldTable& table, const KeySet& keys) {
+    if (keys.macAlgorithm) return keys.macAlgorithm;
+    return MacAlgorithmFromName(table.macAlgorithm);
+}
+
 bool MessageMacInput(Message& message, std::span<const std::uint8_t> bytes,
                      std::vector<std::uint8_t>& input) {
     input.clear();
     const FieldTable& table = message.Table();
     if (table.macField <= 0 || !message.Has(table.macField)) return false;
-    if (TakesMacText(table)) {
+    if (table.macInput == MacInput::Fields) {
         std::array<std::uint8_t, kMacInputScratch> text{};
         const std::int32_t n = BuildMacText(table, message.Fields(), text.data());
         input.assign(text.begin(), text.begin() + std::max(n, 0));
         return n > 0;
     }
-    const auto begin = static_cast<std::size_t>(message.Found().body);
+    const auto begin = static_cast<std::size_t>(table.macFrom >= 0 ? table.macFrom
+                                                                   : message.Found().body);
     const std::size_t end = MacFieldOffset(message);
     if (end > bytes.size() || begin > end) return false;
     input.assign(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -82,9 +84,15 @@ bool MessageMacInput(Message& message, std::span<const std::uint8_t> bytes,
 }
 
 std::vector<std::uint8_t> MacFieldBytes(const Message& message, const MacValue& mac) {
-    if (TakesMacText(message.Table())) {
-        const std::string hex = ToHex(std::span<const std::uint8_t>(mac.block).first(4));
-        return {hex.begin(), hex.end()};
+    switch (message.Table().macForm) {
+        case MacForm::Hex8: {
+            const std::string hex = ToHex(std::span<const std::uint8_t>(mac.block).first(4));
+            return {hex.begin(), hex.end()};
+        }
+        case MacForm::Block:
+            return {mac.block.begin(), mac.block.end()};
+        case MacForm::Algorithm:
+            break;
     }
     return {mac.field.begin(), mac.field.end()};
 }
@@ -106,9 +114,9 @@ void CheckMessageMac(Message& message, std::span<const std::uint8_t> bytes, cons
         if (std::equal(field.begin(), field.end(), given.begin(), given.end())) check.match = true;
         return Shown(field);
     };
-    if (keys.macAlgorithm) {
-        check.algorithm = MacAlgorithmName(*keys.macAlgorithm);
-        check.computed = tryOne(*keys.macAlgorithm).value_or("");
+    if (const std::optional<MacAlgorithm> alg = MessageMacAlgorithm(message.Table(), keys)) {
+        check.algorithm = MacAlgorithmName(*alg);
+        check.computed = tryOne(*alg).value_or("");
         return;
     }
     for (MacAlgorithm alg : kMacAlgorithms) {
@@ -195,7 +203,8 @@ bool FillMacBytes(Message& message, std::span<std::uint8_t> bytes, const KeySet&
         problem = "the message carries no MAC field to fill";
         return false;
     }
-    const MacAlgorithm alg = keys.macAlgorithm.value_or(kMacAlgorithms[0]);
+    const MacAlgorithm alg =
+        MessageMacAlgorithm(message.Table(), keys).value_or(kMacAlgorithms[0]);
     if (!FillMacBytes(message, bytes, keys.mak, alg)) {
         problem = "\"mak\": the key's length does not fit " + std::string(MacAlgorithmName(alg)) +
                   ", or the MAC field has another width";

@@ -23,15 +23,20 @@ struct MacCheck {
     std::vector<std::pair<std::string, std::string>> tried;  ///< auto without a match: each one
 };
 
-/// The MAC input of a decoded message, from the bytes it was decoded from: a form whose fields
-/// are marked as MAC input takes their MAC text (joined by single spaces); else the bytes from
-/// the message type up to the start of the MAC field. False when the table has no MAC field or
-/// the message does not carry it.
+/// The algorithm a MAC check or fill uses: the keys' own, else the table's default; nullopt when
+/// neither names one (a check tries every one, a fill takes the first).
+[[nodiscard]] std::optional<MacAlgorithm> MessageMacAlgorithm(const FieldTable& table,
+                                                              const KeySet& keys);
+
+/// The MAC input of a decoded message as its table states it, from the bytes it was decoded
+/// from: the MAC text of the marked fields joined by the table's separator, or the bytes from the
+/// table's start (the message type unless it names a frame offset) up to the start of the MAC
+/// field. False when the table has no MAC field or the message does not carry it.
 [[nodiscard]] bool MessageMacInput(Message& message, std::span<const std::uint8_t> bytes,
                                    std::vector<std::uint8_t>& input);
 
-/// The MAC field's value for a computed MAC: the 128-field form's MAC text (the first 4 bytes
-/// of the block as 8 upper-case hex characters), else the algorithm's field bytes.
+/// The MAC field's value for a computed MAC in the table's form: the block, its first 4 bytes as
+/// 8 upper-case hex characters, or the algorithm's own field bytes.
 [[nodiscard]] std::vector<std::uint8_t> MacFieldBytes(const Message& message, const MacValue& mac);
 
 /// Checks the MAC of a decoded message with the keys' MAK and algorithm.

@@ -699,6 +699,69 @@ std::string DescribeTokenerError(json_tokener_error e) {
     return json_tokener_error_desc(e);
 }
 
+// "mac": the MAC field, its input, what the field holds and a default algorithm. Without the
+// member (or without "input" and "form") a table that marks fields takes their text and holds 8
+// hex characters, as the 128-field form does; else it takes the bytes, as the 64-field form does.
+void ReadMac(Reader& top, FieldTable& t, std::vector<std::string>& problems) {
+    const bool marked = std::any_of(t.fields.begin(), t.fields.end(),
+                                    [](const FieldDef& d) { return d.inMac; });
+    json_object* mac = top.Object("mac");
+    if (mac == nullptr) {
+        if (marked && t.macField != 0) {
+            t.macInput = MacInput::Fields;
+            t.macForm = MacForm::Hex8;
+        }
+        return;
+    }
+    Reader r(mac, "mac", problems);
+    if (const auto field = r.Integer("field", 2, t.bitmap.bits)) {
+        if (t.macField != 0 && t.macField != *field) {
+            r.Problem("field", std::to_string(*field) + " is not the field \"pack\" names (" +
+                                   std::to_string(t.macField) + ")");
+        }
+        t.macField = static_cast<std::int32_t>(*field);
+    }
+    if (json_object* list = r.Array("fields")) {
+        const std::size_t n = json_object_array_length(list);
+        for (std::size_t i = 0; i < n; ++i) {
+            json_object* item = json_object_array_get_idx(list, i);
+            const std::int64_t f = json_object_is_type(item, json_type_int)
+                                       ? json_object_get_int64(item) : -1;
+            if (f < 0 || f > t.bitmap.bits) {
+                r.Problem("fields", "entry " + std::to_string(i + 1) + " is not a field number 0.." +
+                                        std::to_string(t.bitmap.bits));
+                continue;
+            }
+            t.fields[static_cast<std::size_t>(f)].inMac = true;
+        }
+    }
+    const bool fields = r.Has("fields") || marked;
+    const auto input = r.Word("input", {"bytes", "fields"});
+    t.macInput = input ? static_cast<MacInput>(*input)
+                       : fields ? MacInput::Fields : MacInput::Bytes;
+    if (json_object* from = r.Get("from")) {
+        if (json_object_is_type(from, json_type_string) &&
+            std::string_view(json_object_get_string(from)) == "type") {
+            t.macFrom = -1;
+        } else if (json_object_is_type(from, json_type_int) && json_object_get_int64(from) >= 0 &&
+                   json_object_get_int64(from) <= kMaxFrameBytes) {
+            t.macFrom = static_cast<std::int32_t>(json_object_get_int64(from));
+        } else {
+            r.Problem("from", "must be \"type\" or a byte offset 0.." +
+                                  std::to_string(kMaxFrameBytes) + " in the frame");
+        }
+    }
+    if (const auto sep = r.Text("separator")) t.macSeparator = *sep;
+    if (const auto alg = r.Word("algorithm", {kTableMacAlgorithms[0], kTableMacAlgorithms[1],
+                                              kTableMacAlgorithms[2]})) {
+        t.macAlgorithm = kTableMacAlgorithms[*alg];
+    }
+    const auto form = r.Word("form", {"algorithm", "block", "hex8"});
+    t.macForm = form ? static_cast<MacForm>(*form)
+                     : t.macInput == MacInput::Fields ? MacForm::Hex8 : MacForm::Algorithm;
+    r.UnknownKeys();
+}
+
 // A table file is UTF-8 whatever its charset, which says how field bytes read. Row names stand
 // among the field texts of a row, so in a GBK table they are made GBK too; titles stay UTF-8.
 void RowNamesInCharset(FieldTable& t) {
@@ -880,6 +943,7 @@ TableLoad LoadJsonTable(std::string_view text) {
             ReadField(value, number, t, tableText, overLength, problems);
         }
     }
+    ReadMac(top, t, problems);
     top.UnknownKeys();
     DefaultHeadRows(t, typeRowGiven, bitmapRowGiven);
     CompleteTable(t, problems);

@@ -84,6 +84,54 @@ void CheckTrailer(const FieldTable& t, std::int32_t frameBytes,
     }
 }
 
+// The MAC settings: a MAC field that holds 8 bytes, an input that exists, a known algorithm.
+void CheckMac(const FieldTable& t, std::int32_t frameBytes, std::vector<std::string>& problems) {
+    const bool stated = t.macInput != MacInput::Bytes || t.macFrom >= 0 ||
+                        t.macForm != MacForm::Algorithm || !t.macAlgorithm.empty() ||
+                        t.macSeparator != " ";
+    if (t.macField <= 0 || static_cast<std::size_t>(t.macField) >= t.fields.size()) {
+        if (stated) problems.emplace_back("mac, key \"field\": missing: the field that carries the MAC");
+        return;
+    }
+    const FieldDef& mac = t.fields[static_cast<std::size_t>(t.macField)];
+    if (mac.Defined() && (!mac.fixed || EncodedBytes(mac) != 8)) {
+        problems.push_back("mac, key \"field\": field " + std::to_string(t.macField) +
+                           " must be fixed at 8 bytes to hold a MAC");
+    }
+    if (t.macInput == MacInput::Fields) {
+        bool any = false;
+        for (std::size_t f = 0; f < t.fields.size(); ++f) {
+            if (!t.fields[f].inMac) continue;
+            const std::string where = "field " + std::to_string(f) + ", key \"mac\": ";
+            if (!t.fields[f].Defined()) {
+                problems.push_back(where + "the field is not defined");
+            } else if (f >= static_cast<std::size_t>(t.macField)) {
+                problems.push_back(where + "the MAC input ends before the MAC field " +
+                                   std::to_string(t.macField));
+            } else {
+                any = true;
+            }
+        }
+        if (!any) {
+            problems.emplace_back(
+                "mac, key \"input\": \"fields\" but no field before the MAC field is marked");
+        }
+        if (t.macSeparator.size() > kMaxMacSeparator) {
+            problems.push_back("mac, key \"separator\": more than " +
+                               std::to_string(kMaxMacSeparator) + " bytes");
+        }
+    } else if (t.macFrom > frameBytes) {
+        problems.push_back("mac, key \"from\": offset " + std::to_string(t.macFrom) +
+                           " lies past the framing in front of the message type (" +
+                           std::to_string(frameBytes) + " bytes)");
+    }
+    if (!t.macAlgorithm.empty() &&
+        std::find(std::begin(kTableMacAlgorithms), std::end(kTableMacAlgorithms),
+                  t.macAlgorithm) == std::end(kTableMacAlgorithms)) {
+        problems.push_back("mac, key \"algorithm\": unknown algorithm \"" + t.macAlgorithm + "\"");
+    }
+}
+
 }  // namespace
 
 void DefaultHeadRows(FieldTable& t, bool typeGiven, bool bitmapGiven) {
@@ -147,4 +195,5 @@ void CompleteTable(FieldTable& t, std::vector<std::string>& problems) {
         problems.push_back("pack, key \"macField\": field " + std::to_string(t.macField) +
                            " is not defined");
     }
+    CheckMac(t, frameBytes, problems);
 }

@@ -11,6 +11,8 @@
 inline constexpr std::int32_t kMaxFieldLength = 9999;
 /// The largest framing part, and the largest offset a detection test may look at.
 inline constexpr std::int32_t kMaxFrameBytes = 256;
+/// The longest separator between two fields of a MAC input text.
+inline constexpr std::size_t kMaxMacSeparator = 8;
 
 /// The largest length a variable field's prefix can state: 99 for LL, 999 for LLL, 9999 for
 /// LLLL, 255 for a 1-byte binary prefix, 65535 for a 2-byte one.
