@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "codec/Conversions.h"
 
@@ -313,17 +314,18 @@ EncodeStatus Message::Encode(std::vector<std::uint8_t>& out, const EncodeOptions
             choices.omit[i] = true;
         }
     }
-    // The whole room the engine may need, so nothing it writes can pass the buffer's end.
-    out.assign(static_cast<std::size_t>(MaxFramedSize(t, m_attrs)) + 64, 0);
+    // The whole room the engine may need, so nothing it writes can pass the buffer's end; the
+    // engine writes every byte of the message it returns, so the room is not cleared first.
+    const auto room = static_cast<std::size_t>(MaxFramedSize(t, m_attrs)) + 64;
+    const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(room);
     std::int32_t n = 0;
-    const std::int32_t r = PackFramed(t, Fields(), parts, out.data(), &n, choices);
+    const std::int32_t r = PackFramed(t, Fields(), parts, scratch.get(), &n, choices);
     if (r < 1) {
-        out.clear();
         return EncodeStatus::Refused(
             t.macField > 0 && Has(t.macField) ? "the MAC field has no MAC input"
                                                : "the message could not be packed");
     }
-    out.resize(static_cast<std::size_t>(n));
+    out.assign(scratch.get(), scratch.get() + n);
     // A length part must be able to state the message: a value that was cut is refused.
     std::size_t at = 0;
     for (std::size_t i = 0; i < t.frame.size() && i < kMaxFrameParts; ++i) {
