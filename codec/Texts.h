@@ -34,6 +34,7 @@ inline constexpr std::string_view kTextErrorRowName = "错误";
 inline constexpr std::string_view kTextTlvTooLong = "TLV数据过长!";
 inline constexpr std::string_view kTextExpandTlv = "展开55域(IC卡数据)";
 inline constexpr std::string_view kTextMaskCardNumbers = "隐藏卡号";
+inline constexpr std::string_view kTextExplainItem = "显示含义";
 inline constexpr std::string_view kTextTableFileError = "域定义文件有误!";
 inline constexpr std::string_view kTextLoadTableItem = "载入域定义文件…";
 

@@ -1,6 +1,8 @@
 // Reading a jPOS GenericPackager XML file as a field table: the common field classes only.
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <memory>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
@@ -71,6 +73,85 @@ bool ReadBitmapField(std::string_view cls, std::int32_t length, FieldTable& t,
                            " bitmap bytes; 8 or 16 are read");
     }
     return true;
+}
+
+constexpr std::string_view kSubFieldPackager = "org.jpos.iso.packager.GenericSubFieldPackager";
+
+const JposClass* FindClass(std::string_view cls) {
+    for (const auto& k : kClasses) {
+        if (k.name == cls) return &k;
+    }
+    return nullptr;
+}
+
+/// The positional sub-fields of a GenericSubFieldPackager element, in the order of their ids,
+/// as the JSON tables describe them: each child's length and the encoding of its class (digits
+/// of a BCD parent). Only fixed classes have a place of their own in the data, and a bitmap
+/// inside the field makes no place fixed; otherwise the reason, and the field is shown whole.
+std::optional<std::vector<SubField>> ReadJposSubFields(pugi::xml_node node,
+                                                       const std::string& parentPath,
+                                                       bool bcdParent, int depth,
+                                                       std::string& reason) {
+    if (node.attribute("emitBitmap").as_bool()) {
+        reason = "its sub-fields carry a bitmap";
+        return std::nullopt;
+    }
+    std::vector<std::pair<std::int32_t, SubField>> numbered;
+    for (const pugi::xml_node child : node.children()) {
+        const std::string_view element = child.name();
+        if (element != "isofield" && element != "isofieldpackager") continue;
+        const auto id = Number(child.attribute("id").value());
+        const std::string path = parentPath + "." + child.attribute("id").value();
+        if (!id || *id < 0) {
+            reason = "a sub-field of " + parentPath + " has no number in \"id\"";
+            return std::nullopt;
+        }
+        const std::string_view cls = ShortClassName(child.attribute("class").value());
+        const JposClass* c = FindClass(cls);
+        if (c == nullptr || !c->fixed) {
+            reason = "sub-field " + path + " has class " + std::string(cls) +
+                     " (only fixed classes have a place of their own)";
+            return std::nullopt;
+        }
+        const auto length = Number(child.attribute("length").value());
+        if (!length || *length < 1 || *length > kMaxFieldLength) {
+            reason = "sub-field " + path + " has no length of 1.." +
+                     std::to_string(kMaxFieldLength);
+            return std::nullopt;
+        }
+        SubField sf;
+        sf.path = path;
+        sf.name = child.attribute("name").value();
+        sf.length = *length;
+        sf.enc = bcdParent ? DataEnc::Bcd : c->enc;  // a BCD field's slices are digits
+        if (element == "isofieldpackager") {
+            if (std::string_view(child.attribute("packager").value()) != kSubFieldPackager ||
+                depth >= 2) {
+                reason = "sub-field " + path + " has sub-fields that are not positional";
+                return std::nullopt;
+            }
+            auto nested = ReadJposSubFields(child, path, sf.enc == DataEnc::Bcd, depth + 1, reason);
+            if (!nested) return std::nullopt;
+            sf.subfields = std::move(*nested);
+        }
+        numbered.emplace_back(*id, std::move(sf));
+    }
+    if (numbered.empty()) {
+        reason = "it lists no sub-fields";
+        return std::nullopt;
+    }
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < numbered.size(); ++i) {
+        if (numbered[i].first == numbered[i - 1].first) {
+            reason = "sub-field " + numbered[i].second.path + " is defined twice";
+            return std::nullopt;
+        }
+    }
+    std::vector<SubField> out;
+    out.reserve(numbered.size());
+    for (auto& [id, sf] : numbered) out.push_back(std::move(sf));
+    return out;
 }
 
 }  // namespace
@@ -147,10 +228,7 @@ TableLoad LoadJposTable(std::string_view text) {
             continue;
         }
         const std::string_view cls = ShortClassName(node.attribute("class").value());
-        const JposClass* c = nullptr;
-        for (const auto& k : kClasses) {
-            if (k.name == cls) c = &k;
-        }
+        const JposClass* c = FindClass(cls);
         if (*node.attribute("class").value() == '\0') {
             problems.push_back(where + ": attribute \"class\" is missing");
             continue;
@@ -179,9 +257,22 @@ TableLoad LoadJposTable(std::string_view text) {
         f.rowText = f.enc == DataEnc::Ascii ? RowTextPart::Data : RowTextPart::None;
         CheckFieldLength(f, where, problems);
         if (std::string_view(node.name()) == "isofieldpackager") {
-            load.notes.push_back(where +
-                                 ": its sub-fields are not decoded; the field is shown "
-                                 "whole");
+            // A GenericSubFieldPackager's children are positional sub-fields; any other
+            // packager (a bitmap, tags) keeps the field whole.
+            std::string reason = "its packager is not GenericSubFieldPackager";
+            std::optional<std::vector<SubField>> subs;
+            if (std::string_view(node.attribute("packager").value()) == kSubFieldPackager) {
+                subs = ReadJposSubFields(node, std::to_string(id), f.enc == DataEnc::Bcd, 1,
+                                         reason);
+            }
+            if (subs) {
+                auto explain = std::make_shared<FieldExplain>();
+                explain->subfields = std::move(*subs);
+                f.explain = std::move(explain);
+            } else {
+                load.notes.push_back(where + ": its sub-fields are not decoded (" + reason +
+                                     "); the field is shown whole");
+            }
         }
     }
     DefaultHeadRows(t, false, false);

@@ -41,6 +41,7 @@
 #include "ui/TableChoice.h"
 #include "ui/TrafficTexts.h"
 #include "ui/WindowTexts.h"
+#include "tables/TableFile.h"
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -186,6 +187,7 @@ QPlainTextEdit* NewMessageEdit(QWidget* parent) {
 
 constexpr auto kSettingExpandTlv = "view/expandField55";
 constexpr auto kSettingMaskCardNumbers = "view/maskCardNumbers";
+constexpr auto kSettingExplain = "view/explain";
 
 QSettings ViewSettings() {
     return QSettings(QSettings::UserScope, QStringLiteral("Tarnwick"), QStringLiteral("Tarnwick"));
@@ -384,6 +386,7 @@ void CTarnwickDlg::OnInitDialog() {
     const QSettings settings = ViewSettings();
     m_expandTlv = settings.value(QLatin1String(kSettingExpandTlv), false).toBool();
     m_maskCardNumbers = settings.value(QLatin1String(kSettingMaskCardNumbers), false).toBool();
+    m_explain = settings.value(QLatin1String(kSettingExplain), false).toBool();
     m_tables = std::make_unique<CTableChoice>(m_comboInterfaceType);
     m_lastChoice = m_tables->Populate();
     if (m_lastChoice < CTableChoice::kBuiltinItems) g_interfaceType = m_lastChoice;
@@ -491,7 +494,9 @@ void CTarnwickDlg::OnParseIso8583() {
     ReadControls();
     // Field 55's sub-rows are always made: folded, they become the tip of its row.
     CommandResult result;
-    const ParseOptions options{true, m_maskCardNumbers};
+    ParseOptions options{true, m_maskCardNumbers};
+    options.explain = m_explain;
+    options.explainTable = &ShippedTableValue;  // the exact tables take the -full tables' meanings
     if (const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex())) {
         ParseIso8583WithTable(MessageBytes(), *table, options, result);
     } else {
@@ -530,6 +535,11 @@ void CTarnwickDlg::SetExpandTlv(bool on) {
 void CTarnwickDlg::SetMaskCardNumbers(bool on) {
     m_maskCardNumbers = on;
     ViewSettings().setValue(QLatin1String(kSettingMaskCardNumbers), on);
+}
+
+void CTarnwickDlg::SetExplain(bool on) {
+    m_explain = on;
+    ViewSettings().setValue(QLatin1String(kSettingExplain), on);
 }
 
 void CTarnwickDlg::OnParseTrade() {
@@ -585,8 +595,12 @@ void CTarnwickDlg::OnBuildIso8583() {
     std::string pin;
     const FieldRowList rows = m_keys->RowsToBuild(RowsToPack(*m_listFields), pin);
     const FieldTable* table = m_tables->TableAt(m_comboInterfaceType->currentIndex());
-    CommandResult result = table != nullptr ? BuildIso8583WithTable(rows, *table)
-                                            : BuildIso8583FromRows(rows, g_interfaceType);
+    // Sub-rows of the explained rows are read by the same tables that made them.
+    CommandResult result =
+        table != nullptr
+            ? BuildIso8583WithTable(rows, *table, TextEncoding::Utf8OrGbk, &ShippedTableValue)
+            : BuildIso8583FromRows(rows, g_interfaceType, TextEncoding::Utf8OrGbk,
+                                   &ShippedTableValue);
     ParseRequest keysRequest;
     keysRequest.interfaceType = g_interfaceType;
     keysRequest.table = table;
@@ -600,6 +614,11 @@ void CTarnwickDlg::OnBuildIso8583() {
     // As the trade build: the message goes into the message edit and is decoded again.
     ShowMessageText(result.message, result.messageEncoding);
     ReadControls();
+    if (m_explain) {
+        // The built message shows explained as a decode of it would.
+        OnParseIso8583();
+        return;
+    }
     m_listFields->LoadRows(result.rows, result.rowEncoding);
 }
 
@@ -822,6 +841,7 @@ void CTarnwickDlg::contextMenuEvent(QContextMenuEvent* event) {
     };
     addChoice(kTextExpandTlv, m_expandTlv, &CTarnwickDlg::SetExpandTlv);
     addChoice(kTextMaskCardNumbers, m_maskCardNumbers, &CTarnwickDlg::SetMaskCardNumbers);
+    addChoice(kTextExplainItem, m_explain, &CTarnwickDlg::SetExplain);
     menu.addSeparator();
     menu.addAction(QString::fromUtf8(kTextOpenCaptureItem), this, [this] { OnOpenCapture(); });
     menu.addAction(QString::fromUtf8(kTextCompareItem), this, [this] { OnCompareWithPrevious(); });

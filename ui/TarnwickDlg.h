@@ -107,6 +107,10 @@ public:
     [[nodiscard]] bool MaskCardNumbers() const { return m_maskCardNumbers; }
     void SetExpandTlv(bool on);
     void SetMaskCardNumbers(bool on);
+    /// Meanings, sub-rows and the summary row also for the exact forms (the built-in ones and
+    /// the exact tables), which show them only on request; remembered as the choices above.
+    [[nodiscard]] bool Explain() const { return m_explain; }
+    void SetExplain(bool on);
 
     // Handlers of the buttons, the combo box and the about item.
     void OnParseIso8583();
@@ -184,6 +188,7 @@ private:
     std::unique_ptr<WindowKeys> m_keys;
     bool m_expandTlv = false;
     bool m_maskCardNumbers = false;
+    bool m_explain = false;
     // The combo's field tables after its built-in items, and the item chosen last.
     std::unique_ptr<CTableChoice> m_tables;
     int m_lastChoice = 0;

@@ -267,3 +267,63 @@ TEST(Explain, CountryTagsOfIcCardDataTakeTheTablesCountryList) {
     }
     EXPECT_EQ(meanings, "China||");  // 840 is not in this table's list
 }
+
+// jPOS sub-field packagers: GenericSubFieldPackager children become positional sub-rows (BCD
+// slices of a byte field take their digits' bytes; a BCD field is cut in digits; one nested
+// level); any other packager or a child without a fixed place keeps the field whole, with a note.
+TEST(Explain, JposGenericSubFieldPackagerGivesPositionalSubFields) {
+    const auto xml = [](const std::string& field) {
+        return "<isopackager><isofield id=\"0\" length=\"4\" class=\"org.jpos.iso.IFB_NUMERIC\"/>"
+               "<isofield id=\"1\" length=\"8\" class=\"org.jpos.iso.IFB_BITMAP\"/>" +
+               field + "</isopackager>";
+    };
+    const std::string generic = "packager=\"org.jpos.iso.packager.GenericSubFieldPackager\"";
+    const auto sub = [](int id, int length, const char* cls) {
+        return "<isofield id=\"" + std::to_string(id) + "\" length=\"" + std::to_string(length) +
+               "\" name=\"S" + std::to_string(id) + "\" class=\"org.jpos.iso." + cls + "\"/>";
+    };
+    const struct {
+        std::string field;
+        const char* hex;   // field 60's bytes
+        const char* rows;  // its sub-rows, or "" with a note
+    } cases[] = {
+        {"<isofieldpackager id=\"60\" length=\"99\" class=\"org.jpos.iso.IFB_LLCHAR\" " +
+             generic + ">" + sub(2, 2, "IFB_NUMERIC") + sub(1, 2, "IF_CHAR") +
+             "<isofieldpackager id=\"3\" length=\"3\" class=\"org.jpos.iso.IFB_BINARY\" " +
+             generic + ">" + sub(1, 1, "IFB_BINARY") + sub(2, 2, "IFB_BINARY") +
+             "</isofieldpackager></isofieldpackager>",
+         "06 4142 22 0A0B0C",
+         "  60.1|2|AB|60.1\n  60.2|2|22|60.2\n  60.3|3|0A0B0C|60.3\n"
+         "    60.3.1|1|0A|60.3.1\n    60.3.2|2|0B0C|60.3.2\n"},
+        // A BCD field in digits; the data ends inside 60.2.
+        {"<isofieldpackager id=\"60\" length=\"20\" class=\"org.jpos.iso.IFB_LLNUM\" " +
+             generic + ">" + sub(1, 2, "IFB_NUMERIC") + sub(2, 6, "IFB_NUMERIC") +
+             sub(3, 3, "IFB_NUMERIC") + "</isofieldpackager>",
+         "05 220001", "  60.1|2|22|60.1\n  60.2|3|000|60.2\n"},
+        {"<isofieldpackager id=\"60\" length=\"20\" class=\"org.jpos.iso.IFB_LLNUM\" "
+         "packager=\"org.jpos.iso.packager.Base1SubFieldPackager\">" +
+             sub(1, 2, "IFB_NUMERIC") + "</isofieldpackager>",
+         "02 22", ""},
+        {"<isofieldpackager id=\"60\" length=\"20\" class=\"org.jpos.iso.IFB_LLCHAR\" " +
+             generic + ">" + sub(1, 9, "IFB_LLCHAR") + "</isofieldpackager>",
+         "02 4142", ""},
+        {"<isofieldpackager id=\"60\" length=\"20\" class=\"org.jpos.iso.IFB_LLCHAR\" " +
+             generic + " emitBitmap=\"true\">" + sub(1, 2, "IF_CHAR") + "</isofieldpackager>",
+         "02 4142", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        const TableLoad load = LoadTableText(xml(c.field));
+        ASSERT_TRUE(load.Ok()) << load.problems.front();
+        EXPECT_EQ(load.notes.size(), *c.rows == '\0' ? 1u : 0u);
+        CommandResult r;
+        ParseIso8583WithTable(std::string("0200 0000000000000010 ") + c.hex, *load.table, r);
+        ASSERT_TRUE(r.Ok()) << r.detail;
+        ASSERT_GE(r.rows.size(), 3u);
+        r.rows.erase(r.rows.begin(), r.rows.begin() + 3);  // type, bitmap, field 60
+        EXPECT_EQ(Lines(r), c.rows);
+        if (*c.rows != '\0') {
+            EXPECT_EQ(r.rows[0].title, "S1");
+        }
+    }
+}

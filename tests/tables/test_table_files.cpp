@@ -382,7 +382,7 @@ TEST(JposTables, BitmapHeaderSubFieldsAndRefusedClasses) {
         "<isofield id=\"0\" length=\"4\" class=\"org.jpos.iso.IFA_NUMERIC\"/>"
         "<isofield id=\"1\" length=\"16\" class=\"org.jpos.iso.IFA_BITMAP\"/>"
         "<isofieldpackager id=\"70\" length=\"3\" class=\"org.jpos.iso.IFA_NUMERIC\" "
-        "packager=\"org.jpos.iso.packager.GenericSubFieldPackager\">"
+        "packager=\"org.jpos.iso.packager.Base1SubFieldPackager\">"
         "<isofield id=\"1\" length=\"3\" class=\"org.jpos.iso.IFA_NUMERIC\"/>"
         "</isofieldpackager></isopackager>");
     ASSERT_TRUE(load.Ok()) << load.problems.front();

@@ -1003,15 +1003,15 @@ private slots:
                 if (a->isCheckable()) items << a->text() + (a->isChecked() ? "+" : "-");
             }
             for (QAction* a : menu->actions()) {
-                if (a->isCheckable()) a->trigger();
+                if (a->isCheckable() && a->text() != QStringLiteral("显示含义")) a->trigger();
             }
             menu->close();
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
                                 m_dlg->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(m_dlg.get(), &event);
-        QCOMPARE(items,
-                 QStringList({QStringLiteral("展开55域(IC卡数据)-"), QStringLiteral("隐藏卡号-")}));
+        QCOMPARE(items, QStringList({QStringLiteral("展开55域(IC卡数据)-"),
+                                     QStringLiteral("隐藏卡号-"), QStringLiteral("显示含义-")}));
 
         Parse("1015", 0, message);
         QCOMPARE(List()->rowCount(), 10);
@@ -1032,6 +1032,54 @@ private slots:
         QVERIFY(next.MaskCardNumbers());
         m_dlg->SetExpandTlv(false);
         m_dlg->SetMaskCardNumbers(false);
+    }
+
+    // "显示含义" explains the exact built-in form for the next decodes and builds, remembered.
+    void explainItemShowsMeaningsOfTheExactForm() {
+        // A 0210 reply of the 64-field form: field 3, 4, 39 "51", 49 "156".
+        const QString message = QStringLiteral(
+            "00236000030000603100310000021030000000020080000000000000000100003531313536");
+        const auto names = [this] {
+            QStringList list;
+            for (int r = 0; r < List()->rowCount(); ++r) list << List()->item(r, 1)->text();
+            return list;
+        };
+        const auto toggleExplain = [this] {
+            QTimer::singleShot(0, this, [] {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                if (menu == nullptr) return;
+                for (QAction* a : menu->actions()) {
+                    if (a->text() == QStringLiteral("显示含义")) a->trigger();
+                }
+                menu->close();
+            });
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                    m_dlg->mapToGlobal(QPoint(5, 5)));
+            QApplication::sendEvent(m_dlg.get(), &event);
+        };
+        Parse("1015", 0, message);
+        const QStringList plain = names();
+        QVERIFY(!plain.contains(QStringLiteral("交易")));
+
+        toggleExplain();
+        QVERIFY(m_dlg->Explain());
+        QVERIFY(CTarnwickDlg().Explain());  // remembered for the next run
+        Parse("1015", 0, message);
+        QCOMPARE(List()->item(0, 1)->text(), QStringLiteral("交易"));
+        QCOMPARE(List()->item(0, 3)->text(), QStringLiteral("消费应答 · 51 余额不足 · 100.00 CNY"));
+        const int row39 = static_cast<int>(names().indexOf(QStringLiteral("Bit 39")));
+        QVERIFY(row39 > 0);
+        QVERIFY2(List()->item(row39, 3)->text().contains(QStringLiteral("余额不足")),
+                 qPrintable(List()->item(row39, 3)->text()));
+        // A build of the explained rows gives the same message and shows it explained again.
+        Button("1016")->click();
+        QCOMPARE(MessageEdit()->toPlainText().remove(QLatin1Char(' ')), message);
+        QCOMPARE(List()->item(0, 1)->text(), QStringLiteral("交易"));
+
+        toggleExplain();
+        QVERIFY(!m_dlg->Explain());
+        Parse("1015", 0, message);
+        QCOMPARE(names(), plain);
     }
 
     // Esc in a cell edit cancels only the edit; with work in the window, closing asks first.
