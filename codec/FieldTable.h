@@ -68,20 +68,61 @@ struct ValueMeaning {
     return {};
 }
 
-/// A positional sub-field: a slice of its field's data (digits of a BCD field, bytes otherwise).
+/// How tagged sub-fields open (moov-io's tag spec): a tag of `length` units, then the value's
+/// length as its prefix states it, then the value. A zero length: the sub-fields are positional.
+/// Units are digits in a BCD field and bytes elsewhere; a Binary tag shows as hex, a BCD tag as
+/// its packed digits (`length` digits).
+struct TagSpec {
+    std::int32_t length = 0;
+    DataEnc enc = DataEnc::Ascii;
+    /// The length prefix of a value whose tag the table does not list; 0 bytes: such a tag
+    /// cannot be read past.
+    std::int32_t prefixBytes = 0;
+    PrefixEnc prefixEnc = PrefixEnc::Ascii;
+
+    [[nodiscard]] bool Tagged() const { return length > 0; }
+};
+
+/// A sub-field: a positional slice of its field's data (digits of a BCD field, bytes otherwise),
+/// or a tagged value found by its tag.
 struct SubField {
-    std::string path;          ///< "60.1", "60.2.1": row name and JSON "path"
+    std::string path;          ///< "60.1", "60.2.1", "63.AS": row name and JSON "path"
     std::string name;          ///< title ("交易类型码")
-    std::int32_t length = 0;   ///< digits for BCD data, bytes otherwise
+    std::string tag;           ///< tagged: the tag as its row shows it ("AS", "9F")
+    std::int32_t length = 0;   ///< positional, or a fixed tagged value: digits for BCD, bytes otherwise
+    bool fixed = true;         ///< tagged: false when a prefix states the value's length
+    std::int32_t prefixBytes = 0;            ///< tagged, not fixed: width of the length prefix
+    PrefixEnc prefixEnc = PrefixEnc::Ascii;  ///< tagged, not fixed: its encoding
     DataEnc enc = DataEnc::Ascii;  ///< how a byte slice is shown (a BCD field's slices are digits)
     std::vector<ValueMeaning> values;
-    std::vector<SubField> subfields;  ///< one more level, slices of this one
+    TagSpec inner;                    ///< how the sub-fields below this one open
+    std::vector<SubField> subfields;  ///< one more level, parts of this one
+};
+
+/// One test of a layout's condition: the value at `key` ("type": the message type,
+/// "processingCode": field 3, "62": a field, "60.3": a sub-field) starts with one of `prefixes`.
+struct LayoutTest {
+    std::string key;
+    std::vector<std::string> prefixes;
+};
+
+/// Sub-fields that apply when every test holds (field 62 holds keys in a sign-in reply).
+struct ConditionalLayout {
+    std::vector<LayoutTest> when;
+    TagSpec tag;
+    std::vector<SubField> subfields;
 };
 
 /// What a field means beyond its bytes: meanings of its values and its sub-fields.
 struct FieldExplain {
     std::vector<ValueMeaning> values;
-    std::vector<SubField> subfields;
+    TagSpec tag;                      ///< how the default sub-fields open
+    std::vector<SubField> subfields;  ///< the default sub-fields
+    std::vector<ConditionalLayout> layouts;  ///< the first whose tests hold replaces the default
+
+    [[nodiscard]] bool HasSubFields() const {
+        return tag.Tagged() || !subfields.empty() || !layouts.empty();
+    }
 };
 
 /// One data element. A field whose maxLen is 0 is not defined by the table.

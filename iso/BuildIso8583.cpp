@@ -233,13 +233,14 @@ BuiltMessage ApplySubRowEdits(std::span<const FieldRow> rows, const FieldTable& 
                               std::span<const SubRowEdit> edits, std::size_t fieldRow,
                               Message& message) {
     const FieldDef& def = table.fields[static_cast<std::size_t>(f)];
-    const FieldExplain& explain = *source.fields[static_cast<std::size_t>(f)].explain;
+    const SubLayout layout =
+        ChooseSubLayout(table, source, message.Values(), static_cast<std::size_t>(f));
     std::string data = FieldValueText(def, message.Values()[static_cast<std::size_t>(f)]);
     bool changed = false;
     std::size_t failed = 0;
     std::size_t other = SIZE_MAX;
     std::string why;
-    if (!RewriteSubFields(def, explain, edits, data, changed, failed, other, why)) {
+    if (!RewriteSubFields(def, f, layout, edits, data, changed, failed, other, why)) {
         if (other != SIZE_MAX) {
             why += ": row " + std::to_string(other + 1) + " \"" + Trim(rows[other].Name()) + "\"";
         }
@@ -357,7 +358,7 @@ std::optional<BuiltMessage> RowPacker::ReadRow(std::size_t i) {
         parent > 1 && static_cast<std::size_t>(parent) < m_table.fields.size() &&
         static_cast<std::size_t>(parent) < m_source->fields.size() &&
         m_source->fields[static_cast<std::size_t>(parent)].explain != nullptr &&
-        !m_source->fields[static_cast<std::size_t>(parent)].explain->subfields.empty()) {
+        m_source->fields[static_cast<std::size_t>(parent)].explain->HasSubFields()) {
         if (std::string path = SubRowPath(row); !path.empty()) {
             std::string shown(row.Value());
             if (!m_utf8 && m_rowEncoding == TextEncoding::Utf8OrGbk) shown = Utf8ToGbk(shown);

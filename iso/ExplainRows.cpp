@@ -2,6 +2,7 @@
 #include "iso/ExplainRows.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -51,39 +52,206 @@ std::string ShowSlice(DataEnc enc, bool digits, std::string_view slice, std::int
     return hex;
 }
 
+// A sub-row under field's row: its name ("  60.2.1", two spaces a level), length and value.
+FieldRow& AppendSubRow(std::int16_t field, int depth, std::string_view path, std::int32_t length,
+                       std::string_view shown, FieldRowList& out) {
+    FieldRow& row = out.emplace_back();
+    row.ClearKey();
+    SetRowText(row.name, std::string(static_cast<std::size_t>(2 * depth), ' ').append(path));
+    SetRowNumber(row.length, length);
+    SetRowText(row.value, shown);
+    row.parent = field;
+    return row;
+}
+
+void AppendLayoutRows(const TagSpec& tag, const std::vector<SubField>& subs, std::string_view data,
+                      bool digits, DataEnc dataEnc, std::int16_t field, std::string_view path,
+                      int depth, FieldRowList& out, std::vector<std::string>* warnings);
+
+// The rows below sub-field sf, over its value as its row shows it (shown) or as bytes (raw).
+void AppendInnerRows(const SubField& sf, bool digits, std::string_view raw, std::string_view shown,
+                     std::int16_t field, int depth, FieldRowList& out,
+                     std::vector<std::string>* warnings) {
+    if (sf.subfields.empty() && !sf.inner.Tagged()) return;
+    // A nested slice of packed digits is read as its digits.
+    const bool nestedDigits = digits || sf.enc == DataEnc::Bcd;
+    AppendLayoutRows(sf.inner, sf.subfields, nestedDigits && !digits ? shown : raw, nestedDigits,
+                     sf.enc, field, sf.path, depth + 1, out, warnings);
+}
+
 // Appends the rows of positional sub-fields over data: digits of a BCD field, bytes otherwise.
 // Data ends where it ends: the sub-fields after it are absent.
 void AppendSubRows(const std::vector<SubField>& subs, std::string_view data, bool digits,
-                   std::int16_t field, int depth, FieldRowList& out) {
+                   std::int16_t field, int depth, FieldRowList& out,
+                   std::vector<std::string>* warnings) {
     std::size_t at = 0;
     for (const SubField& sf : subs) {
         if (at >= data.size()) break;
-        const bool sliceDigits = digits;
         const std::size_t units = static_cast<std::size_t>(std::max(sf.length, 0));
         const std::size_t take = !digits && sf.enc == DataEnc::Bcd ? (units + 1) / 2 : units;
         const std::string_view slice = data.substr(at, take);
         at += slice.size();
-        FieldRow& row = out.emplace_back();
-        row.ClearKey();
-        SetRowText(row.name, std::string(static_cast<std::size_t>(2 * depth), ' ') + sf.path);
-        SetRowNumber(row.length, static_cast<std::int32_t>(
-                                     !digits && sf.enc == DataEnc::Bcd
-                                         ? std::min(units, 2 * slice.size())
-                                         : slice.size()));
-        const std::string shown = ShowSlice(sf.enc, sliceDigits, slice, sf.length);
-        SetRowText(row.value, shown);
-        row.parent = field;
+        const std::string shown = ShowSlice(sf.enc, digits, slice, sf.length);
+        FieldRow& row = AppendSubRow(
+            field, depth, sf.path,
+            static_cast<std::int32_t>(!digits && sf.enc == DataEnc::Bcd
+                                          ? std::min(units, 2 * slice.size())
+                                          : slice.size()),
+            shown, out);
         row.title = sf.name;
         row.path = sf.path;
         if (const std::string_view m = MeaningOf(sf.values, shown); !m.empty()) {
             AppendMeaning(row, m);
         }
-        if (!sf.subfields.empty()) {
-            // A nested slice of packed digits is read as its digits.
-            const bool nestedDigits = digits || sf.enc == DataEnc::Bcd;
-            AppendSubRows(sf.subfields, nestedDigits && !digits ? std::string_view(shown) : slice,
-                          nestedDigits, field, depth + 1, out);
+        AppendInnerRows(sf, digits, slice, shown, field, depth, out, warnings);
+    }
+}
+
+// One tagged value found in a field's data (units: digits, or bytes).
+struct TaggedItem {
+    const SubField* sf = nullptr;  // null: a tag the layout does not list
+    std::string tag;               // as its row shows it
+    DataEnc enc = DataEnc::Ascii;  // how the value shows
+    std::size_t at = 0;            // where the tag starts
+    std::size_t prefixAt = 0;      // where its length starts (the value, for a fixed one)
+    std::size_t valueAt = 0;       // where the value starts
+    std::size_t valueSize = 0;     // units of the value
+    std::size_t stated = 0;        // its length as stated (digits of packed BCD)
+};
+
+// The tagged values of data, in order. problem says why the rest could not be read (empty
+// when all of it was).
+std::vector<TaggedItem> CutTagged(const TagSpec& spec, const std::vector<SubField>& subs,
+                                  std::string_view data, bool digits, DataEnc dataEnc,
+                                  std::string& problem) {
+    std::vector<TaggedItem> items;
+    problem.clear();
+    const auto width = static_cast<std::size_t>(spec.length);
+    std::size_t at = 0;
+    while (at < data.size()) {
+        TaggedItem item;
+        item.at = at;
+        // The tag, as its row shows it.
+        const std::size_t tagUnits = digits || spec.enc != DataEnc::Bcd ? width : (width + 1) / 2;
+        if (data.size() - at < tagUnits) {
+            problem = std::to_string(data.size() - at) + (digits ? " digits" : " bytes") +
+                      " after the last value are too few for a tag";
+            break;
         }
+        const std::string_view tagSlice = data.substr(at, tagUnits);
+        item.tag = digits || spec.enc == DataEnc::Ascii
+                       ? std::string(tagSlice)
+                       : Hex(reinterpret_cast<const std::uint8_t*>(tagSlice.data()), tagUnits);
+        if (!digits && spec.enc == DataEnc::Bcd) item.tag.resize(width);
+        for (const SubField& sf : subs) {
+            if (sf.tag == item.tag) item.sf = &sf;
+        }
+        bool fixed = false;
+        std::int32_t prefixBytes = spec.prefixBytes;
+        PrefixEnc prefixEnc = spec.prefixEnc;
+        item.enc = digits ? DataEnc::Bcd : dataEnc;
+        if (item.sf != nullptr) {
+            fixed = item.sf->fixed;
+            prefixBytes = item.sf->prefixBytes;
+            prefixEnc = item.sf->prefixEnc;
+            item.enc = digits ? DataEnc::Bcd : item.sf->enc;
+        } else if (prefixBytes == 0) {
+            problem = "tag " + item.tag + " is not in the table, which gives no length to read past it";
+            break;
+        }
+        std::size_t p = at + tagUnits;
+        item.prefixAt = p;
+        std::size_t stated = 0;
+        if (fixed) {
+            stated = static_cast<std::size_t>(std::max(item.sf->length, 0));
+        } else {
+            const auto n = static_cast<std::size_t>(prefixBytes);
+            const std::size_t prefixUnits = digits && prefixEnc == PrefixEnc::Bcd ? 2 * n : n;
+            if (data.size() - p < prefixUnits) {
+                problem = "tag " + item.tag + ": its length is cut off";
+                break;
+            }
+            const std::string_view pre = data.substr(p, prefixUnits);
+            std::string number;
+            if (prefixEnc == PrefixEnc::Binary && !digits) {
+                for (char c : pre) stated = 256 * stated + static_cast<std::uint8_t>(c);
+            } else {
+                number = digits || prefixEnc == PrefixEnc::Ascii
+                             ? std::string(pre)
+                             : Hex(reinterpret_cast<const std::uint8_t*>(pre.data()), pre.size());
+                if (!std::all_of(number.begin(), number.end(), IsDecimalDigit)) {
+                    problem = "tag " + item.tag + ": its length \"" + number + "\" is not a number";
+                    break;
+                }
+                for (char c : number) stated = 10 * stated + static_cast<std::size_t>(c - '0');
+            }
+            p += prefixUnits;
+        }
+        const std::size_t valueUnits = !digits && item.enc == DataEnc::Bcd ? (stated + 1) / 2 : stated;
+        if (data.size() - p < valueUnits) {
+            problem = "tag " + item.tag + ": its length states " + std::to_string(stated) + ", " +
+                      std::to_string(data.size() - p) + " follow";
+            break;
+        }
+        item.valueAt = p;
+        item.valueSize = valueUnits;
+        item.stated = stated;
+        items.push_back(std::move(item));
+        at = p + valueUnits;
+    }
+    return items;
+}
+
+// A tagged value as its row shows it.
+std::string ShowTagged(const TaggedItem& item, std::string_view data, bool digits) {
+    const std::string_view value = data.substr(item.valueAt, item.valueSize);
+    return ShowSlice(item.enc, digits, value, static_cast<std::int32_t>(item.stated));
+}
+
+// Appends the rows of tagged sub-fields over data, in the order the data gives them. What
+// cannot be read is one last row holding the rest, with a warning saying why.
+void AppendTaggedRows(const TagSpec& spec, const std::vector<SubField>& subs, std::string_view data,
+                      bool digits, DataEnc dataEnc, std::int16_t field, std::string_view path,
+                      int depth, FieldRowList& out, std::vector<std::string>* warnings) {
+    std::string problem;
+    const std::vector<TaggedItem> items = CutTagged(spec, subs, data, digits, dataEnc, problem);
+    std::size_t end = 0;
+    for (const TaggedItem& item : items) {
+        const std::string shown = ShowTagged(item, data, digits);
+        FieldRow& row = AppendSubRow(field, depth, std::string(path) + "." + item.tag,
+                                     static_cast<std::int32_t>(item.stated), shown, out);
+        if (item.sf != nullptr) {
+            row.title = item.sf->name;
+            row.path = item.sf->path;
+            if (const std::string_view m = MeaningOf(item.sf->values, shown); !m.empty()) {
+                AppendMeaning(row, m);
+            }
+            AppendInnerRows(*item.sf, digits, data.substr(item.valueAt, item.valueSize), shown,
+                            field, depth, out, warnings);
+        }
+        end = item.valueAt + item.valueSize;
+    }
+    if (problem.empty()) return;
+    const std::string_view rest = data.substr(end);
+    AppendSubRow(field, depth, std::string(path) + ".?",
+                 static_cast<std::int32_t>(rest.size()),
+                 ShowSlice(digits ? DataEnc::Bcd : dataEnc == DataEnc::Ascii ? DataEnc::Ascii
+                                                                            : DataEnc::Binary,
+                           digits, rest, static_cast<std::int32_t>(rest.size())),
+                 out);
+    if (warnings != nullptr) {
+        warnings->push_back("field " + std::string(path) + ": " + problem +
+                            "; the rest is shown whole in row \"" + std::string(path) + ".?\"");
+    }
+}
+
+void AppendLayoutRows(const TagSpec& tag, const std::vector<SubField>& subs, std::string_view data,
+                      bool digits, DataEnc dataEnc, std::int16_t field, std::string_view path,
+                      int depth, FieldRowList& out, std::vector<std::string>* warnings) {
+    if (tag.Tagged()) {
+        AppendTaggedRows(tag, subs, data, digits, dataEnc, field, path, depth, out, warnings);
+    } else {
+        AppendSubRows(subs, data, digits, field, depth, out, warnings);
     }
 }
 
@@ -199,6 +367,48 @@ void ExplainCodeTag(const FieldTable& source, FieldRow& row) {
     }
 }
 
+// The sub-rows of field f, whose value is text as FieldValueText gives it.
+void AppendFieldSubRows(const FieldDef& def, SubLayout layout, const std::string& text,
+                        std::int16_t f, FieldRowList& out, std::vector<std::string>* warnings) {
+    const bool digits = def.enc == DataEnc::Bcd;
+    const std::string raw = def.enc == DataEnc::Binary ? HexToRaw(text) : std::string();
+    AppendLayoutRows(*layout.tag, *layout.subfields, def.enc == DataEnc::Binary ? raw : text,
+                     digits, def.enc, f, std::to_string(f), 1, out, warnings);
+}
+
+// The value a layout test reads: a field's ("62", "0" the message type), or a sub-field's as its
+// row shows it ("60.3"), without its meaning. Empty when absent.
+std::string TestValue(const FieldTable& table, const FieldTable& source,
+                      std::span<const FieldValue> values, std::string_view key, int depth) {
+    const std::string_view head = key.substr(0, key.find('.'));
+    std::size_t f = 0;
+    const auto res = std::from_chars(head.data(), head.data() + head.size(), f);
+    if (res.ec != std::errc() || f >= values.size() || f >= table.fields.size()) return {};
+    const std::string text = FieldValueText(table.fields[f], values[f]);
+    if (head.size() == key.size()) return text;
+    // A sub-field: its field's rows, with the layout the message chooses (one level of such
+    // choices deep, so that two layouts naming each other end).
+    if (f >= source.fields.size() || source.fields[f].explain == nullptr || depth > 1 ||
+        text.empty()) {
+        return {};
+    }
+    FieldRowList rows;
+    AppendFieldSubRows(table.fields[f],
+                       ChooseSubLayout(table, source, values, f, depth + 1), text,
+                       static_cast<std::int16_t>(f), rows, nullptr);
+    for (const FieldRow& row : rows) {
+        std::string_view name = row.Name();
+        name.remove_prefix(std::min(name.size(), name.find_first_not_of(' ')));
+        if (name != key) continue;
+        std::string_view v = row.Value();
+        if (!row.meaning.empty()) {
+            v.remove_suffix(std::min(v.size(), row.meaning.size() + kMeaningSeparator.size()));
+        }
+        return std::string(v);
+    }
+    return {};
+}
+
 }  // namespace
 
 bool TableExplains(const FieldTable& table) {
@@ -236,8 +446,26 @@ std::string FieldValueText(const FieldDef& d, const FieldValue& v) {
     return digits;
 }
 
+SubLayout ChooseSubLayout(const FieldTable& table, const FieldTable& source,
+                          std::span<const FieldValue> values, std::size_t field, int depth) {
+    const FieldExplain& explain = *source.fields[field].explain;
+    for (const ConditionalLayout& layout : explain.layouts) {
+        const bool holds =
+            std::all_of(layout.when.begin(), layout.when.end(), [&](const LayoutTest& test) {
+                const std::string v = TestValue(table, source, values, test.key, depth);
+                return std::any_of(test.prefixes.begin(), test.prefixes.end(),
+                                   [&](const std::string& p) {
+                                       return !v.empty() && v.starts_with(p);
+                                   });
+            });
+        if (holds) return SubLayout{&layout.tag, &layout.subfields};
+    }
+    return SubLayout{&explain.tag, &explain.subfields};
+}
+
 void ExplainRows(const FieldTable& table, const FieldTable& source,
-                 std::span<const FieldValue> values, bool mask, FieldRowList& rows) {
+                 std::span<const FieldValue> values, bool mask, FieldRowList& rows,
+                 std::vector<std::string>* warnings) {
     FieldRowList out;
     out.reserve(rows.size() + 16);
     if (!source.transactions.empty() && !rows.empty()) {
@@ -264,13 +492,9 @@ void ExplainRows(const FieldTable& table, const FieldTable& source,
         if (const std::string_view m = MeaningOf(explain->values, value); !m.empty()) {
             AppendMeaning(row, m);
         }
-        if (!explain->subfields.empty()) {
-            const bool digits = def.enc == DataEnc::Bcd;
-            const std::string raw = digits || def.enc == DataEnc::Ascii
-                                        ? std::string()
-                                        : HexToRaw(value);
-            AppendSubRows(explain->subfields, def.enc == DataEnc::Binary ? raw : value, digits,
-                          row.field, 1, out);
+        if (explain->HasSubFields() && !value.empty()) {
+            AppendFieldSubRows(def, ChooseSubLayout(table, source, values, f), value, row.field,
+                               out, warnings);
         }
     }
     rows.swap(out);
@@ -327,7 +551,7 @@ void CollectSlots(const std::vector<SubField>& subs, std::string_view text, std:
                 break;
         }
         out.push_back(slot);
-        if (!sf.subfields.empty() && slot.unit != SlotUnit::CharsPacked) {
+        if (!sf.subfields.empty() && !sf.inner.Tagged() && slot.unit != SlotUnit::CharsPacked) {
             CollectSlots(sf.subfields, text, at, innerEnd != 0 ? innerEnd : at + slot.size, inner,
                          out);
         }
@@ -430,16 +654,20 @@ std::string_view WithoutMeaning(const std::vector<ValueMeaning>& values, std::st
     return value;
 }
 
-bool RewriteSubFields(const FieldDef& def, const FieldExplain& explain,
-                      std::span<const SubRowEdit> edits, std::string& data, bool& changed,
-                      std::size_t& failedRow, std::size_t& otherRow, std::string& why) {
-    changed = false;
-    otherRow = SIZE_MAX;
-    const SlotUnit top = def.enc == DataEnc::Bcd     ? SlotUnit::Digits
-                         : def.enc == DataEnc::Ascii ? SlotUnit::Chars
+namespace {
+
+bool RewriteLayout(DataEnc unitEnc, const TagSpec& tag, const std::vector<SubField>& subs,
+                   std::string_view path, std::span<const SubRowEdit> edits, std::string& data,
+                   bool& changed, std::size_t& failedRow, std::size_t& otherRow, std::string& why);
+
+bool RewritePositional(DataEnc unitEnc, const std::vector<SubField>& subs,
+                       std::span<const SubRowEdit> edits, std::string& data, bool& changed,
+                       std::size_t& failedRow, std::size_t& otherRow, std::string& why) {
+    const SlotUnit top = unitEnc == DataEnc::Bcd     ? SlotUnit::Digits
+                         : unitEnc == DataEnc::Ascii ? SlotUnit::Chars
                                                      : SlotUnit::HexBytes;
     std::vector<SubSlot> slots;
-    CollectSlots(explain.subfields, data, 0, data.size(), top, slots);
+    CollectSlots(subs, data, 0, data.size(), top, slots);
     const std::string original = data;
     // Which edit wrote each character, so that two edits of one character must agree.
     std::vector<std::size_t> writer(data.size(), SIZE_MAX);
@@ -469,6 +697,219 @@ bool RewriteSubFields(const FieldDef& def, const FieldExplain& explain,
         changed = true;
     }
     return true;
+}
+
+// A tagged value's length as its prefix writes it, or nullopt when the prefix cannot state it.
+std::optional<std::string> LengthPrefix(std::size_t stated, std::int32_t prefixBytes,
+                                        PrefixEnc enc, bool digits) {
+    const auto n = static_cast<std::size_t>(std::max(prefixBytes, 0));
+    if (enc == PrefixEnc::Binary && !digits) {
+        if (n < sizeof(std::size_t) && stated >> (8 * n) != 0) return std::nullopt;
+        std::string out(n, '\0');
+        for (std::size_t i = 0; i < n; ++i) {
+            out[n - 1 - i] = static_cast<char>((stated >> (8 * i)) & 0xFF);
+        }
+        return out;
+    }
+    const std::size_t width = enc == PrefixEnc::Bcd ? 2 * n : n;
+    std::string number = std::to_string(stated);
+    if (number.size() > width) return std::nullopt;
+    number.insert(0, width - number.size(), '0');
+    if (enc == PrefixEnc::Bcd && !digits) return HexToRaw(number);
+    return number;
+}
+
+// How a tagged value's shown text reads in the units of its data; nullopt with why when it
+// does not fit the sub-field.
+std::optional<std::string> TaggedUnits(const TaggedItem& item, std::string_view shown,
+                                       bool digits, std::size_t& stated, std::string& why) {
+    const bool hex = digits || item.enc != DataEnc::Ascii;
+    if (hex && !AllHex(shown)) {
+        why = item.enc == DataEnc::Binary ? "takes hex digits only" : "takes digits only";
+        return std::nullopt;
+    }
+    std::string units(shown);
+    stated = shown.size();
+    if (!digits && item.enc == DataEnc::Binary) {
+        if (shown.size() % 2 != 0) {
+            why = "takes whole bytes: an even count of hex digits";
+            return std::nullopt;
+        }
+        units = HexToRaw(shown);
+        stated = units.size();
+    } else if (!digits && item.enc == DataEnc::Bcd) {
+        if (units.size() % 2 != 0) units += '0';
+        units = HexToRaw(units);
+    }
+    if (item.sf != nullptr && item.sf->fixed &&
+        stated != static_cast<std::size_t>(std::max(item.sf->length, 0))) {
+        why = "takes " + std::to_string(item.sf->length) +
+              (item.enc == DataEnc::Bcd ? " digits" : " bytes") + ", not " + std::to_string(stated);
+        return std::nullopt;
+    }
+    if (item.sf != nullptr && !item.sf->fixed && item.sf->length > 0 &&
+        stated > static_cast<std::size_t>(item.sf->length)) {
+        why = "takes at most " + std::to_string(item.sf->length) + ", not " + std::to_string(stated);
+        return std::nullopt;
+    }
+    return units;
+}
+
+// The shown text of a tagged value's sub-fields read in, and back.
+DataEnc InnerUnits(const TaggedItem& item, bool digits) {
+    return digits ? DataEnc::Bcd : item.enc;
+}
+
+bool RewriteTagged(DataEnc unitEnc, const TagSpec& tag, const std::vector<SubField>& subs,
+                   std::string_view path, std::span<const SubRowEdit> edits, std::string& data,
+                   bool& changed, std::size_t& failedRow, std::size_t& otherRow,
+                   std::string& why) {
+    const bool digits = unitEnc == DataEnc::Bcd;
+    const std::string units = unitEnc == DataEnc::Binary ? HexToRaw(data) : data;
+    std::string problem;
+    const std::vector<TaggedItem> items = CutTagged(tag, subs, units, digits, unitEnc, problem);
+    const std::size_t end = items.empty() ? 0 : items.back().valueAt + items.back().valueSize;
+    const auto itemPath = [&](const TaggedItem& item) {
+        return std::string(path) + "." + item.tag;
+    };
+    struct Change {
+        std::optional<std::string> value;  // the new value, in units
+        std::size_t stated = 0;
+        std::size_t row = SIZE_MAX;
+        std::vector<SubRowEdit> nested;
+    };
+    std::vector<Change> changes(items.size());
+    for (const SubRowEdit& e : edits) {
+        failedRow = e.row;
+        if (e.path == std::string(path) + ".?") {
+            const DataEnc restEnc = digits ? DataEnc::Bcd
+                                    : unitEnc == DataEnc::Ascii ? DataEnc::Ascii
+                                                                : DataEnc::Binary;
+            const std::string_view rest = std::string_view(units).substr(end);
+            if (e.value == ShowSlice(restEnc, digits, rest, static_cast<std::int32_t>(rest.size()))) {
+                continue;
+            }
+            why = "what could not be read as tagged values is shown only, edit the field's row";
+            return false;
+        }
+        std::size_t i = 0;
+        bool nested = false;
+        for (; i < items.size(); ++i) {
+            const std::string p = itemPath(items[i]);
+            if (e.path == p) break;
+            if (e.path.starts_with(p + ".")) {
+                nested = true;
+                break;
+            }
+        }
+        if (i == items.size()) {
+            why = "no sub-field " + e.path + " in the field's data";
+            return false;
+        }
+        const TaggedItem& item = items[i];
+        if (nested) {
+            changes[i].nested.push_back(e);
+            continue;
+        }
+        const std::string_view shown =
+            item.sf != nullptr ? WithoutMeaning(item.sf->values, e.value) : std::string_view(e.value);
+        if (shown == ShowTagged(item, units, digits)) continue;  // not edited
+        std::size_t stated = 0;
+        auto value = TaggedUnits(item, shown, digits, stated, why);
+        if (!value) return false;
+        changes[i].value = std::move(value);
+        changes[i].stated = stated;
+        changes[i].row = e.row;
+    }
+    bool any = false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        Change& c = changes[i];
+        const TaggedItem& item = items[i];
+        if (!c.nested.empty()) {
+            if (item.sf == nullptr || (item.sf->subfields.empty() && !item.sf->inner.Tagged())) {
+                failedRow = c.nested.front().row;
+                why = "no sub-field " + c.nested.front().path + " in the field's data";
+                return false;
+            }
+            const DataEnc inner = InnerUnits(item, digits);
+            std::string text = ShowTagged(item, units, digits);
+            const std::string before = text;
+            bool innerChanged = false;
+            if (!RewriteLayout(inner, item.sf->inner, item.sf->subfields, item.sf->path, c.nested,
+                               text, innerChanged, failedRow, otherRow, why)) {
+                return false;
+            }
+            if (innerChanged) {
+                if (c.value) {
+                    std::size_t stated = 0;
+                    std::string ignored;
+                    const auto mine = TaggedUnits(item, text, digits, stated, ignored);
+                    if (!mine || *mine != *c.value) {
+                        failedRow = c.nested.front().row;
+                        otherRow = c.row;
+                        why = "edited differently from another row of the same data";
+                        return false;
+                    }
+                } else {
+                    c.value = TaggedUnits(item, text, digits, c.stated, why);
+                    if (!c.value) return false;
+                }
+            }
+        }
+        if (!c.value) continue;
+        any = true;
+    }
+    if (!any) return true;
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const TaggedItem& item = items[i];
+        const Change& c = changes[i];
+        if (!c.value) {
+            out.append(units, item.at, item.valueAt + item.valueSize - item.at);
+            continue;
+        }
+        out.append(units, item.at, item.prefixAt - item.at);
+        if (item.prefixAt != item.valueAt) {
+            const std::int32_t bytes = item.sf != nullptr ? item.sf->prefixBytes : tag.prefixBytes;
+            const PrefixEnc enc = item.sf != nullptr ? item.sf->prefixEnc : tag.prefixEnc;
+            const auto prefix = LengthPrefix(c.stated, bytes, enc, digits);
+            if (!prefix) {
+                failedRow = c.row != SIZE_MAX ? c.row : c.nested.front().row;
+                why = "a length of " + std::to_string(c.stated) + " does not fit its prefix";
+                return false;
+            }
+            out += *prefix;
+        }
+        out += *c.value;
+    }
+    out.append(units, end, std::string::npos);
+    data = unitEnc == DataEnc::Binary
+               ? Hex(reinterpret_cast<const std::uint8_t*>(out.data()), out.size())
+               : out;
+    changed = true;
+    return true;
+}
+
+bool RewriteLayout(DataEnc unitEnc, const TagSpec& tag, const std::vector<SubField>& subs,
+                   std::string_view path, std::span<const SubRowEdit> edits, std::string& data,
+                   bool& changed, std::size_t& failedRow, std::size_t& otherRow,
+                   std::string& why) {
+    if (tag.Tagged()) {
+        return RewriteTagged(unitEnc, tag, subs, path, edits, data, changed, failedRow, otherRow,
+                             why);
+    }
+    return RewritePositional(unitEnc, subs, edits, data, changed, failedRow, otherRow, why);
+}
+
+}  // namespace
+
+bool RewriteSubFields(const FieldDef& def, std::int32_t field, SubLayout layout,
+                      std::span<const SubRowEdit> edits, std::string& data, bool& changed,
+                      std::size_t& failedRow, std::size_t& otherRow, std::string& why) {
+    changed = false;
+    otherRow = SIZE_MAX;
+    return RewriteLayout(def.enc, *layout.tag, *layout.subfields, std::to_string(field), edits,
+                         data, changed, failedRow, otherRow, why);
 }
 
 void ExplainTagRows(const FieldTable& source, FieldRowList& rows) {

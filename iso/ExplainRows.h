@@ -25,8 +25,23 @@
 /// positional sub-rows after their field's row, and the summary row "交易" first when source
 /// names transactions. With mask, the card fields (2, 35, 36) get no sub-rows or meanings and
 /// the summary's card shows 6 + 4 digits only. Rows point into source, which outlives them.
+/// What cannot be read of tagged sub-fields goes to warnings (when given), one line each.
 void ExplainRows(const FieldTable& table, const FieldTable& source,
-                 std::span<const FieldValue> values, bool mask, FieldRowList& rows);
+                 std::span<const FieldValue> values, bool mask, FieldRowList& rows,
+                 std::vector<std::string>* warnings = nullptr);
+
+/// The sub-fields of one field: how they open and which they are.
+struct SubLayout {
+    const TagSpec* tag = nullptr;
+    const std::vector<SubField>* subfields = nullptr;
+};
+
+/// The sub-fields source gives field (which must have an explanation) in this message: those of
+/// the first conditional layout whose tests all hold, else the field's own. depth counts layout
+/// tests that read another field's sub-fields, which stop one level down.
+[[nodiscard]] SubLayout ChooseSubLayout(const FieldTable& table, const FieldTable& source,
+                                        std::span<const FieldValue> values, std::size_t field,
+                                        int depth = 0);
 
 /// Meanings of the TLV sub-rows that hold a country code (9F1A, 5F28) from source's country
 /// list (field 19's values), so that one list serves the field and the tags.
@@ -44,12 +59,13 @@ struct SubRowEdit {
     std::string value;
 };
 
-/// Field def's data rewritten by the sub-rows that differ from it: each replaces its slot. data
-/// is the field's value as FieldValueText gives it and becomes the new one (same form). False
-/// with why (and failedRow, the row's index; otherRow the index of a row it disagrees with, or
-/// SIZE_MAX) when a sub-row names no sub-field, does not fit its slot, or disagrees with another.
-/// changed: whether any slot was rewritten.
-[[nodiscard]] bool RewriteSubFields(const FieldDef& def, const FieldExplain& explain,
+/// Field def's data rewritten by the sub-rows that differ from it: a positional one replaces its
+/// slot, a tagged one its value and length. layout: the field's sub-fields in this message
+/// (ChooseSubLayout). data is the field's value as FieldValueText gives it and becomes the new
+/// one (same form). False with why (and failedRow, the row's index; otherRow the index of a row
+/// it disagrees with, or SIZE_MAX) when a sub-row names no sub-field, does not fit, or disagrees
+/// with another. changed: whether anything was rewritten.
+[[nodiscard]] bool RewriteSubFields(const FieldDef& def, std::int32_t field, SubLayout layout,
                                     std::span<const SubRowEdit> edits, std::string& data,
                                     bool& changed, std::size_t& failedRow, std::size_t& otherRow,
                                     std::string& why);

@@ -226,7 +226,8 @@ void IsoParser::Parse(std::string_view text, const ParseRequest& request, Comman
         rows.Finish();
         // Before the TLV sub-rows, whose notes count rows: these rows move them.
         if (explain != nullptr) {
-            ExplainRows(table, *explain, message.Values(), options.mask, result.rows);
+            ExplainRows(table, *explain, message.Values(), options.mask, result.rows,
+                        &result.warnings);
         }
         if (tlvRows || options.mask) {
             ApplyRowOptions(table, message.Values(), tlvRows, options.mask, result);

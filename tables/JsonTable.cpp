@@ -261,11 +261,105 @@ std::optional<OverLength> ReadOverLength(Reader& r) {
     return static_cast<OverLength>(*w);
 }
 
-/// `"subfields": {"1": {"name": …, "length": 2, "enc": "BCD", "values": {…}}, "2": …}`: the
-/// positional sub-fields of moov-io's Composite, in the order of their numbers; depth 1 may
-/// nest one level further.
+const PrefixWord* FindPrefix(std::string_view word) {
+    for (const auto& p : kPrefixes) {
+        if (p.word == word) return &p;
+    }
+    return nullptr;
+}
+
+/// `"tag": {"length": 2, "enc": "ASCII", "prefix": "ASCII.LL"}`: how tagged sub-fields open
+/// (moov-io's tag spec; its "pad" and "sort" are accepted and not used). With `"enc":
+/// "BER-TLV"`, berTlv is set instead: the field is an IC card data list.
+TagSpec ReadTagSpec(Reader& r, bool digits, bool& berTlv, std::vector<std::string>& problems) {
+    TagSpec tag;
+    json_object* object = r.Object("tag");
+    if (object == nullptr) return tag;
+    Reader t(object, r.Place("tag"), problems);
+    (void)t.Get("pad");
+    (void)t.Get("padding");
+    (void)t.Get("sort");
+    const auto enc = t.Word("enc", {"BCD", "ASCII", "Binary", "BER-TLV"});
+    if (enc && *enc == 3) {
+        berTlv = true;
+        t.UnknownKeys();
+        return tag;
+    }
+    if (enc) tag.enc = static_cast<DataEnc>(*enc);
+    if (digits && tag.enc != DataEnc::Bcd && enc) {
+        t.Problem("enc", "the tags of a BCD field's sub-fields are digits: \"BCD\"");
+    }
+    if (digits) tag.enc = DataEnc::Bcd;
+    if (const auto length = t.Integer("length", 1, 8)) {
+        tag.length = static_cast<std::int32_t>(*length);
+    } else if (!t.Has("length")) {
+        t.Problem("length", "missing: how many characters, digits or bytes a tag takes");
+    }
+    if (const auto word = t.Text("prefix")) {
+        const PrefixWord* p = FindPrefix(*word);
+        if (p == nullptr || p->fixed) {
+            t.Problem("prefix", "must state a length: BCD.LL, ASCII.LL, Binary.L …");
+        } else if (digits && p->enc == PrefixEnc::Binary) {
+            t.Problem("prefix", "a BCD field's lengths are digits: BCD or ASCII");
+        } else {
+            tag.prefixBytes = p->bytes;
+            tag.prefixEnc = p->enc;
+        }
+    }
+    t.UnknownKeys();
+    return tag;
+}
+
+/// Whether key is a tag of spec's width and encoding; hex tags are made upper-case.
+bool ReadTagText(const TagSpec& spec, std::string& key) {
+    const auto width = static_cast<std::size_t>(spec.length);
+    switch (spec.enc) {
+        case DataEnc::Ascii:
+            return key.size() == width;
+        case DataEnc::Bcd:
+            return key.size() == width &&
+                   std::all_of(key.begin(), key.end(), [](char c) { return c >= '0' && c <= '9'; });
+        case DataEnc::Binary:
+            if (key.size() != 2 * width || !HexBytes(key)) return false;
+            std::transform(key.begin(), key.end(), key.begin(),
+                           [](char c) { return c >= 'a' && c <= 'f' ? static_cast<char>(c - 32) : c; });
+            return true;
+    }
+    return false;
+}
+
 std::vector<SubField> ReadSubFields(Reader& r, const std::string& parentPath, bool bcdParent,
-                                    int depth, bool gbk, std::vector<std::string>& problems) {
+                                    const TagSpec& tag, int depth, bool gbk,
+                                    std::vector<std::string>& problems);
+
+/// The key "tag" and the sub-fields it opens, of a field, a layout or a sub-field.
+void ReadSubLayout(Reader& r, const std::string& path, bool digits, int depth, bool gbk,
+                   TagSpec& tag, std::vector<SubField>& subs, bool* berTlv,
+                   std::vector<std::string>& problems) {
+    bool ber = false;
+    tag = ReadTagSpec(r, digits, ber, problems);
+    if (ber) {
+        if (berTlv == nullptr) {
+            r.Problem("tag", "BER-TLV: only a whole field is an IC card data list (\"tlv\": true)");
+        } else {
+            *berTlv = true;
+        }
+        if (r.Has("subfields")) {
+            r.Problem("subfields", "a BER-TLV list is named by the IC card tag dictionary");
+        }
+        (void)r.Get("subfields");
+        return;
+    }
+    subs = ReadSubFields(r, path, digits, tag, depth, gbk, problems);
+}
+
+/// `"subfields": {"1": {"name": …, "length": 2, "enc": "BCD", "values": {…}}, "2": …}`: the
+/// positional sub-fields of moov-io's Composite, in the order of their numbers; or, after a
+/// "tag", the tagged ones keyed by their tags (`"AS": {"prefix": "ASCII.LL", "length": 99}`).
+/// Depth 1 may nest one level further.
+std::vector<SubField> ReadSubFields(Reader& r, const std::string& parentPath, bool bcdParent,
+                                    const TagSpec& tag, int depth, bool gbk,
+                                    std::vector<std::string>& problems) {
     std::vector<std::pair<int, SubField>> numbered;
     json_object* object = r.Object("subfields");
     if (object == nullptr) return {};
@@ -273,16 +367,29 @@ std::vector<SubField> ReadSubFields(Reader& r, const std::string& parentPath, bo
         r.Problem("subfields", "sub-fields nest at most two levels (60.2.1)");
         return {};
     }
+    int order = 0;
     json_object_object_foreach(object, key, value) {
-        const std::string_view k(key);
-        int number = 0;
-        const auto res = std::from_chars(k.data(), k.data() + k.size(), number);
-        const std::string path = parentPath + "." + std::string(k);
-        if (k.empty() || res.ec != std::errc() || res.ptr != k.data() + k.size() || number < 1) {
-            problems.push_back(r.Place("subfields") + ", key \"" + std::string(k) +
-                               "\": not a sub-field number");
-            continue;
+        std::string k(key);
+        int number = ++order;
+        if (tag.Tagged()) {
+            if (!ReadTagText(tag, k)) {
+                problems.push_back(r.Place("subfields") + ", key \"" + k + "\": not a tag of " +
+                                   std::to_string(tag.length) +
+                                   (tag.enc == DataEnc::Binary ? " bytes (hex)"
+                                    : tag.enc == DataEnc::Bcd  ? " digits"
+                                                               : " characters"));
+                continue;
+            }
+        } else {
+            const auto res = std::from_chars(k.data(), k.data() + k.size(), number);
+            if (k.empty() || res.ec != std::errc() || res.ptr != k.data() + k.size() ||
+                number < 1) {
+                problems.push_back(r.Place("subfields") + ", key \"" + k +
+                                   "\": not a sub-field number");
+                continue;
+            }
         }
+        const std::string path = parentPath + "." + k;
         if (!json_object_is_type(value, json_type_object)) {
             problems.push_back("sub-field " + path + ": must be an object {\"length\":…}");
             continue;
@@ -297,29 +404,123 @@ std::vector<SubField> ReadSubFields(Reader& r, const std::string& parentPath, bo
         if (name) sf.name = *name;
         (void)sr.Get("type");
         (void)sr.Get("padding");
-        if (const auto prefix = sr.Text("prefix");
-            prefix && !prefix->ends_with("Fixed")) {
-            sr.Problem("prefix", "a positional sub-field has a fixed length");
-        }
-        if (const auto length = sr.Integer("length", 1, kMaxFieldLength)) {
-            sf.length = static_cast<std::int32_t>(*length);
-        } else if (!sr.Has("length")) {
-            sr.Problem("length", "missing: a positional sub-field needs its length");
+        const auto prefix = sr.Text("prefix");
+        const auto length = sr.Integer("length", 1, kMaxFieldLength);
+        if (length) sf.length = static_cast<std::int32_t>(*length);
+        if (tag.Tagged()) {
+            sf.tag = k;
+            const PrefixWord* p = prefix ? FindPrefix(*prefix) : nullptr;
+            if (prefix && p == nullptr) {
+                sr.Problem("prefix", "unknown word \"" + *prefix + "\"");
+            } else if (p != nullptr && !p->fixed && bcdParent && p->enc == PrefixEnc::Binary) {
+                sr.Problem("prefix", "a BCD field's lengths are digits: BCD or ASCII");
+            } else if (p != nullptr) {
+                sf.fixed = p->fixed;
+                sf.prefixBytes = p->bytes;
+                sf.prefixEnc = p->enc;
+            } else if (tag.prefixBytes > 0) {
+                sf.fixed = false;
+                sf.prefixBytes = tag.prefixBytes;
+                sf.prefixEnc = tag.prefixEnc;
+            } else {
+                sr.Problem("prefix", "missing: a tagged value needs its length prefix, or "
+                                     "\"Fixed\" and its length (or the tag's \"prefix\")");
+            }
+            if (p != nullptr && p->fixed && !length && !sr.Has("length")) {
+                sr.Problem("length", "missing: a fixed tagged value needs its length");
+            }
+        } else {
+            if (prefix && !prefix->ends_with("Fixed")) {
+                sr.Problem("prefix", "a positional sub-field has a fixed length");
+            }
+            if (!length && !sr.Has("length")) {
+                sr.Problem("length", "missing: a positional sub-field needs its length");
+            }
         }
         if (const auto enc = sr.Word("enc", {"BCD", "ASCII", "Binary"})) {
             sf.enc = static_cast<DataEnc>(*enc);
         }
         if (bcdParent) sf.enc = DataEnc::Bcd;  // a BCD field's slices are digits
         sf.values = ReadValues(sr, gbk, problems);
-        sf.subfields = ReadSubFields(sr, path, sf.enc == DataEnc::Bcd, depth + 1, gbk, problems);
+        ReadSubLayout(sr, path, bcdParent || sf.enc == DataEnc::Bcd, depth + 1, gbk, sf.inner,
+                      sf.subfields, nullptr, problems);
         sr.UnknownKeys();
         numbered.emplace_back(number, std::move(sf));
     }
-    std::sort(numbered.begin(), numbered.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(numbered.begin(), numbered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<SubField> out;
     for (auto& [n, sf] : numbered) out.push_back(std::move(sf));
     return out;
+}
+
+/// `"when": {"type": "0810", "60.3": ["003", "004"]}`: the tests of a conditional layout.
+std::vector<LayoutTest> ReadLayoutTests(Reader& r, std::vector<std::string>& problems) {
+    std::vector<LayoutTest> tests;
+    json_object* object = r.Object("when");
+    if (object == nullptr) {
+        if (!r.Has("when")) r.Problem("when", "missing: the tests that choose this layout");
+        return tests;
+    }
+    const std::string where = r.Place("when");
+    json_object_object_foreach(object, key, value) {
+        const std::string_view k(key);
+        const bool named = k == "type" || k == "processingCode";
+        const bool path = !k.empty() && k.front() != '.' && k.back() != '.' &&
+                          k.find("..") == std::string_view::npos &&
+                          std::all_of(k.begin(), k.end(), [](char c) {
+                              return (c >= '0' && c <= '9') || c == '.';
+                          });
+        if (!named && !path) {
+            problems.push_back(where + ", key \"" + std::string(k) +
+                               "\": expected \"type\", \"processingCode\", a field number or a "
+                               "sub-field path (\"60.3\")");
+            continue;
+        }
+        LayoutTest test{named ? std::string(k == "type" ? "0" : "3") : std::string(k), {}};
+        const auto add = [&](json_object* v) {
+            if (!json_object_is_type(v, json_type_string)) {
+                problems.push_back(where + ", key \"" + std::string(k) +
+                                   "\": a value must be a text in double quotes");
+                return;
+            }
+            test.prefixes.emplace_back(json_object_get_string(v),
+                                       static_cast<std::size_t>(json_object_get_string_len(v)));
+        };
+        if (json_object_is_type(value, json_type_array)) {
+            for (std::size_t i = 0; i < json_object_array_length(value); ++i) {
+                add(json_object_array_get_idx(value, i));
+            }
+        } else {
+            add(value);
+        }
+        tests.push_back(std::move(test));
+    }
+    return tests;
+}
+
+/// `"layouts": [{"when": {…}, "tag": {…}, "subfields": {…}}, …]`: sub-fields chosen by the
+/// message (field 62 holds keys in a sign-in reply and other data elsewhere).
+std::vector<ConditionalLayout> ReadLayouts(Reader& r, const std::string& path, bool digits,
+                                           bool gbk, std::vector<std::string>& problems) {
+    std::vector<ConditionalLayout> layouts;
+    json_object* array = r.Array("layouts");
+    if (array == nullptr) return layouts;
+    for (std::size_t i = 0; i < json_object_array_length(array); ++i) {
+        json_object* item = json_object_array_get_idx(array, i);
+        const std::string where = r.Place("layouts") + ", item " + std::to_string(i + 1);
+        if (!json_object_is_type(item, json_type_object)) {
+            problems.push_back(where + ": must be an object {\"when\": …, \"subfields\": …}");
+            continue;
+        }
+        Reader lr(item, where, problems);
+        ConditionalLayout layout;
+        layout.when = ReadLayoutTests(lr, problems);
+        ReadSubLayout(lr, path, digits, 1, gbk, layout.tag, layout.subfields, nullptr, problems);
+        lr.UnknownKeys();
+        layouts.push_back(std::move(layout));
+    }
+    return layouts;
 }
 
 void ReadField(json_object* object, int number, FieldTable& t, TextRule tableText,
@@ -340,7 +541,8 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
         return;
     }
     // Keys read only on some paths: a misspelt key is reported whichever path is taken.
-    r.Expect({"padding", "mac", "macBytes", "tlv", "text", "overLength", "values", "subfields"});
+    r.Expect({"padding", "mac", "macBytes", "tlv", "text", "overLength", "values", "subfields",
+              "tag", "layouts"});
     const auto length = r.Integer("length", 1, kMaxFieldLength);
     const std::string_view prefixWord = [&] {
         json_object* p = r.Get("prefix");
@@ -348,10 +550,7 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
                    ? std::string_view(json_object_get_string(p))
                    : std::string_view("Fixed");
     }();
-    const PrefixWord* prefix = nullptr;
-    for (const auto& p : kPrefixes) {
-        if (p.word == prefixWord) prefix = &p;
-    }
+    const PrefixWord* prefix = FindPrefix(prefixWord);
     if (json_object* p = r.Get("prefix");
         p != nullptr && !json_object_is_type(p, json_type_string)) {
         r.Problem("prefix", "must be a text in double quotes");
@@ -393,9 +592,11 @@ void ReadField(json_object* object, int number, FieldTable& t, TextRule tableTex
     FieldExplain explain;
     const bool gbk = t.charset != "UTF-8";
     explain.values = ReadValues(r, gbk, problems);
-    explain.subfields =
-        ReadSubFields(r, std::to_string(number), f.enc == DataEnc::Bcd, 1, gbk, problems);
-    if (!explain.values.empty() || !explain.subfields.empty()) {
+    const std::string path = std::to_string(number);
+    ReadSubLayout(r, path, f.enc == DataEnc::Bcd, 1, gbk, explain.tag, explain.subfields, &f.tlv,
+                  problems);
+    explain.layouts = ReadLayouts(r, path, f.enc == DataEnc::Bcd, gbk, problems);
+    if (!explain.values.empty() || explain.HasSubFields()) {
         f.explain = std::make_shared<const FieldExplain>(std::move(explain));
     }
     TextRule text = tableText;

@@ -327,3 +327,141 @@ TEST(Explain, JposGenericSubFieldPackagerGivesPositionalSubFields) {
         }
     }
 }
+
+// Tagged sub-fields: a tag, its value's length, the value; in the order the data gives them.
+TEST(Explain, TaggedSubFieldsReadTagLengthValue) {
+    const FieldTable t = Load(TableText("", R"(
+        "48": {"length": 99, "prefix": "BCD.LL", "tag": {"length": 2, "enc": "ASCII",
+               "prefix": "ASCII.LL"}, "subfields": {
+            "AS": {"name": "as", "values": {"X1": "one"}},
+            "FX": {"prefix": "Fixed", "length": 3,
+                   "subfields": {"1": {"length": 1}, "2": {"length": 2}}}}},
+        "62": {"length": 99, "prefix": "BCD.LL", "enc": "Binary",
+               "tag": {"length": 1, "enc": "Binary"}, "subfields": {
+            "DF": {"prefix": "Binary.L", "enc": "Binary"},
+            "01": {"prefix": "Binary.L", "enc": "ASCII"}}}})"));
+    const struct {
+        const char* fields;
+        const char* rows;
+        bool warned;
+    } cases[] = {
+        // Listed tags in any order, a fixed one with positional parts, an unlisted one read by
+        // the tag's own prefix.
+        {"0000000000010000 16 4658 58595A 4153 3032 5831 5A5A 3031 51",
+         "  48.FX|3|XYZ\n    48.FX.1|1|X\n    48.FX.2|2|YZ\n  48.AS|2|X1: one\n  48.ZZ|1|Q\n", false},
+        {"0000000000000004 08 DF02ABCD 01024142", "  62.DF|2|ABCD\n  62.01|2|AB\n", false},
+        // A length that overruns the data: the rest is one row, and a warning says why.
+        {"0000000000010000 09 4153 3039 4142434445", "  48.?|9|AS09ABCDE\n", true},
+        {"0000000000000004 05 7702ABCD00", "  62.?|5|7702ABCD00\n", true},  // unlisted, no prefix
+    };
+    for (const auto& c : cases) {
+        CommandResult r;
+        ParseIso8583WithTable(std::string("0200 ") + c.fields, t, r);
+        ASSERT_EQ(std::string(r.error), "") << c.fields;
+        std::string sub;
+        for (const FieldRow& row : r.rows) {
+            if (row.parent >= 0) {
+                sub.append(row.Name()).append("|").append(row.Length()).append("|").append(row.Value()) += '\n';
+            }
+        }
+        EXPECT_EQ(sub, c.rows) << c.fields;
+        EXPECT_EQ(!r.warnings.empty(), c.warned) << c.fields;
+    }
+    const TableLoad bad = LoadJsonTable(TableText("", R"(
+        "48": {"length": 99, "prefix": "BCD.LL", "tag": {"length": 2}, "subfields": {
+            "ABC": {"prefix": "ASCII.LL"}, "AS": {}}},
+        "55": {"length": 99, "prefix": "BCD.LL", "enc": "Binary", "tag": {"enc": "BER-TLV"}},
+        "60": {"length": 9, "subfields": {"1": {"length": 1, "tag": {"enc": "BER-TLV"}}}}})"));
+    ASSERT_EQ(bad.problems.size(), 3u);  // tag width, no length for AS, BER-TLV below a field
+    EXPECT_TRUE(LoadJsonTable(TableText("", R"(
+        "55": {"length": 99, "prefix": "BCD.LL", "enc": "Binary", "tag": {"enc": "BER-TLV"}}})"))
+                    .table->fields[55].tlv);
+}
+
+// Layouts chosen by the message: the type, a field, and a sub-field of another field.
+TEST(Explain, ConditionalLayoutsFollowTheMessage) {
+    const FieldTable t = Load(TableText("", R"(
+        "60": {"length": 20, "prefix": "BCD.LLL", "enc": "BCD", "subfields": {
+            "1": {"length": 2}, "2": {"length": 6}, "3": {"length": 3}}},
+        "62": {"length": 99, "prefix": "BCD.LL", "enc": "Binary", "layouts": [
+            {"when": {"type": "081", "60.3": ["003", "004"]}, "subfields": {
+                "1": {"name": "PIK", "length": 2, "enc": "Binary"},
+                "2": {"name": "MAK", "length": 2, "enc": "Binary"}}},
+            {"when": {"type": "081"}, "subfields": {"1": {"name": "PIK1", "length": 4, "enc": "Binary"}}}],
+            "subfields": {"1": {"name": "data", "length": 4, "enc": "ASCII"}}}})"));
+    const struct {
+        const char* message;
+        const char* titles;
+    } cases[] = {
+        {"0810 0000000000000014 0011 00000001003F 04 41424344", "PIK|MAK|"},
+        {"0810 0000000000000014 0011 00000001001F 04 41424344", "PIK1|"},
+        {"0210 0000000000000014 0011 00000001003F 04 41424344", "data|"},
+        {"0810 0000000000000004 04 41424344", "PIK1|"},
+    };
+    for (const auto& c : cases) {
+        CommandResult r;
+        ParseIso8583WithTable(c.message, t, r);
+        ASSERT_EQ(std::string(r.error), "") << c.message;
+        std::string titles;
+        for (const FieldRow& row : r.rows) {
+            if (row.parent == 62) titles.append(row.title) += '|';
+        }
+        EXPECT_EQ(titles, c.titles) << c.message;
+    }
+}
+
+// Editing a tagged sub-row rewrites its value and its length; the others keep their bytes.
+TEST(Explain, EditedTaggedSubRowsRewriteValueAndLength) {
+    const FieldTable t = Load(TableText("", R"(
+        "48": {"length": 99, "prefix": "BCD.LL", "tag": {"length": 2, "prefix": "ASCII.LL"},
+               "subfields": {"AS": {"length": 5}, "FX": {"prefix": "Fixed", "length": 3,
+                   "subfields": {"1": {"length": 1}, "2": {"length": 2}}}}},
+        "62": {"length": 99, "prefix": "BCD.LL", "enc": "Binary",
+               "tag": {"length": 1, "enc": "Binary", "prefix": "Binary.L"}}})"));
+    const std::string message = "0200 0000000000010004 11 415330325831465858595A 06 DF02ABCD0100";
+    const struct {
+        const char* path;
+        const char* value;
+        const char* field;   // the field's data after the build; empty: refused
+        const char* reason;
+    } cases[] = {
+        {"48.AS", "X123", "AS04X123FXXYZ", ""},
+        {"48.FX.2", "QQ", "AS02X1FXXQQ", ""},
+        {"62.DF", "0102", "DF0201020100", ""},
+        {"62.DF", "010203", "DF030102030100", ""},
+        {"48.AS", "X12345", "", "takes at most 5"},
+        {"48.FX", "XY", "", "takes 3 bytes"},
+        {"62.DF", "ABC", "", "even count"},
+    };
+    for (const auto& c : cases) {
+        CommandResult decoded;
+        ParseIso8583WithTable(message, t, decoded);
+        ASSERT_EQ(std::string(decoded.error), "");
+        for (FieldRow& row : decoded.rows) {
+            std::string_view name = row.Name();
+            name.remove_prefix(name.find_first_not_of(' '));
+            if (name == c.path) SetRowText(row.value, c.value);
+        }
+        const BuiltMessage built = PackRows(decoded.rows, t, false);
+        if (*c.field == '\0') {
+            EXPECT_FALSE(built.ok) << c.path;
+            EXPECT_NE(built.reason.find(c.reason), std::string::npos) << built.reason;
+            continue;
+        }
+        ASSERT_TRUE(built.ok) << c.path << ": " << built.reason;
+        std::string hex(2 * built.bytes.size(), '0');
+        BytesToHex(reinterpret_cast<const std::uint8_t*>(built.bytes.data()), built.bytes.size(),
+                   hex.data());
+        const int f = std::string_view(c.path).starts_with("48") ? 48 : 62;
+        CommandResult again;
+        ParseIso8583WithTable(hex, t, again);
+        ASSERT_EQ(std::string(again.error), "") << c.path;
+        for (const FieldRow& row : again.rows) {
+            if (row.field != f) continue;
+            std::string_view v = row.Value();
+            if (f == 48) v = v.substr(v.find("-> ") + 3);
+            else v.remove_prefix(2);
+            EXPECT_EQ(v, c.field) << c.path;
+        }
+    }
+}
