@@ -239,7 +239,8 @@ std::optional<std::vector<ValueMeaning>> CodeListValues(std::string_view list, b
 /// or `"ISO 3166"` names a shared code list instead.
 std::vector<ValueMeaning> ReadValues(Reader& r, bool gbk, std::vector<std::string>& problems) {
     std::vector<ValueMeaning> values;
-    if (json_object* v = r.Get("values"); v != nullptr && json_object_is_type(v, json_type_string)) {
+    json_object* v = r.Get("values");
+    if (v != nullptr && json_object_is_type(v, json_type_string)) {
         const std::string_view list(json_object_get_string(v),
                                     static_cast<std::size_t>(json_object_get_string_len(v)));
         if (auto listed = CodeListValues(list, gbk)) return std::move(*listed);
