@@ -5,6 +5,7 @@
 #include <array>
 #include <vector>
 
+#include "codec/IsoCodes.h"
 #include "codec/TextDecode.h"
 #include "emv/CardMask.h"
 
@@ -355,21 +356,6 @@ std::span<const Bit> BitsOf(std::uint32_t tag) {
     }
 }
 
-struct Currency {
-    int numeric;
-    std::string_view letters;
-    int exponent;
-};
-
-// The currencies a UnionPay terminal meets most, by ISO 4217 numeric code.
-constexpr Currency kCurrencies[] = {
-    {36, "AUD", 2},  {124, "CAD", 2}, {156, "CNY", 2}, {344, "HKD", 2}, {360, "IDR", 2},
-    {392, "JPY", 0}, {410, "KRW", 0}, {446, "MOP", 2}, {458, "MYR", 2}, {554, "NZD", 2},
-    {608, "PHP", 2}, {643, "RUB", 2}, {702, "SGD", 2}, {704, "VND", 0}, {756, "CHF", 2},
-    {764, "THB", 2}, {784, "AED", 2}, {826, "GBP", 2}, {840, "USD", 2}, {901, "TWD", 2},
-    {978, "EUR", 2},
-};
-
 char Nibble(std::span<const std::uint8_t> v, std::size_t i) {
     const std::uint8_t n = (i % 2 == 0) ? v[i / 2] >> 4 : v[i / 2] & 0x0F;
     return "0123456789ABCDEF"[n];
@@ -704,10 +690,9 @@ std::string_view ChineseNameGbk(const EmvTag& t) {
 }
 
 CurrencyInfo FindCurrency(int numeric) {
-    for (const Currency& c : kCurrencies) {
-        if (c.numeric == numeric) return {c.letters, c.exponent};
-    }
-    return {};
+    const IsoCurrency* c = FindIsoCurrency(numeric);
+    if (c == nullptr) return {};
+    return {c->letters, c->exponent};
 }
 
 void AppendTlvExplanation(std::string& out, const EmvTag& t, std::span<const std::uint8_t> value,

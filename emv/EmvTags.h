@@ -57,8 +57,8 @@ struct TlvContext {
 void AppendTlvExplanation(std::string& out, const EmvTag& t, std::span<const std::uint8_t> value,
                           const TlvContext& context);
 
-/// The ISO 4217 letters of a numeric currency code and its minor unit digits; empty letters for
-/// a code not in the list of common currencies.
+/// The ISO 4217 letters of a numeric currency code and its minor unit digits; empty letters and
+/// two digits for a code that no active currency has.
 struct CurrencyInfo {
     std::string_view letters;
     int exponent = 2;

@@ -10,6 +10,7 @@
 
 #include "codec/Conversions.h"
 #include "codec/Engine.h"
+#include "codec/IsoCodes.h"
 #include "codec/TextDecode.h"
 #include "emv/CardMask.h"
 
@@ -257,13 +258,14 @@ void AppendLayoutRows(const TagSpec& tag, const std::vector<SubField>& subs, std
 
 bool IsCardField(std::size_t f) { return f == 2 || f == 35 || f == 36; }
 
-// Minor-unit digits of the currencies that have none; every other takes two.
-int MinorDigits(std::string_view alpha) {
-    static constexpr std::string_view kNone[] = {"JPY", "KRW", "VND", "IDR", "CLP", "ISK"};
-    for (std::string_view c : kNone) {
-        if (alpha == c) return 0;
+// The currency of field 49: by its numeric code, else by letters (the field's own, or the first
+// word of its meaning) for a table that sends or names the currency in letters.
+const IsoCurrency* CurrencyOf(std::string_view code, std::string_view letters) {
+    if (const IsoCurrency* c = FindIsoCurrency(IsoNumericCode(code))) return c;
+    for (const IsoCurrency& c : IsoCurrencies()) {
+        if (c.letters == code || c.letters == letters) return &c;
     }
-    return 2;
+    return nullptr;
 }
 
 std::string AmountText(std::string_view digits, int minor) {
@@ -331,8 +333,11 @@ std::string Summary(const FieldTable& table, const FieldTable& source,
         const std::string currency = text(49);
         std::string alpha(meaning(49, currency));
         alpha.resize(std::min(alpha.size(), alpha.find(' ')));
+        const IsoCurrency* iso = CurrencyOf(currency, alpha);
+        if (iso != nullptr) alpha = iso->letters;
         if (alpha.empty()) alpha = currency;
-        std::string part = AmountText(amount, MinorDigits(alpha));
+        // A currency the list does not know is read with two minor digits, as most have.
+        std::string part = AmountText(amount, iso != nullptr ? iso->exponent : 2);
         if (!alpha.empty()) part += " " + alpha;
         parts.push_back(std::move(part));
     }
@@ -347,23 +352,29 @@ std::string Summary(const FieldTable& table, const FieldTable& source,
     return out;
 }
 
-// The country tags of IC card data read by the table's own country list (field 19), so that one
-// list serves both: "0156" is country 156.
+// The country tags of IC card data read by the table's own country list (field 19) when it has
+// one, so that one list serves both, else by the ISO 3166 list: "0156" is country 156.
 void ExplainCodeTag(const FieldTable& source, FieldRow& row) {
     std::string_view name = row.Name();
     while (name.starts_with(' ')) name.remove_prefix(1);
-    const std::size_t listField = name == "9F1A" || name == "5F28" ? 19 : 0;
-    if (listField == 0 || listField >= source.fields.size() ||
-        source.fields[listField].explain == nullptr) {
-        return;
-    }
+    if (name != "9F1A" && name != "5F28") return;
     std::string_view code = row.Value();
     code = code.substr(0, code.find(' '));
     if (code.size() != 4 || code[0] != '0') return;
-    if (const std::string_view m = MeaningOf(source.fields[listField].explain->values,
-                                             code.substr(1));
-        !m.empty()) {
-        AppendMeaning(row, m);
+    constexpr std::size_t kCountryField = 19;
+    const FieldExplain* list = kCountryField < source.fields.size()
+                                   ? source.fields[kCountryField].explain.get()
+                                   : nullptr;
+    if (list != nullptr && !list->values.empty()) {
+        if (const std::string_view m = MeaningOf(list->values, code.substr(1)); !m.empty()) {
+            AppendMeaning(row, m);
+        }
+        return;
+    }
+    const int numeric = IsoNumericCode(code);
+    if (const IsoCountry* c = FindIsoCountry(numeric); c != nullptr) {
+        // The meaning is kept as a view: the list's own text, or its converted copy.
+        AppendMeaning(row, source.charset == "UTF-8" ? c->chinese : IsoCountryNameGbk(numeric));
     }
 }
 

@@ -5,11 +5,13 @@
 #include <charconv>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "codec/IsoCodes.h"
 #include "codec/JsonPtr.h"
 #include "tables/JsonScan.h"
 #include "tables/TableCheck.h"
@@ -211,10 +213,41 @@ std::optional<TextRule> ReadTextRule(Reader& r, std::string_view key) {
     return static_cast<TextRule>(*w);
 }
 
+/// The meanings of a shared code list, keyed by the three-digit numeric code: "ISO 4217" gives
+/// "CNY 人民币" (letters and name), "ISO 3166" the country's name.
+std::optional<std::vector<ValueMeaning>> CodeListValues(std::string_view list, bool gbk) {
+    std::vector<ValueMeaning> values;
+    const auto add = [&](int numeric, std::string meaning) {
+        ValueMeaning& m = values.emplace_back();
+        m.from = std::to_string(1000 + numeric).substr(1);
+        m.meaning = gbk ? Utf8ToGbk(meaning) : std::move(meaning);
+    };
+    if (list == "ISO 4217") {
+        for (const IsoCurrency& c : IsoCurrencies()) {
+            add(c.numeric, std::string(c.letters) + " " + std::string(c.chinese));
+        }
+    } else if (list == "ISO 3166") {
+        for (const IsoCountry& c : IsoCountries()) add(c.numeric, std::string(c.chinese));
+    } else {
+        return std::nullopt;
+    }
+    return values;
+}
+
 /// `"values": {"51": "余额不足", "9*": "…", "00-09": "…"}`: single values first, then ranges,
-/// then prefixes, longest first, so that the most precise meaning wins.
+/// then prefixes, longest first, so that the most precise meaning wins. `"values": "ISO 4217"`
+/// or `"ISO 3166"` names a shared code list instead.
 std::vector<ValueMeaning> ReadValues(Reader& r, bool gbk, std::vector<std::string>& problems) {
     std::vector<ValueMeaning> values;
+    json_object* v = r.Get("values");
+    if (v != nullptr && json_object_is_type(v, json_type_string)) {
+        const std::string_view list(json_object_get_string(v),
+                                    static_cast<std::size_t>(json_object_get_string_len(v)));
+        if (auto listed = CodeListValues(list, gbk)) return std::move(*listed);
+        r.Problem("values", "unknown code list \"" + std::string(list) +
+                                "\" (expected \"ISO 4217\", \"ISO 3166\" or an object { … })");
+        return values;
+    }
     json_object* object = r.Object("values");
     if (object == nullptr) return values;
     const std::string where = r.Place("values");

@@ -268,6 +268,59 @@ TEST(Explain, CountryTagsOfIcCardDataTakeTheTablesCountryList) {
     EXPECT_EQ(meanings, "China||");  // 840 is not in this table's list
 }
 
+// "ISO 4217" and "ISO 3166" expand to the shared lists, in the table's charset; the summary
+// reads the amount's minor digits by the currency's numeric code.
+TEST(Explain, SharedCodeListsGiveMeaningsAndMinorDigits) {
+    const std::string rules =
+        R"("transactions": [{"name": "消费", "type": "02", "processingCode": "00"}],)";
+    const std::string fields = R"(
+        "3": {"length": 6, "enc": "BCD"}, "4": {"length": 12, "enc": "BCD"},
+        "49": {"length": 3, "values": "ISO 4217"},
+        "55": {"length": 255, "prefix": "BCD.LLL", "enc": "Binary", "tlv": true}})";
+    const FieldTable t = Load(TableText(rules, fields));
+    const struct {
+        const char* code;  // field 49, ASCII hex
+        const char* meaning;
+        const char* summary;
+    } cases[] = {
+        {"313536", "CNY 人民币", "消费请求 · 100.50 CNY"},
+        {"333630", "IDR 印尼盾", "消费请求 · 100.50 IDR"},
+        {"303438", "BHD 巴林第纳尔", "消费请求 · 10.050 BHD"},
+        {"333932", "JPY 日元", "消费请求 · 10050 JPY"},
+        {"393939", "", "消费请求 · 100.50 999"},  // no such currency: two digits
+    };
+    for (const auto& c : cases) {
+        CommandResult r;
+        ParseIso8583WithTable(std::string("0200 3000000000008000 000000 000000010050 ") + c.code,
+                              t, r);
+        ASSERT_EQ(std::string(r.error), "");
+        ASSERT_FALSE(r.rows.empty());
+        EXPECT_EQ(r.rows[0].Value(), c.summary);
+        EXPECT_EQ(r.rows.back().meaning, c.meaning) << c.code;
+    }
+    // Without a country list of its own, the table's IC card country tags read ISO 3166.
+    CommandResult tags;
+    ParseIso8583WithTable("0200 0000000000000200 0010 9F1A0201565F28020840", t, tags);
+    std::string meanings;
+    for (const FieldRow& row : tags.rows) {
+        if (row.parent == 55) meanings.append(row.meaning).append("|");
+    }
+    EXPECT_EQ(meanings, "中国|美国|");
+
+    std::string gbkText = TableText("", R"("19": {"length": 3, "values": "ISO 3166"}})");
+    gbkText.replace(gbkText.find("UTF-8"), 5, "GBK");
+    const FieldTable gbk = Load(gbkText);
+    ASSERT_GT(gbk.fields.size(), 19u);
+    ASSERT_NE(gbk.fields[19].explain, nullptr);
+    EXPECT_EQ(MeaningOf(gbk.fields[19].explain->values, "344"), Utf8ToGbk("中国香港"));
+
+    const TableLoad bad =
+        LoadJsonTable(TableText("", R"("49": {"length": 3, "values": "ISO 4218"}})"));
+    ASSERT_EQ(bad.problems.size(), 1u);
+    EXPECT_NE(bad.problems[0].find("field 49"), std::string::npos) << bad.problems[0];
+    EXPECT_NE(bad.problems[0].find("ISO 4218"), std::string::npos) << bad.problems[0];
+}
+
 // jPOS sub-field packagers: GenericSubFieldPackager children become positional sub-rows (BCD
 // slices of a byte field take their digits' bytes; a BCD field is cut in digits; one nested
 // level); any other packager or a child without a fixed place keeps the field whole, with a note.
