@@ -119,7 +119,10 @@ FieldBytes ValueOf(const FieldDef& def, const RowValue& v, bool utf8) {
                                      ? static_cast<std::size_t>(def.prefixBytes)
                                      : 0;
         const std::string_view all(reinterpret_cast<const char*>(s.data()), s.size());
-        if (Shown(all.substr(std::min(from, s.size())), shownAs) == *v.text) return fromHex;
+        const std::string_view data = all.substr(std::min(from, s.size()));
+        if (Shown(data, shownAs) == *v.text) return fromHex;
+        // A UTF-8 table's row shows bytes that are not UTF-8 as they are.
+        if (utf8 && data.substr(0, data.find('\0')) == *v.text) return fromHex;
     }
     // The text was changed: it is the value now, in the table's charset.
     std::string text = utf8 ? *v.text : Utf8ToGbk(*v.text);

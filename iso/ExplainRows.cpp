@@ -144,6 +144,13 @@ std::vector<TaggedItem> CutTagged(const TagSpec& spec, const std::vector<SubFiel
                        ? std::string(tagSlice)
                        : Hex(reinterpret_cast<const std::uint8_t*>(tagSlice.data()), tagUnits);
         if (!digits && spec.enc == DataEnc::Bcd) item.tag.resize(width);
+        if (!digits && spec.enc == DataEnc::Ascii &&
+            !std::all_of(item.tag.begin(), item.tag.end(),
+                         [](char c) { return c > ' ' && c < 0x7F; })) {
+            problem = "bytes " + Hex(reinterpret_cast<const std::uint8_t*>(tagSlice.data()), tagUnits) +
+                      " are not a tag";
+            break;
+        }
         for (const SubField& sf : subs) {
             if (sf.tag == item.tag) item.sf = &sf;
         }
@@ -201,6 +208,11 @@ std::vector<TaggedItem> CutTagged(const TagSpec& spec, const std::vector<SubFiel
         at = p + valueUnits;
     }
     return items;
+}
+
+// A text as a row carries it: up to its first zero byte.
+std::string_view AsRowShows(std::string_view text) {
+    return text.substr(0, text.find('\0'));
 }
 
 // A tagged value as its row shows it.
@@ -691,7 +703,7 @@ bool RewritePositional(DataEnc unitEnc, const std::vector<SubField>& subs,
             return false;
         }
         const std::string_view shown = WithoutMeaning(slot->sf->values, e.value);
-        if (shown == SlotShown(*slot, original)) continue;  // not edited
+        if (shown == AsRowShows(SlotShown(*slot, original))) continue;  // not edited
         const std::string_view old = std::string_view(original).substr(slot->at, slot->size);
         const std::optional<std::string> text = SlotText(*slot, shown, old, why);
         if (!text) return false;
@@ -790,6 +802,8 @@ bool RewriteTagged(DataEnc unitEnc, const TagSpec& tag, const std::vector<SubFie
         std::vector<SubRowEdit> nested;
     };
     std::vector<Change> changes(items.size());
+    std::vector<std::string> paths;  // of the edits of whole values so far
+    std::size_t last = SIZE_MAX;     // the value the last of them named
     for (const SubRowEdit& e : edits) {
         failedRow = e.row;
         if (e.path == std::string(path) + ".?") {
@@ -797,21 +811,33 @@ bool RewriteTagged(DataEnc unitEnc, const TagSpec& tag, const std::vector<SubFie
                                     : unitEnc == DataEnc::Ascii ? DataEnc::Ascii
                                                                 : DataEnc::Binary;
             const std::string_view rest = std::string_view(units).substr(end);
-            if (e.value == ShowSlice(restEnc, digits, rest, static_cast<std::int32_t>(rest.size()))) {
+            if (e.value == AsRowShows(ShowSlice(restEnc, digits, rest,
+                                                static_cast<std::int32_t>(rest.size())))) {
                 continue;
             }
             why = "what could not be read as tagged values is shown only, edit the field's row";
             return false;
         }
-        std::size_t i = 0;
+        // A tag may come more than once: the k-th row of a path is the k-th value with it, and
+        // the rows below a value follow its row.
+        std::size_t i = items.size();
         bool nested = false;
-        for (; i < items.size(); ++i) {
-            const std::string p = itemPath(items[i]);
-            if (e.path == p) break;
-            if (e.path.starts_with(p + ".")) {
-                nested = true;
+        if (last < items.size() && e.path.starts_with(itemPath(items[last]) + ".")) {
+            i = last;
+            nested = true;
+        } else {
+            std::size_t skip = static_cast<std::size_t>(std::count(paths.begin(), paths.end(), e.path));
+            paths.push_back(e.path);
+            for (std::size_t k = 0; k < items.size(); ++k) {
+                const std::string p = itemPath(items[k]);
+                const bool direct = e.path == p;
+                if (!direct && !e.path.starts_with(p + ".")) continue;
+                if (skip-- != 0) continue;
+                i = k;
+                nested = !direct;
                 break;
             }
+            if (!nested) last = i;
         }
         if (i == items.size()) {
             why = "no sub-field " + e.path + " in the field's data";
@@ -824,7 +850,7 @@ bool RewriteTagged(DataEnc unitEnc, const TagSpec& tag, const std::vector<SubFie
         }
         const std::string_view shown =
             item.sf != nullptr ? WithoutMeaning(item.sf->values, e.value) : std::string_view(e.value);
-        if (shown == ShowTagged(item, units, digits)) continue;  // not edited
+        if (shown == AsRowShows(ShowTagged(item, units, digits))) continue;  // not edited
         std::size_t stated = 0;
         auto value = TaggedUnits(item, shown, digits, stated, why);
         if (!value) return false;

@@ -68,6 +68,11 @@ TEST(RealMessages, FullTerminalTableKeepsTheBuiltinFieldRows) {
         EXPECT_TRUE(decoded.warnings.empty());
         EXPECT_EQ(FieldLines(decoded), FieldLines(builtin));
     }
+    // The sign-in reply's field 62 opens by its 60.3 (003: double-length keys).
+    CommandResult reply;
+    TableDecoder(full).Parse(kSignInReply, reply);
+    EXPECT_EQ(ValueOf(reply, "  62.2"), "EF8DE29B");
+    EXPECT_EQ(ValueOf(reply, "  62.4"), "A4DAABF2");
 }
 
 // Built from the consume request above, its field 60 lengthened to 19 digits as later revisions
