@@ -128,13 +128,17 @@ struct FieldRow {
     std::string_view meaning;
     /// A positional sub-row's path ("60.2.1"); points into the table. Empty: not one.
     std::string_view path;
+    /// Whether the user changed the value since the decode that gave the row: 1 yes, 0 no, -1
+    /// not known (rows read from text). A build uses it to tell a field row's edit from its
+    /// sub-rows'.
+    std::int8_t edited = -1;
 
     /// Forgets what the row showed before (a reused row), title included.
     void ClearKey() {
         title = meaning = path = {};
         summary = false;
         field = parent = -1;
-        part = member = -1;
+        part = member = edited = -1;
     }
     std::string_view Name() const { return name.View(); }
     std::string_view Length() const { return length.View(); }

@@ -243,6 +243,26 @@ BuiltMessage ApplySubRowEdits(std::span<const FieldRow> rows, const FieldTable& 
     std::size_t failed = 0;
     std::size_t other = SIZE_MAX;
     std::string why;
+    // A field row edited since its decode: its sub-rows left as they were show the old value.
+    // One edited as well must say what the field row says.
+    std::vector<SubRowEdit> kept;
+    if (rows[fieldRow].edited == 1) {
+        for (const SubRowEdit& e : edits) {
+            if (e.edited == 0) continue;
+            std::string probe = data;
+            bool differs = false;
+            if (RewriteSubFields(def, f, layout, std::span(&e, 1), probe, differs, failed, other,
+                                 why) &&
+                differs) {
+                return RowFailure(e.row, Trim(rows[e.row].Name()),
+                                  "edited differently from its field's row " +
+                                      std::to_string(fieldRow + 1) + " \"" +
+                                      Trim(rows[fieldRow].Name()) + "\"");
+            }
+            kept.push_back(e);
+        }
+        edits = kept;
+    }
     if (!RewriteSubFields(def, f, layout, edits, data, changed, failed, other, why)) {
         if (other != SIZE_MAX) {
             why += ": row " + std::to_string(other + 1) + " \"" + Trim(rows[other].Name()) + "\"";
@@ -366,7 +386,7 @@ std::optional<BuiltMessage> RowPacker::ReadRow(std::size_t i) {
             std::string shown(row.Value());
             if (!m_utf8 && m_rowEncoding == TextEncoding::Utf8OrGbk) shown = Utf8ToGbk(shown);
             m_subEdits[static_cast<std::size_t>(parent)].push_back(
-                SubRowEdit{i, std::move(path), std::move(shown)});
+                SubRowEdit{i, std::move(path), std::move(shown), row.edited});
             return std::nullopt;
         }
     }

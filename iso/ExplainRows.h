@@ -57,6 +57,7 @@ struct SubRowEdit {
     std::size_t row = 0;  ///< index of the row, for messages
     std::string path;
     std::string value;
+    std::int8_t edited = -1;  ///< the row's FieldRow::edited
 };
 
 /// Field def's data rewritten by the sub-rows that differ from it: a positional one replaces its

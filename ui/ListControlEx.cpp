@@ -210,8 +210,12 @@ void CListControlEx::HighlightRows(const std::vector<int>& rows) {
 void CListControlEx::SetRowKey(int row, const FieldRow& key) {
     QTableWidgetItem* name = item(row, 1);
     if (name == nullptr) return;
-    // What the row shows, by number, for as long as its name stays the one it was given.
-    name->setData(kKeyRole, QVariantList{key.field, key.parent, key.part, key.member, name->text()});
+    // What the row shows, by number, for as long as its name stays the one it was given; and
+    // the value it was given, so that a build knows whether the user changed it.
+    const QTableWidgetItem* value = item(row, 3);
+    name->setData(kKeyRole, QVariantList{key.field, key.parent, key.part, key.member, name->text(),
+                                         value != nullptr ? value->text() : QString(),
+                                         key.summary});
 }
 
 void CListControlEx::AddRowTip(int row, const QString& lines) {

@@ -34,11 +34,14 @@ FieldRowList RowsToPack(const QTableWidget& list) {
         // renamed or typed row is found by its name.
         if (const QTableWidgetItem* item = list.item(row, 1)) {
             const QVariantList key = item->data(CListControlEx::kKeyRole).toList();
-            if (key.size() == 5 && key[4].toString() == item->text()) {
+            if (key.size() == 7 && key[4].toString() == item->text()) {
                 r.field = static_cast<std::int16_t>(key[0].toInt());
                 r.parent = static_cast<std::int16_t>(key[1].toInt());
                 r.part = static_cast<std::int8_t>(key[2].toInt());
                 r.member = static_cast<std::int8_t>(key[3].toInt());
+                const QTableWidgetItem* value = list.item(row, 3);
+                r.edited = value != nullptr && value->text() == key[5].toString() ? 0 : 1;
+                r.summary = key[6].toBool();
             }
         }
     }

@@ -1082,6 +1082,55 @@ private slots:
         QCOMPARE(names(), plain);
     }
 
+    // A field row and its sub-rows: whichever the user edits is built, and both edited
+    // differently is refused naming both.
+    void editedFieldRowOrSubRowIsBuilt() {
+        const auto rowOf = [this](const QString& name) {
+            for (int r = 0; r < List()->rowCount(); ++r) {
+                if (List()->item(r, 1)->text() == name) return r;
+            }
+            return -1;
+        };
+        const auto edit = [this](int row, const QString& text) {
+            List()->scrollToItem(List()->item(row, 3));
+            ClickCell(row, 3);
+            List()->EditBox()->setText(text);
+            QTest::keyClick(List()->EditBox(), Qt::Key_Return);
+        };
+        const auto decode = [this] {
+            Choose(4);  // the full terminal table: sub-rows under field 60
+            MessageEdit()->setPlainText(kMessage64);
+            MessageEdit()->document()->setModified(true);  // as typing or pasting leaves it
+            Button("1015")->click();
+        };
+        const struct {
+            const char* row;
+            const char* value;
+            const char* field60;  // in the built message; empty: refused
+        } cases[] = {
+            {"Bit 60", "001323000123000500", "0013230001230005"},
+            {"  60.1", "24", "0013240001230005"},
+            {"  60.2", "000999", "0013220009990005"},
+        };
+        for (const auto& c : cases) {
+            decode();
+            edit(rowOf(QString::fromUtf8(c.row)), QString::fromUtf8(c.value));
+            Button("1016")->click();
+            QVERIFY2(m_messages.empty(), qPrintable(m_messages.front().informative));
+            QVERIFY2(MessageEdit()->toPlainText().remove(QLatin1Char(' ')).contains(
+                         QString::fromUtf8(c.field60)),
+                     c.row);
+        }
+        decode();
+        edit(rowOf(QStringLiteral("Bit 60")), QStringLiteral("001323000123000500"));
+        edit(rowOf(QStringLiteral("  60.1")), QStringLiteral("24"));
+        Button("1016")->click();
+        QCOMPARE(m_messages.size(), std::size_t{1});
+        QVERIFY2(m_messages[0].informative.contains(QStringLiteral("60.1")) &&
+                     m_messages[0].informative.contains(QStringLiteral("Bit 60")),
+                 qPrintable(m_messages[0].informative));
+    }
+
     // Esc in a cell edit cancels only the edit; with work in the window, closing asks first.
     void escCancelsEditAndClosingAsks() {
         QStringList asked;
