@@ -1,27 +1,17 @@
 // Speed of building a message from the rows of its decoding (生成iso8583包, build-iso8583).
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "bench/BenchData.h"
 #include "iso/BuildIso8583.h"
 #include "iso/ParseIso8583.h"
 
 namespace {
 
-std::string Golden(const char* name) {
-    const auto path = std::filesystem::path(__FILE__).parent_path().parent_path() / "tests" /
-                      "data" / "iso8583" / name;
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 // Rows of a golden message back to the message, decoded again, as the build command does.
 void BuildFromRows(benchmark::State& state, const char* file) {
-    const CommandResult parsed = ParseIso8583Text(Golden(file), 0);
+    const CommandResult parsed = ParseIso8583Text(GoldenLine(file), 0);
     if (!parsed.Ok()) {
         state.SkipWithError("golden message does not decode");
         return;

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "cli/EachLine.h"
 #include "iso/ParseIso8583.h"
 
@@ -17,32 +18,14 @@ namespace {
 
 constexpr int kMessages = 100000;
 
-// A terminal message of 12 fields with a 2-byte length, TPDU and header.
-constexpr std::string_view kTypical64 =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123051000"
-    "286225880123456789D2812201000031323334353637383132333435363738393031323334353135360013220001"
-    "230005003A4F9C0D12E5B776";
-
-// A 128-field message of 21 fields with a 4-digit ASCII length and the 46-byte header.
-constexpr std::string_view kTypical128 =
-    "303238382E813032383830303031303030302020203636363631323334202020000000003030303030303030003030"
-    "30"
-    "303030323030F238448188E08010000000001400000131363632323538383031323334353637383930303030303030"
-    "3030303030303130303030313230373231303133303030303132333231303133303132303735343131303531303030"
-    "38"
-    "3031303230303030303830333035303030303132333435363738393031323132333435363738313233343536373839"
-    "30"
-    "3132333435"
-    "5441524E5749434B2054455354204D45524348414E54205348414E47484149202020434E20202020"
-    "3135363031313030303030303030303330303830313035303030303139363232353838303132333435363738393031"
-    "323030303030303030";
-
 /// 100,000 lines, typical 64-field and 128-field messages in turn.
 const std::string& Input() {
     static const std::string input = [] {
+        const std::string typical64 = GoldenLine("typical64.txt");
+        const std::string typical128 = GoldenLine("typical128.txt");
         std::string s;
         for (int i = 0; i < kMessages; ++i) {
-            s.append(i % 2 == 0 ? kTypical64 : kTypical128);
+            s.append(i % 2 == 0 ? typical64 : typical128);
             s += '\n';
         }
         return s;
@@ -102,12 +85,7 @@ void BM_CliProgramEachLine(benchmark::State& state) {
     const std::string command = std::string(TARNWICK_BINARY_DIR) +
                                 "/cli/tarnwick-cli parse-iso8583 --each-line < " + path +
                                 " > /dev/null";
-    for (auto _ : state) {
-        if (std::system(command.c_str()) != 0) {
-            state.SkipWithError("tarnwick-cli did not run");
-            break;
-        }
-    }
+    TimeShellCommand(state, command);
     std::remove(path.c_str());
     state.SetItemsProcessed(state.iterations() * kMessages);
 }

@@ -2,28 +2,18 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "codec/Conversions.h"
 #include "iso/ParseIso8583.h"
 
 namespace {
 
-std::string Golden(const char* name) {
-    const auto path = std::filesystem::path(__FILE__).parent_path().parent_path() / "tests" /
-                      "data" / "iso8583" / name;
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 // The parse command, text to rows, reusing one result as batch work does.
 void ParseText(benchmark::State& state, const char* file) {
-    const std::string text = Golden(file);
+    const std::string text = GoldenLine(file);
     CommandResult result;
     ParseIso8583Text(text, 0, result);
     if (!result.Ok()) {
@@ -40,7 +30,7 @@ void ParseText(benchmark::State& state, const char* file) {
 
 // The same message decoded with the built-in table as a table value, as a loaded table is.
 void ParseWithTable(benchmark::State& state, const char* file, BuiltinForm form) {
-    const std::string text = Golden(file);
+    const std::string text = GoldenLine(file);
     TableDecoder decoder(BuiltinTable(form));
     CommandResult result;
     decoder.Parse(text, result);
@@ -58,7 +48,7 @@ void ParseWithTable(benchmark::State& state, const char* file, BuiltinForm form)
 
 // The one parse driver held across texts, as batch work holds it.
 void ParseHeld(benchmark::State& state, const char* file) {
-    const std::string text = Golden(file);
+    const std::string text = GoldenLine(file);
     IsoParser parser;
     CommandResult result;
     const ParseRequest request{kInterfaceAuto, nullptr, {}, false};
@@ -76,7 +66,7 @@ void ParseHeld(benchmark::State& state, const char* file) {
 
 // Baseline: only removing white space and turning the same text into bytes.
 void HexDecodeOnly(benchmark::State& state, const char* file) {
-    const std::string text = Golden(file);
+    const std::string text = GoldenLine(file);
     std::vector<char> digits(text.size() + 1);
     std::vector<std::uint8_t> bytes(text.size() / 2 + 1);
     for (auto _ : state) {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "cli/Load.h"
 #include "cli/Serve.h"
 #include "codec/Conversions.h"
@@ -20,10 +21,6 @@
 
 namespace {
 
-constexpr std::string_view kTypical64 =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123051000"
-    "286225880123456789D2812201000031323334353637383132333435363738393031323334353135360013220001"
-    "230005003A4F9C0D12E5B776";
 constexpr std::uint64_t kMessagesPerRun = 100000;
 
 struct FileClose {
@@ -55,9 +52,7 @@ void BM_LoadAgainstServe(benchmark::State& state) {
     load.connections = static_cast<unsigned>(state.range(0));
     load.threads = static_cast<unsigned>(state.range(1));
     load.count = kMessagesPerRun;
-    std::vector<std::uint8_t> request(kTypical64.size() / 2);
-    HexToBytes(kTypical64.data(), kTypical64.size(), request.data());
-    load.messages = {request};
+    load.messages = {GoldenBytes("typical64.txt")};
     std::uint64_t replies = 0;
     double seconds = 0;
     for (auto _ : state) {

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchData.h"
 #include "codec/Conversions.h"
 #include "iso/ParseIso8583.h"
 #include "host/HostServer.h"
@@ -17,24 +18,14 @@
 
 namespace {
 
-// A terminal message of 12 fields with a 2-byte length, TPDU and header.
-constexpr std::string_view kTypical64 =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123051000"
-    "286225880123456789D2812201000031323334353637383132333435363738393031323334353135360013220001"
-    "230005003A4F9C0D12E5B776";
 constexpr int kMessagesPerRun = 2000;
-
-std::vector<std::uint8_t> RequestBytes() {
-    std::vector<std::uint8_t> b(kTypical64.size() / 2);
-    HexToBytes(kTypical64.data(), kTypical64.size(), b.data());
-    return b;
-}
 
 /// Baseline: the parse command over the request's text.
 void BM_ParseRequestText(benchmark::State& state) {
+    const std::string text = GoldenLine("typical64.txt");
     CommandResult result;
     for (auto _ : state) {
-        ParseIso8583Text(kTypical64, kInterfaceAuto, result);
+        ParseIso8583Text(text, kInterfaceAuto, result);
         benchmark::DoNotOptimize(result.rows.data());
     }
     state.SetItemsProcessed(state.iterations());
@@ -43,7 +34,7 @@ BENCHMARK(BM_ParseRequestText);
 
 /// The simulator's work for one request without the network: decode, answer, encode, rows.
 void BM_AnswerRequest(benchmark::State& state) {
-    const auto request = RequestBytes();
+    const auto request = GoldenBytes("typical64.txt");
     for (auto _ : state) {
         const SimExchange x = AnswerRequest(request, SimForm::Iso64, {});
         benchmark::DoNotOptimize(x.reply.data());
@@ -56,7 +47,7 @@ BENCHMARK(BM_AnswerRequest);
 /// before it sends the next.
 void BM_ServeLoopback(benchmark::State& state) {
     const auto connections = static_cast<int>(state.range(0));
-    const auto request = RequestBytes();
+    const auto request = GoldenBytes("typical64.txt");
     const std::size_t replyBytes = request.size() + 2;  // field 39 is added
     CancelFlag stop{false};
     std::atomic<std::uint16_t> port{0};

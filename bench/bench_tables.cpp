@@ -1,28 +1,17 @@
 // Speed of decoding with a table loaded from a JSON file against the built-in form, same message.
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "bench/BenchData.h"
 #include "iso/ParseIso8583.h"
 #include "tables/TableFile.h"
-#include "iso/ParseIso8583.h"
 
 namespace {
 
-std::string GoldenMessage(const char* name) {
-    const auto path = std::filesystem::path(__FILE__).parent_path().parent_path() / "tests" /
-                      "data" / "iso8583" / name;
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
 // The built-in form through the parse command (automatic mode, which picks it by the length).
 void BuiltinForm(benchmark::State& state, const char* file) {
-    const std::string text = GoldenMessage(file);
+    const std::string text = GoldenLine(file);
     CommandResult result;
     for (auto _ : state) {
         ParseIso8583Text(text, kInterfaceAuto, result);
@@ -34,7 +23,7 @@ void BuiltinForm(benchmark::State& state, const char* file) {
 
 // The shipped JSON table of the same form, loaded once, decoding the same text.
 void LoadedTable(benchmark::State& state, const char* table, const char* file) {
-    const std::string text = GoldenMessage(file);
+    const std::string text = GoldenLine(file);
     const TableLoad load = LoadJsonTable(FindShippedTable(table)->text);
     if (!load.Ok()) {
         state.SkipWithError("table does not load");

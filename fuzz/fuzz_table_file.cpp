@@ -21,12 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (load.Ok() != load.problems.empty()) __builtin_trap();
     // The file reader for one input in eight: it must agree with the text reader.
     if (size > 0 && data[0] % 8 == 0) {
-        const std::string path = WriteTemporary(table);
-        if (!path.empty()) {
-            const TableLoad fromFile = LoadTableFile(path);
-            std::remove(path.c_str());
-            if (fromFile.Ok() != load.Ok()) __builtin_trap();
-        }
+        const auto fromFile = ReadThroughFile(table, LoadTableFile);
+        if (fromFile && fromFile->Ok() != load.Ok()) __builtin_trap();
     }
     if (!load.Ok()) return 0;
     TableDecoder decoder(*load.table);

@@ -18,20 +18,9 @@ void Check(const CommandResult& r) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view xml(reinterpret_cast<const char*>(data), size);
-    const CommandResult fromText = BuildTradeFromXmlText(xml);
-    Check(fromText);
-    // The file wrapper for one input in eight: it must agree with the text reader.
-    if (size > 0 && data[0] % 8 == 0) {
-        const std::string path = WriteTemporary(xml);
-        if (!path.empty()) {
-            const CommandResult fromFile = BuildTradeFromXmlFile(path);
-            std::remove(path.c_str());
-            Check(fromFile);
-            if (fromFile.error != fromText.error || fromFile.message != fromText.message) {
-                __builtin_trap();
-            }
-        }
-    }
+    // The text form, and the file form for one input in eight, which must agree with it.
+    CheckTextAndFileForms(
+        std::string_view(reinterpret_cast<const char*>(data), size), BuildTradeFromXmlText,
+        [](const std::string& path) { return BuildTradeFromXmlFile(path); }, Check);
     return 0;
 }

@@ -194,27 +194,14 @@ std::size_t SendAll(SocketHandle& socket, std::span<const std::uint8_t> bytes, i
                     std::string& why, const CancelFlag* cancel) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const auto* data = reinterpret_cast<const char*>(bytes.data() + sent);
-        const std::size_t left = bytes.size() - sent;
-#ifdef _WIN32
-        const int n = send(socket.Get(), data, static_cast<int>(left), kSendFlags);
-#else
-        const ssize_t n = send(socket.Get(), data, left, kSendFlags);
-#endif
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        const int e = LastError();
-        if (n < 0 && Interrupted(e)) continue;
-        if (n < 0 && WouldBlock(e)) {
-            // The peer is not reading and the send buffer is full: wait for room, bounded.
-            const int ready = WaitFor(socket.Get(), POLLOUT, DeadlineAfter(timeoutMs), why, cancel);
-            if (ready == 1) continue;
-            if (ready == 0) why = "send timed out: the host does not take the data";
-            return sent;
-        }
-        why = n == 0 ? "send made no progress" : ErrorText(e);
+        std::size_t now = 0;
+        const bool ok = SendSome(socket, bytes.subspan(sent), now, why);
+        sent += now;
+        if (!ok || sent == bytes.size()) return sent;
+        // The peer is not reading and the send buffer is full: wait for room, bounded.
+        const int ready = WaitFor(socket.Get(), POLLOUT, DeadlineAfter(timeoutMs), why, cancel);
+        if (ready == 1) continue;
+        if (ready == 0) why = "send timed out: the host does not take the data";
         return sent;
     }
     return sent;
@@ -229,25 +216,11 @@ ReceiveStatus ReceiveSome(SocketHandle& socket, std::span<std::uint8_t> buffer, 
         if (ready == 0) return ReceiveStatus::TimedOut;
         if (ready == -2) return ReceiveStatus::Cancelled;
         if (ready < 0) return ReceiveStatus::Failed;
-#ifdef _WIN32
-        const int n = recv(socket.Get(), reinterpret_cast<char*>(buffer.data()),
-                           static_cast<int>(buffer.size()), 0);
-#else
-        const ssize_t n = recv(socket.Get(), buffer.data(), buffer.size(), 0);
-#endif
-        if (n > 0) {
-            received = static_cast<std::size_t>(n);
-            return ReceiveStatus::Data;
-        }
-        if (n == 0) return ReceiveStatus::Closed;
-        const int e = LastError();
-        if (Interrupted(e)) continue;
-        if (WouldBlock(e)) {
-            if (timeoutMs <= 0) return ReceiveStatus::TimedOut;
-            continue;
-        }
-        why = ErrorText(e);
-        return WasReset(e) ? ReceiveStatus::Reset : ReceiveStatus::Failed;
+        const ReceiveStatus status = ReceiveNow(socket, buffer, received, why);
+        // Ready but nothing to read (a spurious wake-up): wait again unless only what had
+        // already arrived was asked for.
+        if (status == ReceiveStatus::TimedOut && timeoutMs > 0) continue;
+        return status;
     }
 }
 

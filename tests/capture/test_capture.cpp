@@ -10,23 +10,11 @@
 #include "codec/Conversions.h"
 #include "codec/Message.h"
 #include "tests/capture/CaptureBuilder.h"
+#include "tests/common/TestMessages.h"
 
 using namespace capture_test;
 
 namespace {
-
-constexpr const char* kTypical64 =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123051"
-    "000286225880123456789D2812201000031323334353637383132333435363738393031323334353135360013220"
-    "001230005003A4F9C0D12E5B776";
-
-std::string Bytes(std::string_view hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-    }
-    return out;
-}
 
 /// The typical 64-field message with type, field 11 and field 39 set; field 41 left out when
 /// noTerminal.
@@ -34,7 +22,7 @@ std::string Message64(std::string_view type, std::string_view stan, std::string_
                       bool noTerminal = false) {
     const FieldTable& table = BuiltinTable(BuiltinForm::kUnionPay64);
     Message m(table);
-    const std::string raw = Bytes(kTypical64);
+    const std::string raw = HexBytes(kTypical64);
     const std::vector<std::uint8_t> bytes(raw.begin(), raw.end());
     EXPECT_GT(m.Decode(bytes.data(), static_cast<std::int32_t>(bytes.size()), bytes.size(),
                        LengthRule::Match, {}),

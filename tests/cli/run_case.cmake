@@ -2,6 +2,15 @@
 # CLI: the program; ARGS: its arguments separated by '|'; INPUT: file for standard input;
 # EXIT: expected status; OUT: file with the exact standard output (or OUT_CONTAINS: a part of it);
 # ERR_FIRST: the exact first line of standard error (or ERR_CONTAINS: a part of it).
+
+# Adds a problem when text, the standard stream named by stream, lacks part.
+function(expect_contains stream text part)
+    string(FIND "${text}" "${part}" at)
+    if(at EQUAL -1)
+        set(problems "${problems}standard ${stream} lacks '${part}':\n${text}\n" PARENT_SCOPE)
+    endif()
+endfunction()
+
 string(REPLACE "|" ";" args "${ARGS}")
 execute_process(COMMAND ${CLI} ${args}
                 INPUT_FILE "${INPUT}"
@@ -19,10 +28,7 @@ if(DEFINED OUT)
     endif()
 endif()
 if(DEFINED OUT_CONTAINS)
-    string(FIND "${out}" "${OUT_CONTAINS}" at)
-    if(at EQUAL -1)
-        string(APPEND problems "standard output lacks '${OUT_CONTAINS}':\n${out}\n")
-    endif()
+    expect_contains(output "${out}" "${OUT_CONTAINS}")
 endif()
 string(FIND "${err}" "\n" eol)
 string(SUBSTRING "${err}" 0 ${eol} firstLine)
@@ -30,10 +36,7 @@ if(DEFINED ERR_FIRST AND NOT firstLine STREQUAL ERR_FIRST)
     string(APPEND problems "first line of standard error '${firstLine}', expected '${ERR_FIRST}'\n")
 endif()
 if(DEFINED ERR_CONTAINS)
-    string(FIND "${err}" "${ERR_CONTAINS}" at)
-    if(at EQUAL -1)
-        string(APPEND problems "standard error lacks '${ERR_CONTAINS}':\n${err}\n")
-    endif()
+    expect_contains(error "${err}" "${ERR_CONTAINS}")
 endif()
 if(NOT DEFINED ERR_FIRST AND NOT DEFINED ERR_CONTAINS AND NOT err STREQUAL "")
     string(APPEND problems "unexpected standard error:\n${err}\n")

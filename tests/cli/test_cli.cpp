@@ -21,6 +21,7 @@
 #include "cli/Output.h"
 #include "codec/Texts.h"
 #include "tests/common/LoopbackListener.h"
+#include "tests/common/TestMessages.h"
 
 namespace {
 
@@ -170,12 +171,6 @@ TEST(Output, RowsJsonMatchesDecodeThenEscapeAtEveryPosition) {
 
 
 std::string FirstLine(const std::string& s) { return s.substr(0, s.find('\n')); }
-
-// The typical 64-field message with its 2-byte length, TPDU and header.
-constexpr std::string_view kTypical64 =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
-    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
-    "360013220001230005003A4F9C0D12E5B776";
 
 TEST(Cli, UsageErrorsAndChecks) {
     const struct {
@@ -469,15 +464,7 @@ TEST(Cli, ServeOptionsAndOneExchange) {
     ::unlink(fifo.c_str());
 
     // A port just free; the host answers one request and stops.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    const std::string port = std::to_string(ntohs(a.sin_port));
+    const std::string port = FreeLoopbackPort();
     CliRun served;
     std::thread host([&] {
         served = Cli({"serve", "--port", port.c_str(), "--count", "1", "--idle-timeout", "10"});

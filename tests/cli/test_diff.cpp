@@ -7,16 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/Cli.h"
 #include "codec/Conversions.h"
 #include "codec/Message.h"
+#include "tests/common/CliRun.h"
+#include "tests/common/TestMessages.h"
 
 namespace {
 
-constexpr const char* kTypical =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123051"
-    "000286225880123456789D2812201000031323334353637383132333435363738393031323334353135360013220"
-    "001230005003A4F9C0D12E5B776";
+const std::string kTypical(kTypical64);
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
     text.replace(text.find(from), from.size(), to);
@@ -25,11 +23,8 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 /// The typical message without field 49 (its bitmap and length follow).
 std::string WithoutField49() {
-    std::vector<std::uint8_t> bytes;
-    const std::string_view hex = kTypical;
-    for (std::size_t i = 0; i < hex.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-    }
+    const std::string raw = HexBytes(kTypical64);
+    const std::vector<std::uint8_t> bytes(raw.begin(), raw.end());
     Message m(BuiltinTable(BuiltinForm::kUnionPay64));
     EXPECT_GT(m.Decode(bytes.data(), static_cast<std::int32_t>(bytes.size()), bytes.size(),
                        LengthRule::Match, {}),
@@ -48,27 +43,8 @@ std::string WithoutField49() {
     return text;
 }
 
-struct Ran {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Ran Diff(const std::string& a, const std::string& b) {
-    const char* argv[] = {"tarnwick-cli", "diff", "--format", "json", a.c_str(), b.c_str()};
-    char* outText = nullptr;
-    char* errText = nullptr;
-    std::size_t outSize = 0;
-    std::size_t errSize = 0;
-    std::FILE* out = open_memstream(&outText, &outSize);
-    std::FILE* err = open_memstream(&errText, &errSize);
-    const int status = RunCli(6, argv, {stdin, out, err});
-    std::fclose(out);
-    std::fclose(err);
-    Ran r{status, std::string(outText, outSize), std::string(errText, errSize)};
-    std::free(outText);
-    std::free(errText);
-    return r;
+CliRun Diff(const std::string& a, const std::string& b) {
+    return Cli({"diff", "--format", "json", a.c_str(), b.c_str()});
 }
 
 }  // namespace
@@ -114,7 +90,7 @@ TEST(Diff, CasesOfMessages) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Ran r = Diff(c.a, c.b);
+        const CliRun r = Diff(c.a, c.b);
         EXPECT_EQ(r.status, c.status) << r.err;
         if (c.status == 2) {
             EXPECT_NE(r.err.find(c.out), std::string::npos) << r.err;

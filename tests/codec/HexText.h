@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tests/common/GoldenText.h"
 
 inline std::vector<std::uint8_t> Bytes(std::string_view hex) {
     std::vector<std::uint8_t> out;
@@ -40,10 +40,3 @@ inline std::string Hex(const std::uint8_t* p, std::size_t n) {
 }
 inline std::string Hex(const std::vector<std::uint8_t>& v) { return Hex(v.data(), v.size()); }
 
-/// The first line of a golden message file of tests/data/iso8583.
-inline std::string GoldenText(const std::string& name) {
-    std::ifstream in(std::string(TARNWICK_TEST_DATA) + "/iso8583/" + name);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}

@@ -18,6 +18,20 @@
 /// Bound of every wait in the listener.
 inline constexpr int kListenerWaitMs = 5000;
 
+/// A loopback port that was free a moment ago: bound, read back and closed again, so nothing
+/// listens on it.
+inline std::string FreeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return std::to_string(ntohs(a.sin_port));
+}
+
 /// What the listener does with its one connection.
 struct ListenerBehaviour {
     std::size_t readBytes = 0;       // read this many bytes (or until the client closes)

@@ -5,21 +5,9 @@
 
 #include "codec/FieldTable.h"
 #include "iso/MessageKeys.h"
+#include "tests/common/KeysFixture.h"
 
 namespace {
-
-KeySet Keys(const char* json) {
-    KeySet keys;
-    std::string problem;
-    EXPECT_TRUE(ParseKeysJson(json, keys, problem)) << problem;
-    return keys;
-}
-
-// 64 fields: PAN 6225880123456789 in field 2 and in the track 2 data of field 35.
-constexpr std::string_view kTypical64 =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
-    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
-    "360013220001230005003A4F9C0D12E5B776";
 
 std::vector<std::uint8_t> Bytes(std::string_view hex) {
     std::vector<std::uint8_t> b;
@@ -33,6 +21,22 @@ std::string RowsText(const CommandResult& result) {
         s.append(r.name.View()).append("|").append(r.value.View()).append("\n");
     }
     return s;
+}
+
+/// The key rows of checks (with their "name|value" lines) and its JSON, shown as show says.
+struct KeyOutput {
+    CommandResult result;
+    std::string rows;
+    std::string json;
+};
+
+KeyOutput ShowKeys(const MessageChecks& checks, KeyShow show) {
+    KeyOutput o;
+    o.result.rowEncoding = TextEncoding::Utf8OrGbk;
+    AddKeyRows(o.result, checks, show);
+    AppendKeyChecksJson(o.json, checks, show);
+    o.rows = RowsText(o.result);
+    return o;
 }
 
 TEST(MessagePin, BuiltBlocksReadBackOnlyWithTheirKeyAndPan) {
@@ -81,14 +85,10 @@ TEST(MessagePin, FormatZeroBlockMatchesTheCommandAndDigitsShowOnlyWhenAsked) {
     MessageChecks checks;
     CheckTextKeys(message, ParseRequest{}, keys, checks);
     for (const bool show : {false, true}) {
-        CommandResult result;
-        result.rowEncoding = TextEncoding::Utf8OrGbk;
-        AddKeyRows(result, checks, KeyShow{show, false});
-        std::string json;
-        AppendKeyChecksJson(json, checks, KeyShow{show, false});
-        EXPECT_EQ(RowsText(result).find("123456") != std::string::npos, show);
-        EXPECT_EQ(json.find("123456") != std::string::npos, show);
-        EXPECT_NE(json.find(R"("pin":{"field":52,"format":0,"length":6,"valid":true)"), std::string::npos);
+        const KeyOutput shown = ShowKeys(checks, KeyShow{show, false});
+        EXPECT_EQ(shown.rows.find("123456") != std::string::npos, show);
+        EXPECT_EQ(shown.json.find("123456") != std::string::npos, show);
+        EXPECT_NE(shown.json.find(R"("pin":{"field":52,"format":0,"length":6,"valid":true)"), std::string::npos);
     }
     EXPECT_FALSE(FillMessagePin(message, ParseRequest{}, keys, "12a4", problem));
     EXPECT_EQ(problem.find("12a4"), std::string::npos);
@@ -131,19 +131,16 @@ TEST(SignIn, WorkingKeysOpenUnderTheTmkForEachCode) {
 
         const std::string pik = ToHex(working.pik.Bytes());
         for (const bool show : {false, true}) {
-            CommandResult result;
-            result.rowEncoding = TextEncoding::Utf8OrGbk;
-            AddKeyRows(result, checks, KeyShow{false, show});
-            std::string json;
-            AppendKeyChecksJson(json, checks, KeyShow{false, show});
-            const std::string rows = RowsText(result);
+            const KeyOutput shown = ShowKeys(checks, KeyShow{false, show});
+            const std::string& rows = shown.rows;
+            const std::string& json = shown.json;
             EXPECT_NE(rows.find("  PIK|校验值正确"), std::string::npos);
             EXPECT_NE(rows.find(std::string("  ") + (code == "004" ? "TDK" : "MAK") + "|校验值错误"),
                       std::string::npos);
             EXPECT_EQ(rows.find(pik) != std::string::npos, show);
             EXPECT_EQ(json.find(pik) != std::string::npos, show);
             EXPECT_NE(json.find(R"("keys":[{"name":"PIK","kcv":")"), std::string::npos);
-            for (const FieldRow& r : result.rows) {
+            for (const FieldRow& r : shown.result.rows) {
                 if (r.name.View().starts_with("  ")) {
                     EXPECT_EQ(r.parent, kWorkingKeysField);
                 }

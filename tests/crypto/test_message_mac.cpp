@@ -1,35 +1,12 @@
 // The MAC of whole messages in both forms, and the keys file's refusals.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "iso/MessageKeys.h"
+#include "tests/common/KeysFixture.h"
 
 namespace {
-
-std::string Golden(const char* name) {
-    std::ifstream in(std::string(TARNWICK_TEST_DATA) + "/iso8583/" + name);
-    std::stringstream s;
-    s << in.rdbuf();
-    std::string text = s.str();
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
-KeySet Keys(const char* json) {
-    KeySet keys;
-    std::string problem;
-    EXPECT_TRUE(ParseKeysJson(json, keys, problem)) << problem;
-    return keys;
-}
-
-// The typical 64-field message: 2-byte length, TPDU, header, then type 0200 to field 64.
-constexpr std::string_view kTypical64 =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
-    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
-    "360013220001230005003A4F9C0D12E5B776";
 
 TEST(MessageMac, Form64TakesTheBytesFromTypeToField64) {
     const KeySet keys = Keys(R"({"mak":"2222222222222222","macAlgorithm":"unionpay-ecb"})");
@@ -61,7 +38,7 @@ TEST(MessageMac, Form64TakesTheBytesFromTypeToField64) {
 TEST(MessageMac, Form128FillsHexTextAndSeesAChangedField) {
     const KeySet keys = Keys(R"({"mak":"0123456789ABCDEFFEDCBA9876543210","macAlgorithm":"x9.19"})");
     const ParseRequest request;  // automatic: the 4-digit ASCII length chooses 128 fields
-    std::string message = Golden("typical128.txt");
+    std::string message = GoldenText("typical128.txt");
     std::string problem;
     ASSERT_TRUE(FillMessageMac(message, request, keys, problem)) << problem;
     MacCheck check;

@@ -12,14 +12,10 @@
 #include "host/HostServer.h"
 #include "iso/MessageKeys.h"
 #include "net/SendCommand.h"
+#include "tests/common/LoopbackSend.h"
+#include "tests/common/TestMessages.h"
 
 namespace {
-
-// The typical 64-field purchase: terminal 12345678 / 123456789012345, MAC in field 64.
-constexpr std::string_view kPurchase =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
-    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
-    "360013220001230005003A4F9C0D12E5B776";
 
 std::unique_ptr<Message> Decode(std::string_view hex) {
     std::vector<std::uint8_t> bytes;
@@ -30,9 +26,9 @@ std::unique_ptr<Message> Decode(std::string_view hex) {
     return m;
 }
 
-/// The purchase turned into a sign-in of the same terminal asking for double-length keys.
+/// The typical message (a purchase) turned into a sign-in of the same terminal asking for double-length keys.
 std::string SignInRequest() {
-    auto m = Decode(kPurchase);
+    auto m = Decode(kTypical64);
     EXPECT_TRUE(m->SetText(0, "0800").ok);
     EXPECT_TRUE(m->SetText(60, "00000001003").ok);
     for (int f : {2, 3, 4, 22, 25, 35, 49, 64}) m->Clear(f);
@@ -43,13 +39,7 @@ std::string SignInRequest() {
 
 std::string Exchange(std::uint16_t port, std::string_view hex) {
     const std::string portText = std::to_string(port);  // the request only views it
-    SendRequest r;
-    r.ipBlank = false;
-    r.ipFields = {127, 0, 0, 1};
-    r.portText = portText;
-    r.messageText = hex;
-    r.replyTimeoutMs = 5000;
-    const CommandResult result = SendMessageText(r);
+    const CommandResult result = SendMessageText(LoopbackRequest(portText, hex, 5000));
     EXPECT_EQ(result.send.ended, ReplyEnd::Complete) << result.detail;
     return ToHex(result.send.reply);
 }
@@ -107,7 +97,7 @@ TEST(HostKeysOnLoopback, SignInThenPurchaseMacedBothWays) {
     terminal.macAlgorithm = MacAlgorithm::UnionPayEcb;
 
     // A purchase on a new connection, MACed with the new MAK: answered "00" with a right MAC.
-    std::string purchase(kPurchase);
+    std::string purchase(kTypical64);
     ASSERT_TRUE(FillMessageMac(purchase, ParseRequest{}, terminal, problem)) << problem;
     const std::string reply = Exchange(port, purchase);
     MessageChecks answered;

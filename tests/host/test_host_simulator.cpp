@@ -19,6 +19,8 @@
 #include "host/HostServer.h"
 #include "host/HostSimulator.h"
 #include "net/SendCommand.h"
+#include "tests/common/LoopbackSend.h"
+#include "tests/common/TestMessages.h"
 #include "tables/TableFile.h"
 #include "trade/Trade.h"
 
@@ -33,11 +35,6 @@ Bytes Hex(std::string_view hex) {
     return b;
 }
 
-// The typical 64-field request (2-byte length, TPDU 6000030000, header), type 0200.
-constexpr std::string_view kRequest64 =
-    "0067600003000060310031000002007020048020C08011166225880123456789000000000000010000000123"
-    "051000286225880123456789D2812201000031323334353637383132333435363738393031323334353135"
-    "360013220001230005003A4F9C0D12E5B776";
 // A trade frame: command 01, field 3 = "ABC".
 constexpr std::string_view kTradeRequest = "1500F1000000012000000000000000000341424386";
 
@@ -135,15 +132,15 @@ TEST(HostSimulator, AnswersByDefaultAndByRules) {
         {"type":"01","action":"garbage"}]})",
                               rules, why))
         << why;
-    const SimExchange none = AnswerRequest(Hex(kRequest64), SimForm::Iso64, {});
+    const SimExchange none = AnswerRequest(Hex(kTypical64), SimForm::Iso64, {});
     ASSERT_EQ(none.error, "");
     EXPECT_EQ(RowValue(none.replyRows, "Type"), "0210");
     EXPECT_EQ(RowValue(none.replyRows, "TPDU"), "6000000003");  // addresses swapped
     EXPECT_EQ(RowValue(none.replyRows, "Bit 39"), "3030 -> 00");
     EXPECT_EQ(RowValue(none.replyRows, "Bit 35"), RowValue(none.requestRows, "Bit 35"));
-    EXPECT_EQ(none.reply.size(), Hex(kRequest64).size() + 2);  // field 39 added
+    EXPECT_EQ(none.reply.size(), Hex(kTypical64).size() + 2);  // field 39 added
 
-    const SimExchange ruled = AnswerRequest(Hex(kRequest64), SimForm::Iso64, rules);
+    const SimExchange ruled = AnswerRequest(Hex(kTypical64), SimForm::Iso64, rules);
     ASSERT_EQ(ruled.error, "");
     EXPECT_EQ(ruled.action, SimAction::Answer);
     EXPECT_EQ(ruled.delayMs, 5);
@@ -275,13 +272,7 @@ int Connect(const std::string& port) {
 }
 
 CommandResult Send(const std::string& port, std::string_view hex) {
-    SendRequest r;
-    r.ipBlank = false;
-    r.ipFields = {127, 0, 0, 1};
-    r.portText = port;
-    r.messageText = hex;
-    r.replyTimeoutMs = 5000;
-    return SendMessageText(r);
+    return SendMessageText(LoopbackRequest(port, hex, 5000));
 }
 
 TEST(HostServer, AnswersManyConnectionsAndStopsAfterTheCount) {
@@ -293,12 +284,12 @@ TEST(HostServer, AnswersManyConnectionsAndStopsAfterTheCount) {
     std::vector<std::thread> clients;
     std::vector<CommandResult> results(6);
     for (std::size_t i = 0; i < results.size(); ++i) {
-        clients.emplace_back([&, i] { results[i] = Send(port, kRequest64); });
+        clients.emplace_back([&, i] { results[i] = Send(port, kTypical64); });
     }
     for (auto& t : clients) t.join();
     for (const auto& r : results) {
         EXPECT_EQ(r.send.ended, ReplyEnd::Complete) << r.detail;
-        EXPECT_EQ(r.send.reply.size(), Hex(kRequest64).size() + 2);
+        EXPECT_EQ(r.send.reply.size(), Hex(kTypical64).size() + 2);
     }
     EXPECT_TRUE(host.Ended());  // the count ended it
     EXPECT_EQ(host.Stop(), std::vector<std::string>(6, "answered|"));
@@ -328,7 +319,7 @@ TEST(HostServer, BadRequestsAreLoggedAndOthersStillServed) {
     ASSERT_EQ(send(undecodable, "\x00\x02\xAA\xAA", 4, 0), 4);
 
     const auto start = Clock::now();
-    EXPECT_EQ(Send(port, kRequest64).send.ended, ReplyEnd::Complete);
+    EXPECT_EQ(Send(port, kTypical64).send.ended, ReplyEnd::Complete);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(800)) << "stalled by the others";
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // the drip's time-out passes
     close(drip);
@@ -366,7 +357,7 @@ TEST(HostServer, IdleConnectionsNeitherHoldTheSlotsNorStayOpen) {
         const int old = Connect(port);
         const int newest = Connect(port);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(Send(port, kRequest64).send.ended, ReplyEnd::Complete);
+        EXPECT_EQ(Send(port, kTypical64).send.ended, ReplyEnd::Complete);
         EXPECT_TRUE(ClosedByHost(newest));
         pollfd p{older, POLLIN, 0};
         EXPECT_EQ(poll(&p, 1, 0), 0) << "an older idle connection keeps its slot";
@@ -403,7 +394,7 @@ TEST(HostServer, DelayedAnswerAndCloseWithoutAnswer) {
     Host host(o);
     const std::string port = host.Port();
     const auto start = Clock::now();
-    EXPECT_EQ(Send(port, kRequest64).send.ended, ReplyEnd::Complete);
+    EXPECT_EQ(Send(port, kTypical64).send.ended, ReplyEnd::Complete);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
     // Type 0800, no fields: closed without an answer.
     const CommandResult closed = Send(port,
@@ -424,7 +415,7 @@ TEST(HostSimulator, TableFormAnswersAsTheBuiltInForm) {
         const char* table;
         std::string_view request;
         SimForm form;
-    } cases[] = {{"unionpay-pos64", kRequest64, SimForm::Iso64},
+    } cases[] = {{"unionpay-pos64", kTypical64, SimForm::Iso64},
                  {"unionpay-128", kRequest128, SimForm::Iso128}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.table);
@@ -465,9 +456,9 @@ TEST(HostServer, ServesATableFormOnLoopback) {
     Host host(o);
     const std::string port = host.Port();
     ASSERT_FALSE(port.empty());
-    const CommandResult r = Send(port, kRequest64);
+    const CommandResult r = Send(port, kTypical64);
     EXPECT_EQ(r.send.ended, ReplyEnd::Complete) << r.detail;
-    const SimExchange builtin = AnswerRequest(Hex(kRequest64), SimForm::Iso64, {});
+    const SimExchange builtin = AnswerRequest(Hex(kTypical64), SimForm::Iso64, {});
     EXPECT_EQ(r.send.reply, builtin.reply);
     EXPECT_EQ(Send(port, "0002AAAA").send.ended, ReplyEnd::Closed);  // undecodable: no answer
     EXPECT_TRUE(host.Ended());

@@ -15,6 +15,7 @@
 #include "net/SendCommand.h"
 #include "net/Socket.h"
 #include "tests/common/LoopbackListener.h"
+#include "tests/common/LoopbackSend.h"
 
 namespace {
 
@@ -33,29 +34,6 @@ Bytes FromText(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 using Behaviour = ListenerBehaviour;
 using Listener = LoopbackListener;
-
-SendRequest Loopback(const std::string& port, std::string_view text, int replyTimeoutMs = 0) {
-    SendRequest r;
-    r.ipBlank = false;
-    r.ipFields = {127, 0, 0, 1};
-    r.portText = port;
-    r.messageText = text;
-    r.replyTimeoutMs = replyTimeoutMs;
-    return r;
-}
-
-/// A loopback port on which nothing listens.
-std::string ClosedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return std::to_string(ntohs(a.sin_port));
-}
 
 // A 40-character JSON packet text: 12 characters of head, a 26-character body with a line break
 // (sent as it stands), 2 characters of check byte.
@@ -140,11 +118,11 @@ TEST(SendCommand, ChecksInOrder) {
     r.portText = "1";
     EXPECT_EQ(SendMessageText(r).error, kTextSendDataEmpty);
     // A refused text is refused before any connection is tried.
-    const std::string port = ClosedPort();
+    const std::string port = FreeLoopbackPort();
     const std::string longText(10240, '0');
-    EXPECT_EQ(SendMessageText(Loopback(port, longText)).error, kTextSendDataTooLong);
-    EXPECT_EQ(SendMessageText(Loopback(port, "0000F1000000{")).error, kTextSendDataFormatError);
-    const CommandResult refused = SendMessageText(Loopback(port, "00"));
+    EXPECT_EQ(SendMessageText(LoopbackRequest(port, longText)).error, kTextSendDataTooLong);
+    EXPECT_EQ(SendMessageText(LoopbackRequest(port, "0000F1000000{")).error, kTextSendDataFormatError);
+    const CommandResult refused = SendMessageText(LoopbackRequest(port, "00"));
     EXPECT_EQ(refused.outcome, Outcome::Failed);
     EXPECT_EQ(refused.error, kTextConnectError);
     EXPECT_NE(refused.detail.find("127.0.0.1:" + port), std::string::npos) << refused.detail;
@@ -168,7 +146,7 @@ TEST(SendCommand, ExactBytesOnTheWire) {
             ASSERT_EQ(MessageTextToSendBytes(kJsonPacket, expected), "");
         }
         Listener host({expected.size(), {}, false});
-        const CommandResult r = SendMessageText(Loopback(host.Port(), c.text));
+        const CommandResult r = SendMessageText(LoopbackRequest(host.Port(), c.text));
         EXPECT_TRUE(r.Ok()) << r.error << " " << r.detail;
         EXPECT_EQ(r.send.sent, expected.size());
         EXPECT_EQ(host.Received(), expected);
@@ -189,7 +167,7 @@ TEST(SendCommand, ReplyReadWholeByItsLengthForm) {
              {Bytes(reply->begin(), reply->begin() + 3), Bytes(reply->begin() + 3, reply->end())},
              false});
         const auto start = Clock::now();
-        const CommandResult r = SendMessageText(Loopback(host.Port(), "01", 20000));
+        const CommandResult r = SendMessageText(LoopbackRequest(host.Port(), "01", 20000));
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "did not stop at the length";
         EXPECT_TRUE(r.Ok()) << r.error << " " << r.detail;
         EXPECT_EQ(r.send.reply, *reply);
@@ -199,7 +177,7 @@ TEST(SendCommand, ReplyReadWholeByItsLengthForm) {
 TEST(SendCommand, SilentHostHitsTheTimeOut) {
     Listener host({1, {}, false});
     const auto start = Clock::now();
-    const CommandResult r = SendMessageText(Loopback(host.Port(), "01", 200));
+    const CommandResult r = SendMessageText(LoopbackRequest(host.Port(), "01", 200));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(190));
     EXPECT_TRUE(r.Ok());
     EXPECT_EQ(r.send.sent, 1u);
@@ -210,7 +188,7 @@ TEST(SendCommand, SilentHostHitsTheTimeOut) {
 TEST(SendCommand, PeerThatClosesEarlyEndsTheReply) {
     // Announces 16 bytes, sends 5, closes: the reply is what came, with no error.
     Listener host({1, {B({0x00, 0x10, 0x01, 0x02, 0x03})}, true});
-    const CommandResult r = SendMessageText(Loopback(host.Port(), "01", 20000));
+    const CommandResult r = SendMessageText(LoopbackRequest(host.Port(), "01", 20000));
     EXPECT_TRUE(r.Ok()) << r.detail;
     EXPECT_EQ(r.send.reply, B({0x00, 0x10, 0x01, 0x02, 0x03}));
 }
@@ -274,7 +252,7 @@ TEST(SendCommand, EachWayAReplyEnds) {
         SCOPED_TRACE(c.name);
         Listener host(c.host);
         const std::string port = host.Port();
-        SendRequest request = Loopback(port, "01", c.timeoutMs);
+        SendRequest request = LoopbackRequest(port, "01", c.timeoutMs);
         request.maxReplyBytes = c.cap;
         const CommandResult r = SendMessageText(request);
         ASSERT_TRUE(r.Ok()) << r.detail;
@@ -289,7 +267,7 @@ TEST(SendCommand, CancelStopsTheWaitForASilentHost) {
     Listener host({1, {}, false});
     CancelFlag cancel{false};
     const std::string port = host.Port();
-    SendRequest request = Loopback(port, "01", 20000);
+    SendRequest request = LoopbackRequest(port, "01", 20000);
     request.cancel = &cancel;
     std::thread stopper([&cancel] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -334,7 +312,7 @@ TEST(SendCommand, PeerResetMakesSendFailWithoutSignal) {
 
 TEST(SendCommand, ConnectToHostResultCodes) {
     SocketHandle s;
-    EXPECT_EQ(ConnectToHost("127.0.0.1", std::stoi(ClosedPort()), s), kConnectFailed);
+    EXPECT_EQ(ConnectToHost("127.0.0.1", std::stoi(FreeLoopbackPort()), s), kConnectFailed);
     EXPECT_FALSE(s.Open());
     EXPECT_EQ(ConnectToHost("127.0.0.256", 1, s), kConnectResolveFailed);  // never looked up
     EXPECT_FALSE(s.Open());
