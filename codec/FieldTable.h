@@ -94,6 +94,8 @@ struct SubField {
     std::int32_t prefixBytes = 0;            ///< tagged, not fixed: width of the length prefix
     PrefixEnc prefixEnc = PrefixEnc::Ascii;  ///< tagged, not fixed: its encoding
     DataEnc enc = DataEnc::Ascii;  ///< how a byte slice is shown (a BCD field's slices are digits)
+    char padChar = '\0';           ///< an edit shorter than a fixed slot is padded with it; 0: refused
+    PadSide padSide = PadSide::Left;
     std::vector<ValueMeaning> values;
     TagSpec inner;                    ///< how the sub-fields below this one open
     std::vector<SubField> subfields;  ///< one more level, parts of this one

@@ -683,6 +683,12 @@ bool RewriteLayout(DataEnc unitEnc, const TagSpec& tag, const std::vector<SubFie
                    std::string_view path, std::span<const SubRowEdit> edits, std::string& data,
                    bool& changed, std::size_t& failedRow, std::size_t& otherRow, std::string& why);
 
+// An edit shorter than its slot's width, filled with the sub-field's pad on its side.
+void PadToSlot(const SubField& sf, std::size_t width, std::string& shown) {
+    if (sf.padChar == '\0' || shown.size() >= width) return;
+    shown.insert(sf.padSide == PadSide::Left ? 0 : shown.size(), width - shown.size(), sf.padChar);
+}
+
 bool RewritePositional(DataEnc unitEnc, const std::vector<SubField>& subs,
                        std::span<const SubRowEdit> edits, std::string& data, bool& changed,
                        std::size_t& failedRow, std::size_t& otherRow, std::string& why) {
@@ -702,8 +708,10 @@ bool RewritePositional(DataEnc unitEnc, const std::vector<SubField>& subs,
             why = "no sub-field " + e.path + " in the field's data";
             return false;
         }
-        const std::string_view shown = WithoutMeaning(slot->sf->values, e.value);
-        if (shown == AsRowShows(SlotShown(*slot, original))) continue;  // not edited
+        const std::string now = SlotShown(*slot, original);
+        std::string shown(WithoutMeaning(slot->sf->values, e.value));
+        if (shown == AsRowShows(now)) continue;  // not edited
+        PadToSlot(*slot->sf, now.size(), shown);
         const std::string_view old = std::string_view(original).substr(slot->at, slot->size);
         const std::optional<std::string> text = SlotText(*slot, shown, old, why);
         if (!text) return false;
@@ -851,8 +859,13 @@ bool RewriteTagged(DataEnc unitEnc, const TagSpec& tag, const std::vector<SubFie
         const std::string_view shown =
             item.sf != nullptr ? WithoutMeaning(item.sf->values, e.value) : std::string_view(e.value);
         if (shown == AsRowShows(ShowTagged(item, units, digits))) continue;  // not edited
+        std::string padded(shown);
+        if (item.sf != nullptr && item.sf->fixed) {
+            const auto units = static_cast<std::size_t>(std::max(item.sf->length, 0));
+            PadToSlot(*item.sf, !digits && item.enc == DataEnc::Binary ? 2 * units : units, padded);
+        }
         std::size_t stated = 0;
-        auto value = TaggedUnits(item, shown, digits, stated, why);
+        auto value = TaggedUnits(item, padded, digits, stated, why);
         if (!value) return false;
         changes[i].value = std::move(value);
         changes[i].stated = stated;

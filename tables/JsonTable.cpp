@@ -436,7 +436,22 @@ std::vector<SubField> ReadSubFields(Reader& r, const std::string& parentPath, bo
         }
         if (name) sf.name = *name;
         (void)sr.Get("type");
-        (void)sr.Get("padding");
+        if (json_object* padding = sr.Object("padding")) {
+            // moov-io's padding: an edit shorter than its slot is filled with the pad.
+            Reader pr(padding, sr.Place("padding"), problems);
+            if (const auto side = pr.Word("type", {"Left", "Right"})) {
+                sf.padSide = *side == 0 ? PadSide::Left : PadSide::Right;
+            }
+            if (const auto pad = pr.Text("pad")) {
+                if (pad->size() == 1 && static_cast<unsigned char>((*pad)[0]) >= 0x20 &&
+                    static_cast<unsigned char>((*pad)[0]) < 0x7F) {
+                    sf.padChar = (*pad)[0];
+                } else {
+                    pr.Problem("pad", "must be one character, such as \"0\" or \" \"");
+                }
+            }
+            pr.UnknownKeys();
+        }
         const auto prefix = sr.Text("prefix");
         const auto length = sr.Integer("length", 1, kMaxFieldLength);
         if (length) sf.length = static_cast<std::int32_t>(*length);
