@@ -34,6 +34,48 @@ std::string Lines(const CommandResult& r) {
     return s;
 }
 
+// A message decoded, the sub-row named path set to value, and the rows built: the build's
+// refusal, or the built message decoded again.
+struct Rebuilt {
+    bool ok = false;
+    std::string reason;
+    CommandResult again;
+};
+Rebuilt EditSubRowAndBuild(const FieldTable& t, const std::string& message, std::string_view path,
+                           std::string_view value) {
+    CommandResult decoded;
+    ParseIso8583WithTable(message, t, decoded);
+    EXPECT_EQ(std::string(decoded.error), "");
+    for (FieldRow& row : decoded.rows) {
+        std::string_view name = row.Name();
+        name.remove_prefix(std::min(name.size(), name.find_first_not_of(' ')));
+        if (row.parent >= 0 && name == path) SetRowText(row.value, value);
+    }
+    const BuiltMessage built = PackRows(decoded.rows, t, false);
+    Rebuilt r;
+    r.ok = built.ok;
+    r.reason = built.reason;
+    if (!built.ok) return r;
+    std::string hex(2 * built.bytes.size(), '0');
+    BytesToHex(reinterpret_cast<const std::uint8_t*>(built.bytes.data()), built.bytes.size(),
+               hex.data());
+    ParseIso8583WithTable(hex, t, r.again);
+    EXPECT_EQ(std::string(r.again.error), "") << path;
+    return r;
+}
+
+// Whether the build was to be refused (and checks that it was, for the reason); else checks that
+// it was not.
+bool Refused(const Rebuilt& r, bool refuse, std::string_view path, std::string_view reason) {
+    if (!refuse) {
+        EXPECT_TRUE(r.ok) << path << ": " << r.reason;
+        return !r.ok;
+    }
+    EXPECT_FALSE(r.ok) << path;
+    EXPECT_NE(r.reason.find(reason), std::string::npos) << r.reason;
+    return true;
+}
+
 }  // namespace
 
 TEST(Explain, ValuesMatchExactThenRangeThenLongestPrefix) {
@@ -203,26 +245,10 @@ TEST(Explain, EditedSubRowsRewriteTheirSlots) {
         {"62.2", "4X6", "", "takes hex digits only"},
     };
     for (const auto& c : cases) {
-        CommandResult decoded;
-        ParseIso8583WithTable(message, t, decoded);
-        ASSERT_EQ(std::string(decoded.error), "");
         const std::string_view field = std::string_view(c.path).substr(0, 2);
-        for (FieldRow& row : decoded.rows) {
-            if (row.path == c.path) SetRowText(row.value, c.value);
-        }
-        const BuiltMessage built = PackRows(decoded.rows, t, false);
-        if (*c.field == '\0') {
-            EXPECT_FALSE(built.ok) << c.path;
-            EXPECT_NE(built.reason.find(c.reason), std::string::npos) << built.reason;
-            continue;
-        }
-        ASSERT_TRUE(built.ok) << c.path << ": " << built.reason;
-        std::string hex(2 * built.bytes.size(), '0');
-        BytesToHex(reinterpret_cast<const std::uint8_t*>(built.bytes.data()), built.bytes.size(),
-                   hex.data());
-        CommandResult again;
-        ParseIso8583WithTable(hex, t, again);
-        ASSERT_EQ(std::string(again.error), "") << c.path;
+        const Rebuilt r = EditSubRowAndBuild(t, message, c.path, c.value);
+        if (Refused(r, *c.field == '\0', c.path, c.reason)) continue;
+        const CommandResult& again = r.again;
         bool found = false;
         for (const FieldRow& row : again.rows) {
             if (row.field >= 0 && std::to_string(row.field) == field) {
@@ -490,28 +516,10 @@ TEST(Explain, EditedTaggedSubRowsRewriteValueAndLength) {
         {"62.DF", "ABC", "", "even count"},
     };
     for (const auto& c : cases) {
-        CommandResult decoded;
-        ParseIso8583WithTable(message, t, decoded);
-        ASSERT_EQ(std::string(decoded.error), "");
-        for (FieldRow& row : decoded.rows) {
-            std::string_view name = row.Name();
-            name.remove_prefix(name.find_first_not_of(' '));
-            if (name == c.path) SetRowText(row.value, c.value);
-        }
-        const BuiltMessage built = PackRows(decoded.rows, t, false);
-        if (*c.field == '\0') {
-            EXPECT_FALSE(built.ok) << c.path;
-            EXPECT_NE(built.reason.find(c.reason), std::string::npos) << built.reason;
-            continue;
-        }
-        ASSERT_TRUE(built.ok) << c.path << ": " << built.reason;
-        std::string hex(2 * built.bytes.size(), '0');
-        BytesToHex(reinterpret_cast<const std::uint8_t*>(built.bytes.data()), built.bytes.size(),
-                   hex.data());
+        const Rebuilt r = EditSubRowAndBuild(t, message, c.path, c.value);
+        if (Refused(r, *c.field == '\0', c.path, c.reason)) continue;
         const int f = std::string_view(c.path).starts_with("48") ? 48 : 62;
-        CommandResult again;
-        ParseIso8583WithTable(hex, t, again);
-        ASSERT_EQ(std::string(again.error), "") << c.path;
+        const CommandResult& again = r.again;
         for (const FieldRow& row : again.rows) {
             if (row.field != f) continue;
             std::string_view v = row.Value();

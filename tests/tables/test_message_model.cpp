@@ -17,15 +17,10 @@
 #include "iso/BuildIso8583.h"
 #include "iso/ParseIso8583.h"
 #include "tables/TableFile.h"
+#include "tests/common/ShippedTables.h"
 
 namespace {
 
-FieldTable Shipped(std::string_view name) {
-    const ShippedTable* s = FindShippedTable(name);
-    TableLoad load = LoadJsonTable(s != nullptr ? s->text : "");
-    EXPECT_TRUE(load.Ok()) << name;
-    return load.Ok() ? *load.table : FieldTable{};
-}
 
 std::string Sample(const char* file) {
     std::ifstream in(std::string(TARNWICK_TEST_DATA) + "/iso8583/" + file);

@@ -9,16 +9,10 @@
 
 #include "iso/ParseIso8583.h"
 #include "tables/TableFile.h"
+#include "tests/common/ShippedTables.h"
 
 namespace {
 
-FieldTable Shipped(std::string_view name) {
-    const ShippedTable* s = FindShippedTable(name);
-    EXPECT_NE(s, nullptr) << name;
-    TableLoad load = LoadJsonTable(s != nullptr ? s->text : "");
-    EXPECT_TRUE(load.Ok()) << (load.problems.empty() ? "" : load.problems.front());
-    return load.Ok() ? *load.table : FieldTable{};
-}
 
 // The field rows as "name|length|value" lines: no summary, no sub-rows, no meanings.
 std::string FieldLines(const CommandResult& r) {

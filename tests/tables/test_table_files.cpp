@@ -11,17 +11,11 @@
 
 #include "iso/ParseIso8583.h"
 #include "tables/TableFile.h"
+#include "tests/common/ShippedTables.h"
 #include "iso/ParseIso8583.h"
 
 namespace {
 
-FieldTable Shipped(std::string_view name) {
-    const ShippedTable* s = FindShippedTable(name);
-    EXPECT_NE(s, nullptr) << name;
-    TableLoad load = LoadJsonTable(s != nullptr ? s->text : "");
-    EXPECT_TRUE(load.Ok()) << (load.problems.empty() ? "" : load.problems.front());
-    return load.Ok() ? *load.table : FieldTable{};
-}
 
 /// Rows as "name|length|value|title" lines.
 std::string RowLines(const CommandResult& r) {
