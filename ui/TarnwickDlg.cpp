@@ -157,6 +157,11 @@ QComboBox* NewInterfaceCombo(QWidget* parent) {
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setAccessibleName(QStringLiteral("接口类型"));
     combo->lineEdit()->setAccessibleName(QStringLiteral("接口类型文本"));
+    // A table's name longer than the box shows from its start, and whole in the tip.
+    QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [combo] {
+        combo->lineEdit()->setCursorPosition(0);
+        combo->setToolTip(combo->currentText());
+    });
     return combo;
 }
 
