@@ -183,7 +183,20 @@ void AppendRowsJson(std::string& out, const FieldRowList& rows, TextEncoding enc
         if (const std::int16_t field = row.field >= 0 ? row.field : row.parent; field >= 0) {
             out.append(R"(,"field":)").append(std::to_string(field));
         }
-        if (!row.path.empty()) out.append(R"(,"path":")").append(row.path).append("\"");
+        // A tag the table does not list has no path of its own: its name ("  62.DF") says it.
+        std::string_view path = row.path;
+        if (path.empty() && row.parent >= 0) {
+            std::string_view name = row.Name();
+            name.remove_prefix(std::min(name.size(), name.find_first_not_of(' ')));
+            const std::string head = std::to_string(row.parent) + ".";
+            if (name.starts_with(head)) path = name;
+        }
+        if (!path.empty()) {
+            out.append(R"(,"path":)");
+            scratch.clear();
+            AppendUtf8(scratch, path, TextEncoding::Utf8OrGbk);
+            AppendJsonString(out, scratch);
+        }
         if (!row.meaning.empty()) {
             out.append(R"(,"meaning":)");
             scratch.clear();

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTranslator>
 #include <cstdio>
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tarnwick_screenshot OUT.png [MESSAGE [ITEM]]\n");
         return 2;
     }
+    // The picture's choices are not remembered in the user's own settings.
+    QStandardPaths::setTestModeEnabled(true);
     QApplication application(argc, argv);
     QTranslator translator;
     InstallQtTranslation(translator);

@@ -43,7 +43,12 @@ class TrafficTest : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        // The remembered view settings (the table choice above all) are the test's own, empty.
+        QStandardPaths::setTestModeEnabled(true);
+    }
     void init() {
+        QSettings(QStringLiteral("Tarnwick"), QStringLiteral("Tarnwick")).clear();
         QVERIFY(m_dir.isValid());
         m_messages.clear();
         m_dlg = std::make_unique<CTarnwickDlg>();
