@@ -571,6 +571,32 @@ std::vector<ConditionalLayout> ReadLayouts(Reader& r, const std::string& path, b
     return layouts;
 }
 
+/// The tests of conditional layouts name fields the table defines, and sub-fields of fields
+/// that have them.
+void CheckLayoutTests(const FieldTable& t, std::vector<std::string>& problems) {
+    for (std::size_t f = 0; f < t.fields.size(); ++f) {
+        if (t.fields[f].explain == nullptr) continue;
+        for (const ConditionalLayout& layout : t.fields[f].explain->layouts) {
+            for (const LayoutTest& test : layout.when) {
+                const std::string_view key = test.key;
+                const std::string_view head = key.substr(0, key.find('.'));
+                std::size_t n = 0;
+                std::from_chars(head.data(), head.data() + head.size(), n);
+                const bool defined = n < t.fields.size() && (n == 0 || t.fields[n].Defined());
+                const bool subs = head.size() == key.size() ||
+                                  (defined && t.fields[n].explain != nullptr &&
+                                   t.fields[n].explain->HasSubFields());
+                if (!defined || !subs) {
+                    problems.push_back("field " + std::to_string(f) + ", key \"layouts\": the test \"" +
+                                       std::string(key) + "\" names " +
+                                       (!defined ? "field " + std::string(head) + ", which the table does not define"
+                                                 : "a sub-field of field " + std::string(head) + ", which has none"));
+                }
+            }
+        }
+    }
+}
+
 void ReadField(json_object* object, int number, FieldTable& t, TextRule tableText,
                OverLength tableOverLength, std::vector<std::string>& problems) {
     Reader r(object, "field " + std::to_string(number), problems);
@@ -1194,6 +1220,7 @@ TableLoad LoadJsonTable(std::string_view text) {
     }
     ReadMac(top, t, problems);
     top.UnknownKeys();
+    CheckLayoutTests(t, problems);
     DefaultHeadRows(t, typeRowGiven, bitmapRowGiven);
     CompleteTable(t, problems);
     RowNamesInCharset(t);

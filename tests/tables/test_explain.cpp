@@ -490,6 +490,12 @@ TEST(Explain, ConditionalLayoutsFollowTheMessage) {
         }
         EXPECT_EQ(titles, c.titles) << c.message;
     }
+    // Tests that name what the table lacks are refused when it loads.
+    EXPECT_EQ(LoadJsonTable(TableText("", R"(
+        "3": {"length": 6, "enc": "BCD"},
+        "62": {"length": 9, "layouts": [{"when": {"61": "1", "3.1": "2"}, "subfields": {}}]}})"))
+                  .problems.size(),
+              2u);
 }
 
 // Editing a tagged sub-row rewrites its value and its length; the others keep their bytes.
