@@ -272,6 +272,13 @@ BuiltMessage ApplySubRowEdits(std::span<const FieldRow> rows, const FieldTable& 
     BuiltMessage ok;
     ok.ok = true;
     if (!changed) return ok;
+    // Rows read from text do not say which was edited: the field row's own value is replaced,
+    // which a warning says, in case it was the one edited.
+    if (rows[fieldRow].edited == -1) {
+        ok.warnings.push_back("row " + std::to_string(fieldRow + 1) + " \"" +
+                              Trim(rows[fieldRow].Name()) +
+                              "\": its sub-rows differ from it and give the field's value");
+    }
     FieldBytes b;
     switch (def.enc) {
         case DataEnc::Bcd: {
@@ -516,6 +523,7 @@ std::optional<BuiltMessage> RowPacker::ApplySubRows() {
             ApplySubRowEdits(m_rows, m_table, *m_source, static_cast<std::int32_t>(f),
                              m_subEdits[f], m_fieldRowOf[f], m_message);
         if (!applied.ok) return applied;
+        m_warnings.insert(m_warnings.end(), applied.warnings.begin(), applied.warnings.end());
     }
     return std::nullopt;
 }
