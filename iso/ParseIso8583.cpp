@@ -141,12 +141,12 @@ void ResetKeepingRows(CommandResult& result) {
 // Room for the rows of a decoded message, taken at once: a fresh result (a build's check
 // decode) would otherwise move its rows, over 1 KiB each, every time the list grows.
 void ReserveRows(Message& message, FieldRowList& rows) {
+    if (rows.capacity() > 0) return;  // a reused result has its room already
     std::size_t frameRows = 2;  // the type and bitmap rows
     for (const FramePart& part : message.Table().frame) {
         frameRows += std::max<std::size_t>(part.members.size(), 1);
     }
     const std::span<const std::uint8_t> list = message.Fields().fieldList;
-    if (rows.capacity() >= frameRows + list.size()) return;
     std::size_t listed = 0;
     while (listed < list.size() && list[listed] != 0) ++listed;
     rows.reserve(frameRows + listed);
