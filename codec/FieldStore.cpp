@@ -6,12 +6,6 @@
 
 #include "codec/Conversions.h"
 
-std::int32_t MaxEncodedSize(const FieldAttr& a) {
-    if (a.maxLen <= 0) return 0;
-    if (a.fixed == 1) return a.format == 'N' ? (a.maxLen + 1) / 2 : a.maxLen;
-    return a.lenBytes + a.maxLen;
-}
-
 void FieldBufferArena::Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values) {
     std::size_t total = 0;
     for (const FieldAttr& a : attrs) {

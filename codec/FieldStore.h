@@ -25,7 +25,12 @@ struct FieldValue {
 
 /// Largest encoded size of a field: the bytes of a fixed field, prefix + maxLen for a variable
 /// one (maxLen not halved for 'N'); 0 for an undefined field.
-[[nodiscard]] std::int32_t MaxEncodedSize(const FieldAttr& a);
+/// Inline: every field decoded, stored and packed asks it.
+[[nodiscard]] inline std::int32_t MaxEncodedSize(const FieldAttr& a) {
+    if (a.maxLen <= 0) return 0;
+    if (a.fixed == 1) return a.format == 'N' ? (a.maxLen + 1) / 2 : a.maxLen;
+    return a.lenBytes + a.maxLen;
+}
 
 /// Buffer capacity for a largest encoded size s; always leaves room for the terminator.
 [[nodiscard]] constexpr std::int32_t BufferCapacity(std::int32_t s) { return 8 * ((s + 1) / 8) + 8; }

@@ -33,6 +33,7 @@ RowValue SplitValue(std::string_view value) {
         hex = value.substr(0, at);
         v.text.emplace(value.substr(at + kTextSeparator.size()));
     }
+    v.digits.reserve(hex.size());  // one allocation for a long value, not one per doubling
     for (const char c : hex) {
         if (IsHexTextSpace(c)) continue;
         if (!IsHexDigitChar(c)) v.digitsOk = false;
@@ -351,7 +352,8 @@ public:
 private:
     std::optional<BuiltMessage> ReadRow(std::size_t i);
     std::optional<BuiltMessage> DefOf(const RowTarget& target, std::size_t i,
-                                      const std::string& name, FieldDef& def) const;
+                                      const std::string& name, FieldDef& scratch,
+                                      const FieldDef*& def) const;
     void DropMeaning(const RowTarget& target, std::size_t i, RowValue& value) const;
     std::optional<BuiltMessage> Store(const RowTarget& target, std::size_t i,
                                       const std::string& name, std::vector<std::uint8_t> stored);
@@ -405,8 +407,11 @@ std::optional<BuiltMessage> RowPacker::ReadRow(std::size_t i) {
     if (!target) return RowFailure(i, name, "no such row in this message form");
     // The bitmap is computed from the fields present, whatever its row says.
     if (target->kind == RowKind::Skip || target->kind == RowKind::Bitmap) return std::nullopt;
-    FieldDef def;
-    if (auto failed = DefOf(*target, i, name, def)) return failed;
+    // A data field's row reads the table's definition in place; other rows build theirs.
+    FieldDef scratch;
+    const FieldDef* defined = &scratch;
+    if (auto failed = DefOf(*target, i, name, scratch, defined)) return failed;
+    const FieldDef& def = *defined;
     DropMeaning(*target, i, value);
     if (LettersInBcd(def, value)) {
         if (m_table.strict) return RowFailure(i, name, "a BCD value takes digits only");
@@ -418,26 +423,29 @@ std::optional<BuiltMessage> RowPacker::ReadRow(std::size_t i) {
     return Store(*target, i, name, std::move(*b.stored));
 }
 
-// The field a row fills, and whether it may fill it.
+// The field a row fills, and whether it may fill it: def points at the table's definition, or
+// at scratch filled for the row.
 std::optional<BuiltMessage> RowPacker::DefOf(const RowTarget& target, std::size_t i,
-                                             const std::string& name, FieldDef& def) const {
+                                             const std::string& name, FieldDef& scratch,
+                                             const FieldDef*& def) const {
+    def = &scratch;
     switch (target.kind) {
         case RowKind::Skip:
         case RowKind::Bitmap:
             break;
         case RowKind::Part:
-            def = FixedBytes(m_table.frame[target.part].bytes, false);
+            scratch = FixedBytes(m_table.frame[target.part].bytes, false);
             if (m_partGiven[target.part]) return RowFailure(i, name, "given twice");
             break;
         case RowKind::Member: {
             const HeaderMember& m = m_table.frame[target.part].members[target.member];
-            def = FixedBytes(m.bytes, m.withText);
+            scratch = FixedBytes(m.bytes, m.withText);
             if (m_members[target.part][target.member]) return RowFailure(i, name, "given twice");
             break;
         }
         case RowKind::Type:
-            def = m_table.fields.empty() ? FieldDef{} : m_table.fields[0];
-            def.rowText = m_table.typeRow.withText ? RowTextPart::Stored : RowTextPart::None;
+            scratch = m_table.fields.empty() ? FieldDef{} : m_table.fields[0];
+            scratch.rowText = m_table.typeRow.withText ? RowTextPart::Stored : RowTextPart::None;
             if (m_given[0]) return RowFailure(i, name, "given twice");
             break;
         case RowKind::Field: {
@@ -453,12 +461,12 @@ std::optional<BuiltMessage> RowPacker::DefOf(const RowTarget& target, std::size_
             if (f > 64 && m_table.bitmap.secondary == SecondaryBitmap::Never) {
                 return RowFailure(i, name, "the form has no secondary bitmap");
             }
-            def = m_table.fields[static_cast<std::size_t>(f)];
+            def = &m_table.fields[static_cast<std::size_t>(f)];
             if (m_given[static_cast<std::size_t>(f)]) return RowFailure(i, name, "given twice");
             break;
         }
     }
-    if (!def.Defined()) return RowFailure(i, name, "not defined by the table");
+    if (!def->Defined()) return RowFailure(i, name, "not defined by the table");
     return std::nullopt;
 }
 

@@ -138,6 +138,20 @@ void ResetKeepingRows(CommandResult& result) {
 }
 
 
+// Room for the rows of a decoded message, taken at once: a fresh result (a build's check
+// decode) would otherwise move its rows, over 1 KiB each, every time the list grows.
+void ReserveRows(Message& message, FieldRowList& rows) {
+    if (rows.capacity() > 0) return;  // a reused result has its room already
+    std::size_t frameRows = 2;  // the type and bitmap rows
+    for (const FramePart& part : message.Table().frame) {
+        frameRows += std::max<std::size_t>(part.members.size(), 1);
+    }
+    const std::span<const std::uint8_t> list = message.Fields().fieldList;
+    std::size_t listed = 0;
+    while (listed < list.size() && list[listed] != 0) ++listed;
+    rows.reserve(frameRows + listed);
+}
+
 // Field titles from the table, by each row's field number.
 void Titles(FieldRowList& rows, const FieldTable& table) {
     for (FieldRow& row : rows) {
@@ -221,6 +235,7 @@ void IsoParser::Parse(std::string_view text, const ParseRequest& request, Comman
         }
         if (!TableExplains(*explain)) explain = nullptr;
     }
+    ReserveRows(message, result.rows);
     const auto finish = [&] {
         message.AppendRows(rows);
         rows.Finish();
