@@ -1127,7 +1127,8 @@ private slots:
         Button("1016")->click();
         QCOMPARE(m_messages.size(), std::size_t{1});
         QVERIFY2(m_messages[0].informative.contains(QStringLiteral("60.1")) &&
-                     m_messages[0].informative.contains(QStringLiteral("Bit 60")),
+                     m_messages[0].informative.contains(QStringLiteral("Bit 60")) &&
+                     m_messages[0].informative.contains(QStringLiteral("改得不一致")),
                  qPrintable(m_messages[0].informative));
     }
 
