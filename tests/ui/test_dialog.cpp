@@ -1116,7 +1116,8 @@ private slots:
             decode();
             edit(rowOf(QString::fromUtf8(c.row)), QString::fromUtf8(c.value));
             Button("1016")->click();
-            QVERIFY2(m_messages.empty(), qPrintable(m_messages.front().informative));
+            QVERIFY2(m_messages.empty(),
+                     qPrintable(m_messages.empty() ? QString() : m_messages.front().informative));
             QVERIFY2(MessageEdit()->toPlainText().remove(QLatin1Char(' ')).contains(
                          QString::fromUtf8(c.field60)),
                      c.row);
