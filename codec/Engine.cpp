@@ -150,6 +150,15 @@ std::vector<FieldAttr> AttrsOf(const FieldTable& table) {
     return attrs;
 }
 
+FieldAttrCache::Records SharedAttrsOf(const FieldTable& table) {
+    if (const FieldAttrCache::Records& sealed = table.attrs.Get()) return sealed;
+    return std::make_shared<const std::vector<FieldAttr>>(AttrsOf(table));
+}
+
+void SealFieldAttrs(FieldTable& table) {
+    table.attrs.Set(std::make_shared<const std::vector<FieldAttr>>(AttrsOf(table)));
+}
+
 std::int32_t BitmapToList(std::int32_t bits, const std::uint8_t* bitmap, std::uint8_t* list) {
     bits = std::clamp(bits, 0, 128);
     std::memset(list, 0, static_cast<std::size_t>(bits));

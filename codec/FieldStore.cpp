@@ -6,20 +6,24 @@
 
 #include "codec/Conversions.h"
 
-void FieldBufferArena::Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values) {
+void FieldBufferArena::Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values,
+                               Fill fill) {
     std::size_t total = 0;
     for (const FieldAttr& a : attrs) {
         if (const std::int32_t s = MaxEncodedSize(a); s > 0) total += BufferCapacity(s);
     }
     // Zero-filled once: every buffer starts with its first s+1 bytes zero, and nothing ever reads
-    // an unwritten byte of the block.
-    m_block = std::make_unique<std::uint8_t[]>(total);
+    // an unwritten byte of the block. Without the fill only each buffer's first byte is written
+    // (an empty value's terminator): most of a table's room is never used by a message.
+    m_block = fill == Fill::Zeros ? std::make_unique<std::uint8_t[]>(total)
+                                  : std::make_unique_for_overwrite<std::uint8_t[]>(total);
     std::size_t at = 0;
     for (std::size_t f = 0; f < attrs.size() && f < values.size(); ++f) {
         const std::int32_t s = MaxEncodedSize(attrs[f]);
         if (s <= 0) continue;
         const std::size_t cap = static_cast<std::size_t>(BufferCapacity(s));
         values[f].data = std::span<std::uint8_t>(m_block.get() + at, cap);
+        values[f].data[0] = 0;
         at += cap;
     }
 }

@@ -43,8 +43,15 @@ public:
     FieldBufferArena(const FieldBufferArena&) = delete;
     FieldBufferArena& operator=(const FieldBufferArena&) = delete;
 
-    /// Gives every defined field its buffer, the first s+1 bytes zeroed; undefined ones get none.
-    void Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values);
+    /// What a new buffer holds.
+    enum class Fill : std::uint8_t {
+        Zeros,       ///< the first s+1 bytes zero
+        Terminator,  ///< its first byte zero, the rest unwritten: for an owner that reads no byte
+                     ///< past a value's stored bytes and terminator, or zeroes the buffers it does
+    };
+    /// Gives every defined field its buffer (s: its largest encoded size); undefined ones get none.
+    void Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values,
+                 Fill fill = Fill::Zeros);
     /// A zero-filled buffer of the given capacity for a field that has none yet.
     [[nodiscard]] std::span<std::uint8_t> ReserveOne(std::int32_t capacity);
 
