@@ -28,7 +28,8 @@ struct FieldSet {
 [[nodiscard]] bool SameAttr(const FieldAttr& a, const FieldAttr& b);
 /// The field store records of a table value, index = field number (bitmap.bits + 1 entries).
 [[nodiscard]] std::vector<FieldAttr> AttrsOf(const FieldTable& table);
-/// The records of a sealed table as made when it was sealed, else made now from its fields.
+/// The records of a sealed table as made when it was sealed, else made now from its fields
+/// (readPast: the type, the bitmap and fields whose MAC input takes a fixed number of bytes).
 [[nodiscard]] FieldAttrCache::Records SharedAttrsOf(const FieldTable& table);
 /// Makes the table's records once, for a table whose fields no longer change (its copies start
 /// without them).

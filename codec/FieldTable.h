@@ -277,7 +277,7 @@ struct TransactionRule {
 /// starts without them; a move keeps them with the table they describe.
 class FieldAttrCache {
 public:
-    using Records = std::shared_ptr<const std::vector<FieldAttr>>;
+    using Records = std::shared_ptr<const FieldRecords>;
 
     FieldAttrCache() = default;
     FieldAttrCache(const FieldAttrCache&) noexcept {}

@@ -129,16 +129,17 @@ EncodeStatus EncodeFieldText(const FieldDef& def, std::int32_t field, std::strin
     return EncodeFieldValue(def, field, data, units, out);
 }
 
-Message::Message(const FieldTable& table) : m_table(&table), m_attrs(SharedAttrsOf(table)) {
-    m_fieldList.assign(m_attrs->size(), 0);
-    m_values.assign(m_attrs->size(), FieldValue{});
-    // Most of the room is never written by a message, so it is not cleared; only what is read
-    // past a value's stored bytes is: the type and bitmap rows show a fixed number of bytes, and
-    // a field whose MAC input takes a fixed number of bytes takes them whatever it stores.
-    m_arena.Reserve(*m_attrs, m_values, FieldBufferArena::Fill::Terminator);
-    for (std::size_t f = 0; f < m_values.size(); ++f) {
-        const bool macBytes = f < table.fields.size() && table.fields[f].macBytes > 0;
-        if (f < 2 || macBytes) std::fill(m_values[f].data.begin(), m_values[f].data.end(), 0);
+Message::Message(const FieldTable& table) : m_table(&table), m_records(SharedAttrsOf(table)) {
+    const std::size_t n = m_records->attrs.size();
+    m_fieldList.assign(n, 0);
+    m_values.assign(n, FieldValue{});
+    // Most of the room is never written by a message, so it is not cleared; only the buffers
+    // read past a value's stored bytes are.
+    m_arena.Reserve(*m_records, m_values, FieldBufferArena::Fill::Terminator);
+    for (std::size_t f = 0; f < n; ++f) {
+        if (m_records->readPast[f] != 0) {
+            std::fill(m_values[f].data.begin(), m_values[f].data.end(), std::uint8_t{0});
+        }
     }
 }
 
@@ -187,8 +188,8 @@ std::int32_t Message::Decode(const std::uint8_t* bytes, std::int32_t len, std::s
 }
 
 bool Message::Defined(std::int32_t f) const {
-    return f >= 0 && static_cast<std::size_t>(f) < m_attrs->size() &&
-           static_cast<std::size_t>(f) < m_table->fields.size() && (*m_attrs)[static_cast<std::size_t>(f)].maxLen > 0;
+    return f >= 0 && static_cast<std::size_t>(f) < Attrs().size() &&
+           static_cast<std::size_t>(f) < m_table->fields.size() && Attrs()[static_cast<std::size_t>(f)].maxLen > 0;
 }
 
 bool Message::Has(std::int32_t f) const {
@@ -322,7 +323,10 @@ EncodeStatus Message::Encode(std::vector<std::uint8_t>& out, const EncodeOptions
     }
     // The whole room the engine may need, so nothing it writes can pass the buffer's end; the
     // engine writes every byte of the message it returns, so the room is not cleared first.
-    const auto room = static_cast<std::size_t>(MaxFramedSize(t, Attrs())) + 64;
+    // A sealed table does not change, so its bound holds; any other is asked now.
+    const std::int32_t bound =
+        t.attrs.Get() == m_records ? m_records->maxFramed : MaxFramedSize(t, Attrs());
+    const auto room = static_cast<std::size_t>(bound) + 64;
     const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(room);
     std::int32_t n = 0;
     const std::int32_t r = PackFramed(t, Fields(), parts, scratch.get(), &n, choices);
