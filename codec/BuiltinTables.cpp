@@ -2,6 +2,7 @@
 #include <string>
 #include <utility>
 
+#include "codec/Engine.h"
 #include "codec/FieldTable.h"
 
 namespace {
@@ -312,10 +313,20 @@ FieldTable MakeTrade() {
 
 }  // namespace
 
+namespace {
+
+// A built-in form never changes: its field records are made once, with the table.
+FieldTable Sealed(FieldTable t) {
+    SealFieldAttrs(t);
+    return t;
+}
+
+}  // namespace
+
 const FieldTable& BuiltinTable(BuiltinForm form) {
-    static const FieldTable k64 = MakeUnionPay64();
-    static const FieldTable k128 = MakeUnionPay128();
-    static const FieldTable kTradeForm = MakeTrade();
+    static const FieldTable k64 = Sealed(MakeUnionPay64());
+    static const FieldTable k128 = Sealed(MakeUnionPay128());
+    static const FieldTable kTradeForm = Sealed(MakeTrade());
     switch (form) {
         case BuiltinForm::kUnionPay64:
             return k64;

@@ -150,6 +150,28 @@ std::vector<FieldAttr> AttrsOf(const FieldTable& table) {
     return attrs;
 }
 
+namespace {
+
+FieldAttrCache::Records MakeRecords(const FieldTable& table) {
+    FieldRecords r = MakeFieldRecords(AttrsOf(table));
+    // The type and bitmap rows show a fixed number of bytes, and a field whose MAC input takes a
+    // fixed number of bytes takes them whatever it stores.
+    for (std::size_t f = 0; f < r.readPast.size(); ++f) {
+        r.readPast[f] = f < 2 || (f < table.fields.size() && table.fields[f].macBytes > 0);
+    }
+    r.maxFramed = MaxFramedSize(table, r.attrs);
+    return std::make_shared<const FieldRecords>(std::move(r));
+}
+
+}  // namespace
+
+FieldAttrCache::Records SharedAttrsOf(const FieldTable& table) {
+    if (const FieldAttrCache::Records& sealed = table.attrs.Get()) return sealed;
+    return MakeRecords(table);
+}
+
+void SealFieldAttrs(FieldTable& table) { table.attrs.Set(MakeRecords(table)); }
+
 std::int32_t BitmapToList(std::int32_t bits, const std::uint8_t* bitmap, std::uint8_t* list) {
     bits = std::clamp(bits, 0, 128);
     std::memset(list, 0, static_cast<std::size_t>(bits));

@@ -28,6 +28,12 @@ struct FieldSet {
 [[nodiscard]] bool SameAttr(const FieldAttr& a, const FieldAttr& b);
 /// The field store records of a table value, index = field number (bitmap.bits + 1 entries).
 [[nodiscard]] std::vector<FieldAttr> AttrsOf(const FieldTable& table);
+/// The records of a sealed table as made when it was sealed, else made now from its fields
+/// (readPast: the type, the bitmap and fields whose MAC input takes a fixed number of bytes).
+[[nodiscard]] FieldAttrCache::Records SharedAttrsOf(const FieldTable& table);
+/// Makes the table's records once, for a table whose fields no longer change (its copies start
+/// without them).
+void SealFieldAttrs(FieldTable& table);
 
 /// Lists the set bits of the first bits/8 bytes of bitmap as field numbers, in order (bits cut to
 /// 0..128); the number of entries. list needs `bits` bytes; the rest of them are zeroed.

@@ -63,12 +63,21 @@ public:
         (m_long ? m_heap.get() : m_inline)[n] = '\0';
     }
     void Assign(std::string_view text) {
-        char* p = Prepare(text.size());
-        if (text.size() <= 16) {
-            // Names and lengths: a short loop costs less than a call of the general copy.
-            for (std::size_t i = 0; i < text.size(); ++i) p[i] = text[i];
+        const std::size_t n = text.size();
+        const char* s = text.data();
+        char* p = Prepare(n);
+        // Names and lengths: two fixed-size copies that may overlap cost less than a byte loop
+        // or a call of the general copy.
+        if (n >= 8 && n <= 16) {
+            std::memcpy(p, s, 8);
+            std::memcpy(p + n - 8, s + n - 8, 8);
+        } else if (n >= 4 && n < 8) {
+            std::memcpy(p, s, 4);
+            std::memcpy(p + n - 4, s + n - 4, 4);
+        } else if (n < 4) {
+            for (std::size_t i = 0; i < n; ++i) p[i] = s[i];
         } else {
-            std::memcpy(p, text.data(), text.size());
+            std::memcpy(p, s, n);
         }
     }
     /// Sets a text of n bytes (n below 8) from 8 bytes that hold it followed by zero bytes: one

@@ -6,20 +6,39 @@
 
 #include "codec/Conversions.h"
 
-void FieldBufferArena::Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values) {
-    std::size_t total = 0;
-    for (const FieldAttr& a : attrs) {
-        if (const std::int32_t s = MaxEncodedSize(a); s > 0) total += BufferCapacity(s);
+FieldRecords MakeFieldRecords(std::vector<FieldAttr> attrs) {
+    FieldRecords r;
+    r.attrs = std::move(attrs);
+    r.capacity.assign(r.attrs.size(), 0);
+    r.readPast.assign(r.attrs.size(), 0);
+    for (std::size_t f = 0; f < r.attrs.size(); ++f) {
+        if (const std::int32_t s = MaxEncodedSize(r.attrs[f]); s > 0) {
+            r.capacity[f] = static_cast<std::uint32_t>(BufferCapacity(s));
+            r.total += r.capacity[f];
+        }
     }
+    return r;
+}
+
+void FieldBufferArena::Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values,
+                               Fill fill) {
+    Reserve(MakeFieldRecords(std::vector<FieldAttr>(attrs.begin(), attrs.end())), values, fill);
+}
+
+void FieldBufferArena::Reserve(const FieldRecords& records, std::span<FieldValue> values,
+                               Fill fill) {
     // Zero-filled once: every buffer starts with its first s+1 bytes zero, and nothing ever reads
-    // an unwritten byte of the block.
-    m_block = std::make_unique<std::uint8_t[]>(total);
+    // an unwritten byte of the block. Without the fill only each buffer's first byte is written
+    // (an empty value's terminator): most of a table's room is never used by a message.
+    m_block = fill == Fill::Zeros ? std::make_unique<std::uint8_t[]>(records.total)
+                                  : std::make_unique_for_overwrite<std::uint8_t[]>(records.total);
     std::size_t at = 0;
-    for (std::size_t f = 0; f < attrs.size() && f < values.size(); ++f) {
-        const std::int32_t s = MaxEncodedSize(attrs[f]);
-        if (s <= 0) continue;
-        const std::size_t cap = static_cast<std::size_t>(BufferCapacity(s));
+    const std::size_t n = std::min(records.capacity.size(), values.size());
+    for (std::size_t f = 0; f < n; ++f) {
+        const std::size_t cap = records.capacity[f];
+        if (cap == 0) continue;
         values[f].data = std::span<std::uint8_t>(m_block.get() + at, cap);
+        m_block[at] = 0;
         at += cap;
     }
 }

@@ -35,6 +35,19 @@ struct FieldValue {
 /// Buffer capacity for a largest encoded size s; always leaves room for the terminator.
 [[nodiscard]] constexpr std::int32_t BufferCapacity(std::int32_t s) { return 8 * ((s + 1) / 8) + 8; }
 
+/// A table's field records and the room their buffers take, made once for a table that no
+/// longer changes and shared by its messages.
+struct FieldRecords {
+    std::vector<FieldAttr> attrs;          ///< index = field number
+    std::vector<std::uint32_t> capacity;   ///< each field's buffer capacity; 0: no buffer
+    std::size_t total = 0;                 ///< all the buffers together
+    std::vector<std::uint8_t> readPast;    ///< 1: a reader may read the field's buffer past its value
+    std::int32_t maxFramed = 0;            ///< upper bound of a packed message (MaxFramedSize)
+};
+
+/// The records' buffer room (capacity and total); readPast all 0, maxFramed 0.
+[[nodiscard]] FieldRecords MakeFieldRecords(std::vector<FieldAttr> attrs);
+
 /// Owns the field buffers of one codec object: one allocation for the whole table, plus single
 /// buffers for fields defined after construction.
 class FieldBufferArena {
@@ -43,8 +56,17 @@ public:
     FieldBufferArena(const FieldBufferArena&) = delete;
     FieldBufferArena& operator=(const FieldBufferArena&) = delete;
 
-    /// Gives every defined field its buffer, the first s+1 bytes zeroed; undefined ones get none.
-    void Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values);
+    /// What a new buffer holds.
+    enum class Fill : std::uint8_t {
+        Zeros,       ///< the first s+1 bytes zero
+        Terminator,  ///< its first byte zero, the rest unwritten: for an owner that reads no byte
+                     ///< past a value's stored bytes and terminator, or zeroes the buffers it does
+    };
+    /// Gives every defined field its buffer (s: its largest encoded size); undefined ones get none.
+    void Reserve(std::span<const FieldAttr> attrs, std::span<FieldValue> values,
+                 Fill fill = Fill::Zeros);
+    /// The same with the room worked out already.
+    void Reserve(const FieldRecords& records, std::span<FieldValue> values, Fill fill);
     /// A zero-filled buffer of the given capacity for a field that has none yet.
     [[nodiscard]] std::span<std::uint8_t> ReserveOne(std::int32_t capacity);
 

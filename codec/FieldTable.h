@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/FieldStore.h"
+
 /// How the data bytes of a field are encoded.
 enum class DataEnc : std::uint8_t {
     Bcd,     ///< packed BCD, two digits a byte; maxLen counts digits
@@ -270,6 +272,31 @@ struct TransactionRule {
     std::string field60Prefix;  ///< field 60's first digits (60.1, "22")
 };
 
+/// The field store records of a table that no longer changes, made once and shared by every
+/// message of the table. A copy of a table is a table its holder may still change, so a copy
+/// starts without them; a move keeps them with the table they describe.
+class FieldAttrCache {
+public:
+    using Records = std::shared_ptr<const FieldRecords>;
+
+    FieldAttrCache() = default;
+    FieldAttrCache(const FieldAttrCache&) noexcept {}
+    FieldAttrCache& operator=(const FieldAttrCache& o) noexcept {
+        if (this != &o) m_records.reset();
+        return *this;
+    }
+    FieldAttrCache(FieldAttrCache&&) noexcept = default;
+    FieldAttrCache& operator=(FieldAttrCache&&) noexcept = default;
+    ~FieldAttrCache() = default;
+
+    /// The records; null when the table was not sealed (SealFieldAttrs).
+    [[nodiscard]] const Records& Get() const { return m_records; }
+    void Set(Records records) { m_records = std::move(records); }
+
+private:
+    Records m_records;
+};
+
 /// A whole message form.
 struct FieldTable {
     std::string name;     ///< "UnionPay POS 64"
@@ -323,6 +350,8 @@ struct FieldTable {
     std::string explainFrom;
     /// Rules that name a message's transaction for the summary row; empty: no summary row.
     std::vector<TransactionRule> transactions;
+    /// The records of `fields`, for a table sealed once it is complete (the built-in forms).
+    FieldAttrCache attrs;
 };
 
 /// The built-in forms, as table values.

@@ -129,11 +129,18 @@ EncodeStatus EncodeFieldText(const FieldDef& def, std::int32_t field, std::strin
     return EncodeFieldValue(def, field, data, units, out);
 }
 
-Message::Message(const FieldTable& table) : m_table(&table) {
-    m_attrs = AttrsOf(table);
-    m_fieldList.assign(m_attrs.size(), 0);
-    m_values.assign(m_attrs.size(), FieldValue{});
-    m_arena.Reserve(m_attrs, m_values);
+Message::Message(const FieldTable& table) : m_table(&table), m_records(SharedAttrsOf(table)) {
+    const std::size_t n = m_records->attrs.size();
+    m_fieldList.assign(n, 0);
+    m_values.assign(n, FieldValue{});
+    // Most of the room is never written by a message, so it is not cleared; only the buffers
+    // read past a value's stored bytes are.
+    m_arena.Reserve(*m_records, m_values, FieldBufferArena::Fill::Terminator);
+    for (std::size_t f = 0; f < n; ++f) {
+        if (m_records->readPast[f] != 0) {
+            std::fill(m_values[f].data.begin(), m_values[f].data.end(), std::uint8_t{0});
+        }
+    }
 }
 
 Message::~Message() = default;
@@ -181,8 +188,8 @@ std::int32_t Message::Decode(const std::uint8_t* bytes, std::int32_t len, std::s
 }
 
 bool Message::Defined(std::int32_t f) const {
-    return f >= 0 && static_cast<std::size_t>(f) < m_attrs.size() &&
-           static_cast<std::size_t>(f) < m_table->fields.size() && m_attrs[f].maxLen > 0;
+    return f >= 0 && static_cast<std::size_t>(f) < Attrs().size() &&
+           static_cast<std::size_t>(f) < m_table->fields.size() && Attrs()[static_cast<std::size_t>(f)].maxLen > 0;
 }
 
 bool Message::Has(std::int32_t f) const {
@@ -197,14 +204,14 @@ std::span<const std::uint8_t> Message::Stored(std::int32_t f) const {
 
 std::span<const std::uint8_t> Message::Data(std::int32_t f) const {
     const std::span<const std::uint8_t> s = Stored(f);
-    if (s.empty() || m_attrs[static_cast<std::size_t>(f)].fixed == 1) return s;
-    const auto p = static_cast<std::size_t>(std::max(m_attrs[static_cast<std::size_t>(f)].lenBytes, 0));
+    if (s.empty() || Attrs()[static_cast<std::size_t>(f)].fixed == 1) return s;
+    const auto p = static_cast<std::size_t>(std::max(Attrs()[static_cast<std::size_t>(f)].lenBytes, 0));
     return s.subspan(std::min(p, s.size()));
 }
 
 void Message::Store(std::int32_t f, std::span<const std::uint8_t> stored) {
     FieldValue& v = m_values[static_cast<std::size_t>(f)];
-    const std::int32_t cap = MaxEncodedSize(m_attrs[static_cast<std::size_t>(f)]);
+    const std::int32_t cap = MaxEncodedSize(Attrs()[static_cast<std::size_t>(f)]);
     if (v.data.size() < static_cast<std::size_t>(cap) + 1) v.data = m_arena.ReserveOne(BufferCapacity(cap));
     const std::size_t n = std::min(stored.size(), v.data.size() - 1);
     if (n > 0) std::memcpy(v.data.data(), stored.data(), n);
@@ -233,7 +240,7 @@ EncodeStatus Message::SetText(std::int32_t f, std::string_view text, const TextR
 
 EncodeStatus Message::SetStored(std::int32_t f, std::span<const std::uint8_t> stored) {
     if (!Defined(f)) return EncodeStatus::Refused(FieldName(f) + " is not defined");
-    if (!TakesWhole(m_attrs[static_cast<std::size_t>(f)], stored)) {
+    if (!TakesWhole(Attrs()[static_cast<std::size_t>(f)], stored)) {
         return EncodeStatus::Refused(FieldName(f) + ": " + std::to_string(stored.size()) +
                                      " bytes that do not read back as the field");
     }
@@ -316,7 +323,10 @@ EncodeStatus Message::Encode(std::vector<std::uint8_t>& out, const EncodeOptions
     }
     // The whole room the engine may need, so nothing it writes can pass the buffer's end; the
     // engine writes every byte of the message it returns, so the room is not cleared first.
-    const auto room = static_cast<std::size_t>(MaxFramedSize(t, m_attrs)) + 64;
+    // A sealed table does not change, so its bound holds; any other is asked now.
+    const std::int32_t bound =
+        t.attrs.Get() == m_records ? m_records->maxFramed : MaxFramedSize(t, Attrs());
+    const auto room = static_cast<std::size_t>(bound) + 64;
     const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(room);
     std::int32_t n = 0;
     const std::int32_t r = PackFramed(t, Fields(), parts, scratch.get(), &n, choices);
@@ -377,7 +387,7 @@ void Message::AppendRows(RowAppender& rows) const {
         }
     }
     if (!m_listStale) {
-        AppendBodyRows(rows, *m_table, m_attrs, m_fieldList, m_values);
+        AppendBodyRows(rows, *m_table, Attrs(), m_fieldList, m_values);
         return;
     }
     // Values were set since the last decode: the rows follow the values, in field order.
@@ -386,5 +396,5 @@ void Message::AppendRows(RowAppender& rows) const {
     for (std::size_t f = 2; f < m_values.size() && k < list.size(); ++f) {
         if (m_values[f].length > 0) list[k++] = static_cast<std::uint8_t>(f);
     }
-    AppendBodyRows(rows, *m_table, m_attrs, list, m_values);
+    AppendBodyRows(rows, *m_table, Attrs(), list, m_values);
 }

@@ -104,8 +104,8 @@ public:
     void AppendRows(RowAppender& rows) const;
 
     /// The engine's view of the values (for faces and tools that work on the engine directly).
-    [[nodiscard]] FieldSet Fields() { return {m_attrs, m_fieldList, m_values, m_arena}; }
-    [[nodiscard]] std::span<const FieldAttr> Attrs() const { return m_attrs; }
+    [[nodiscard]] FieldSet Fields() { return {Attrs(), m_fieldList, m_values, m_arena}; }
+    [[nodiscard]] std::span<const FieldAttr> Attrs() const { return m_records->attrs; }
     [[nodiscard]] std::span<const FieldValue> Values() const { return m_values; }
 
 private:
@@ -113,7 +113,7 @@ private:
     void Store(std::int32_t f, std::span<const std::uint8_t> stored);
 
     const FieldTable* m_table;
-    std::vector<FieldAttr> m_attrs;
+    FieldAttrCache::Records m_records;  // never null; shared with a sealed table
     std::vector<std::uint8_t> m_fieldList;
     std::vector<FieldValue> m_values;
     FieldBufferArena m_arena;

@@ -237,3 +237,42 @@ TEST(EngineTable, AsciiBitmapBinaryPrefixDecodeAndPack) {
 }
 
 }  // namespace
+
+// A built-in table's field records are made once and shared; a copy, which its holder may
+// change, makes its own from its fields as they are.
+TEST(EngineRecords, SealedTablesShareRecordsAndCopiesFollowTheirFields) {
+    const FieldTable& builtin = BuiltinTable(BuiltinForm::kUnionPay128);
+    const FieldAttrCache::Records sealed = SharedAttrsOf(builtin);
+    ASSERT_NE(sealed, nullptr);
+    EXPECT_EQ(SharedAttrsOf(builtin), sealed);
+    const std::vector<FieldAttr> fresh = AttrsOf(builtin);
+    ASSERT_EQ(sealed->attrs.size(), fresh.size());
+    for (std::size_t f = 0; f < fresh.size(); ++f) EXPECT_TRUE(SameAttr(sealed->attrs[f], fresh[f]));
+    EXPECT_EQ(sealed->maxFramed, MaxFramedSize(builtin, fresh));
+
+    FieldTable copy = builtin;
+    EXPECT_EQ(copy.attrs.Get(), nullptr);
+    copy.fields[2].maxLen = 5;
+    Message m(copy);
+    EXPECT_EQ(m.Attrs()[2].maxLen, 5);
+    EXPECT_FALSE(m.SetText(2, "123456").ok);
+    EXPECT_TRUE(m.SetText(2, "12345").ok);
+}
+
+// A new message's room is not cleared, yet its type and bitmap rows, which show a fixed number of
+// bytes whatever is stored, show zeros.
+TEST(EngineRecords, NewMessageShowsZeroTypeAndBitmap) {
+    for (const BuiltinForm form : {BuiltinForm::kUnionPay64, BuiltinForm::kUnionPay128}) {
+        Message m(BuiltinTable(form));
+        FieldRowList rows;
+        RowAppender out(rows);
+        m.AppendRows(out);
+        out.Finish();
+        ASSERT_EQ(rows.size(), 2u);
+        for (const FieldRow& row : rows) {
+            const std::string_view hex = row.Value().substr(0, row.Value().find(' '));
+            EXPECT_FALSE(hex.empty());
+            EXPECT_EQ(hex.find_first_not_of('0'), std::string_view::npos) << row.Value();
+        }
+    }
+}
