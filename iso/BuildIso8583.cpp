@@ -617,9 +617,9 @@ BuiltinForm ChooseBuiltinForm(std::span<const FieldRow> rows, std::size_t* decid
             if (SplitValue(row.Value()).digits.size() == 32) return BuiltinForm::kUnionPay128;
             continue;
         }
-        const auto n = row.field >= 0 ? std::optional<std::int32_t>(row.field)
-                                      : FieldNumber(name, t128.fieldRowPrefix);
-        if (n && *n > 64) return BuiltinForm::kUnionPay128;
+        std::int32_t n = row.field;
+        if (n < 0) n = FieldNumber(name, t128.fieldRowPrefix).value_or(-1);
+        if (n > 64) return BuiltinForm::kUnionPay128;
         for (const FramePart& part : t128.frame) {
             for (const HeaderMember& m : part.members) {
                 if (name == m.name) return BuiltinForm::kUnionPay128;
