@@ -184,6 +184,22 @@ TEST(RowCut, HexOfEveryByteAtEveryAlignment) {
     }
 }
 
+// Short values cross the hex writer's block, half-block and byte steps at every length.
+TEST(RowCut, HexOfEveryLengthUpToThreeBlocks) {
+    std::vector<std::uint8_t> bytes(48);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 37 + 0x9A);
+    for (std::size_t n = 0; n <= bytes.size(); ++n) {
+        char hex[2 * 48 + 1];
+        BytesToHex(bytes.data(), n, hex);
+        FieldRow row;
+        SetHexValue(row, bytes.data(), n);
+        EXPECT_EQ(row.Value(), hex) << n;
+        const std::uint8_t text[] = {'o', 'k'};
+        SetHexValue(row, bytes.data(), n, text, 2);
+        EXPECT_EQ(row.Value(), std::string(hex) + " -> ok") << n;
+    }
+}
+
 TEST(RowCut, LongFieldsOfBothObjectsShowWhole) {
     // 64-field 59: 600 text bytes: 602 stored, 1204 hex + " -> " + 600 text = 1808.
     const auto msg64 = Bytes("0200 0000000000000020 0600") + std::vector<std::uint8_t>(600, 'Q');
