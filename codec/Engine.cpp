@@ -199,10 +199,18 @@ void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
     std::memcpy(out + 2 * n, kArrowText, arrow);
     out += 2 * n + arrow;
     // The text as it stands; a reader of the row stops at a zero byte in it. Short texts in
-    // 8-byte steps: cheaper than a general block copy for most field texts.
-    std::size_t i = 0;
-    for (; i + 8 <= textLen; i += 8) std::memcpy(out + i, text + i, 8);
-    for (; i < textLen; ++i) out[i] = static_cast<char>(text[i]);
+    // 8-byte steps, the last one ending at the text's end (it may overlap the one before):
+    // cheaper than a general block copy for most field texts.
+    if (textLen >= 8) {
+        std::size_t i = 0;
+        for (; i + 8 <= textLen; i += 8) std::memcpy(out + i, text + i, 8);
+        if (i < textLen) std::memcpy(out + textLen - 8, text + textLen - 8, 8);
+    } else if (textLen >= 4) {
+        std::memcpy(out, text, 4);
+        std::memcpy(out + textLen - 4, text + textLen - 4, 4);
+    } else {
+        for (std::size_t i = 0; i < textLen; ++i) out[i] = static_cast<char>(text[i]);
+    }
 }
 
 std::vector<FieldAttr> AttrsOf(const FieldTable& table) {

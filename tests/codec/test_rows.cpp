@@ -184,7 +184,7 @@ TEST(RowCut, HexOfEveryByteAtEveryAlignment) {
     }
 }
 
-// Short values cross the hex writer's block, half-block and byte steps at every length.
+// Short values cross the hex writer's and the text copy's block and byte steps at every length.
 TEST(RowCut, HexOfEveryLengthUpToThreeBlocks) {
     std::vector<std::uint8_t> bytes(48);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 37 + 0x9A);
@@ -194,9 +194,11 @@ TEST(RowCut, HexOfEveryLengthUpToThreeBlocks) {
         FieldRow row;
         SetHexValue(row, bytes.data(), n);
         EXPECT_EQ(row.Value(), hex) << n;
-        const std::uint8_t text[] = {'o', 'k'};
-        SetHexValue(row, bytes.data(), n, text, 2);
-        EXPECT_EQ(row.Value(), std::string(hex) + " -> ok") << n;
+        // The bytes as text too, any length: a printable copy of them.
+        std::string text(n, ' ');
+        for (std::size_t i = 0; i < n; ++i) text[i] = static_cast<char>('A' + i % 26);
+        SetHexValue(row, bytes.data(), n, reinterpret_cast<const std::uint8_t*>(text.c_str()), n);
+        EXPECT_EQ(row.Value(), std::string(hex) + " -> " + text) << n;
     }
 }
 
