@@ -966,16 +966,21 @@ constexpr BitNames kBitNames = MakeBitNames();
 void AppendHeadRow(RowAppender& rows, const HeadRow& head, const FieldValue& v,
                    std::int16_t field) {
     // The shown bytes come from the buffer, zero where it is shorter; "as stored" takes the value.
-    std::uint8_t tmp[32] = {};
     const std::size_t n = head.shownBytes > 0
                         ? std::min<std::size_t>(static_cast<std::size_t>(head.shownBytes), 32)
                         : std::min<std::size_t>(StoredBytes(v), 32);
-    if (!v.data.empty()) std::memcpy(tmp, v.data.data(), std::min(n, v.data.size()));
+    const std::uint8_t* shown = v.data.data();
+    std::uint8_t tmp[32];
+    if (v.data.size() < n || v.data.empty()) {  // a short buffer: its bytes, zeros after them
+        std::memset(tmp, 0, sizeof tmp);
+        if (!v.data.empty()) std::memcpy(tmp, v.data.data(), v.data.size());
+        shown = tmp;
+    }
     if (head.lengthText.empty()) {
-        HexRow(rows, head.name, static_cast<std::int32_t>(n), tmp, n, head.withText).field = field;
+        HexRow(rows, head.name, static_cast<std::int32_t>(n), shown, n, head.withText).field = field;
         return;
     }
-    HexRow(rows, head.name, head.lengthText, tmp, n, head.withText).field = field;
+    HexRow(rows, head.name, head.lengthText, shown, n, head.withText).field = field;
 }
 
 }  // namespace

@@ -202,6 +202,24 @@ TEST(RowCut, HexOfEveryLengthUpToThreeBlocks) {
     }
 }
 
+// The type and bitmap rows show their width whatever buffer holds the value: zeros past a short
+// one, and no bytes but the arrow from none.
+TEST(RowCut, HeadRowsPastAShortBuffer) {
+    FieldTable t;
+    t.typeRow = {"Type", "4", 4, true};
+    t.bitmapRow = {"Bit 1", "", 0, true};
+    std::uint8_t two[2] = {0x02, 0x31};
+    std::vector<FieldValue> values(2);
+    values[0] = {2, std::span<std::uint8_t>(two)};
+    const std::vector<FieldAttr> attrs(2);
+    const std::vector<std::uint8_t> list(2, 0);
+    FieldRowList rows;
+    AppendBodyRows(rows, t, attrs, list, values);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Value(), "02310000 -> \x02" "1");
+    EXPECT_EQ(rows[1].Value(), " -> ");
+}
+
 TEST(RowCut, LongFieldsOfBothObjectsShowWhole) {
     // 64-field 59: 600 text bytes: 602 stored, 1204 hex + " -> " + 600 text = 1808.
     const auto msg64 = Bytes("0200 0000000000000020 0600") + std::vector<std::uint8_t>(600, 'Q');
