@@ -185,10 +185,10 @@ inline void WriteHex(const std::uint8_t* in, std::size_t n, char* out) {
     for (; i < n; ++i) std::memcpy(out + 2 * i, conversions_detail::kHexPairs[in[i]].data(), 2);
 }
 
-}  // namespace
-
-void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
-                     const std::uint8_t* text, std::size_t textLen) {
+// SetHexValue's work, inline where every field's row is written.
+[[gnu::always_inline]] inline void HexValue(FieldRow& row, const std::uint8_t* bytes,
+                                            std::size_t n, const std::uint8_t* text,
+                                            std::size_t textLen) {
     if (text == nullptr) {
         WriteHex(bytes, n, row.value.Prepare(2 * n));  // Prepare wrote the terminator
         return;
@@ -211,6 +211,13 @@ void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
     } else {
         for (std::size_t i = 0; i < textLen; ++i) out[i] = static_cast<char>(text[i]);
     }
+}
+
+}  // namespace
+
+void SetHexValue(FieldRow& row, const std::uint8_t* bytes, std::size_t n,
+                     const std::uint8_t* text, std::size_t textLen) {
+    HexValue(row, bytes, n, text, textLen);
 }
 
 std::vector<FieldAttr> AttrsOf(const FieldTable& table) {
@@ -1030,17 +1037,21 @@ void AppendBodyRows(RowAppender& rows, const FieldTable& form, std::span<const F
                                       : v.length - std::min(std::max(a.lenBytes, 0), v.length));
             const std::uint8_t* hex = d.rowHex == RowHex::Data ? s + p : s;
             const std::size_t hexN = d.rowHex == RowHex::Data ? stored - p : stored;
+            const std::uint8_t* text = nullptr;
+            std::size_t textN = 0;
             switch (d.rowText) {
                 case RowTextPart::None:
-                    SetHexValue(row, hex, hexN, nullptr, 0);
                     break;
                 case RowTextPart::Data:
-                    SetHexValue(row, hex, hexN, s + p, stored - p);
+                    text = s + p;
+                    textN = stored - p;
                     break;
                 case RowTextPart::Stored:
-                    SetHexValue(row, hex, hexN, s, stored);
+                    text = s;
+                    textN = stored;
                     break;
             }
+            HexValue(row, hex, hexN, text, textN);
         }
     }
 }
