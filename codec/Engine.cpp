@@ -107,24 +107,6 @@ void WriteDigits(std::uint8_t* out, std::size_t width, std::int64_t v) {
     }
 }
 
-// A row of n bytes as hex and, when withText, " -> " and the bytes as text; see SetHexValue.
-FieldRow& HexRow(RowAppender& rows, std::string_view name, std::string_view length,
-                 const std::uint8_t* bytes, std::size_t n, bool withText) {
-    FieldRow& row = rows.Next();
-    row.name.Assign(name);
-    row.length.Assign(length);
-    SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
-    return row;
-}
-FieldRow& HexRow(RowAppender& rows, std::string_view name, std::int32_t length,
-                 const std::uint8_t* bytes, std::size_t n, bool withText) {
-    FieldRow& row = rows.Next();
-    row.name.Assign(name);
-    SetRowNumber(row.length, length);
-    SetHexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
-    return row;
-}
-
 #if defined(__SSE2__)
 // The hex characters of the bytes in b's low half (8 bytes), or of all 16: hi and lo digits
 // interleaved, the first byte's first.
@@ -211,6 +193,24 @@ inline void WriteHex(const std::uint8_t* in, std::size_t n, char* out) {
     } else {
         for (std::size_t i = 0; i < textLen; ++i) out[i] = static_cast<char>(text[i]);
     }
+}
+
+// A row of n bytes as hex and, when withText, " -> " and the bytes as text; see SetHexValue.
+FieldRow& HexRow(RowAppender& rows, std::string_view name, std::string_view length,
+                 const std::uint8_t* bytes, std::size_t n, bool withText) {
+    FieldRow& row = rows.Next();
+    row.name.Assign(name);
+    row.length.Assign(length);
+    HexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
+    return row;
+}
+FieldRow& HexRow(RowAppender& rows, std::string_view name, std::int32_t length,
+                 const std::uint8_t* bytes, std::size_t n, bool withText) {
+    FieldRow& row = rows.Next();
+    row.name.Assign(name);
+    SetRowNumber(row.length, length);
+    HexValue(row, bytes, n, withText ? bytes : nullptr, withText ? n : 0);
+    return row;
 }
 
 }  // namespace
