@@ -1000,6 +1000,7 @@ void AppendBodyRows(RowAppender& rows, const FieldTable& form, std::span<const F
     static const FieldDef kNoDef;
     const std::size_t n = std::min(attr.size(), value.size());
     const bool bitNames = form.fieldRowPrefix == "Bit ";
+    const std::size_t defined = form.fields.size();
     std::size_t i = 0;
     while (i < fieldList.size()) {
         // Runs of eight zero entries (most of a positional list) are passed over in one step.
@@ -1018,7 +1019,7 @@ void AppendBodyRows(RowAppender& rows, const FieldTable& form, std::span<const F
             const FieldValue& v = value[e];
             if (v.length <= 0) continue;
             const FieldAttr& a = attr[e];
-            const FieldDef& d = e < form.fields.size() ? form.fields[e] : kNoDef;
+            const FieldDef& d = e < defined ? form.fields[e] : kNoDef;
             const std::uint8_t* s = v.data.data();
             const std::size_t stored = StoredBytes(v);
             const std::size_t p =
